@@ -1,0 +1,187 @@
+#include "archive.h"
+
+#include "context.h"
+#include "messages.h"
+#include "text.h"
+#include "volume.h"
+
+InstallContext context;
+char programDir[TEXT_SIZE];
+char firstVolumePath[TEXT_SIZE];
+char archiveDir[TEXT_SIZE];
+char productTitle[TEXT_SIZE];
+char windowTitle[TEXT_SIZE];
+char detailText[TEXT_SIZE];
+
+const char* NthString(const char* list, const char* end, u32 n)
+{
+    if (list >= end)
+        return end;
+    for (; n > 1; n--) {
+        while (list < end && *list)
+            list++;
+        if (list >= end)
+            return end;
+        list++;  // past the NUL
+    }
+    return list;
+}
+
+const char* StringBlockEnd()
+{
+    if (!context.stringBlock)
+        return 0;
+    return context.stringBlock + context.header.stringBlockSize;
+}
+
+const char* StringBlockEntry(u32 offset, u32 n)
+{
+    static const char none[1] = {0};
+    if (!context.stringBlock)
+        return none;
+    const char* end = StringBlockEnd();
+    if (offset >= context.header.stringBlockSize)
+        return end;
+    return NthString(context.stringBlock + offset, end, n);
+}
+
+void DefaultInstallDirectory(const char* entry, const char* programFiles, char* destination)
+{
+    if (entry[0] && entry[1] == ':') {
+        CopyText(destination, entry, TEXT_SIZE);
+        return;
+    }
+    char relative[TEXT_SIZE];
+    relative[0] = 0;
+    if (entry[0] != '\\')
+        CopyText(relative, "\\", TEXT_SIZE);
+    AppendText(relative, entry, TEXT_SIZE);
+    if (!programFiles) {
+        CopyText(destination, "c:", TEXT_SIZE);
+    } else {
+        CopyText(destination, programFiles, TEXT_SIZE);
+        u32 n = TextLength(destination);
+        if (n && destination[n - 1] == '\\')
+            destination[n - 1] = 0;
+    }
+    AppendText(destination, relative, TEXT_SIZE);
+}
+
+int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)
+{
+    if (size == 0 || block[size - 1] != 0)
+        return 0;
+    const char* end = block + size;
+    // The entry n of a list exists when fewer than n - 1 NULs end the scan before it: the
+    // lookup of the last entry must start inside the block.
+    if (NthString(block, end, 4) >= end)
+        return 0;
+    if (header->messagesOffset >= size || NthString(block + header->messagesOffset, end, MESSAGE_COUNT) >= end)
+        return 0;
+    if (header->groupItemCount) {
+        if (NthString(block, end, ENTRY_GROUP_NAME) >= end)
+            return 0;
+        if (header->groupItemsOffset >= size ||
+            NthString(block + header->groupItemsOffset, end, 2u * header->groupItemCount) >= end)
+            return 0;
+    }
+    return 1;
+}
+
+void FreeStringBlock()
+{
+    if (context.stringBlock) {
+        PlatFree(context.stringBlock);
+        context.stringBlock = 0;
+    }
+}
+
+static void ShowStartupError(const char* text)
+{
+    PlatMessageBox(0, text, TEXT_ERROR_CAPTION, BOX_ICON_ERROR);
+}
+
+int OpenArchive()
+{
+    char* bytes = (char*)&context;
+    for (u32 i = 0; i < sizeof(context); i++)
+        bytes[i] = 0;
+
+    char programPath[TEXT_SIZE];
+    programPath[0] = 0;
+    PlatProgramPath(programPath);
+    CopyText(programDir, programPath, TEXT_SIZE);
+    char* lastSlash = 0;
+    for (char* p = programDir; *p; p++)
+        if (*p == '\\')
+            lastSlash = p;
+    if (lastSlash)
+        *lastSlash = 0;
+    CopyText(firstVolumePath, programPath, TEXT_SIZE);
+    CopyText(archiveDir, programDir, TEXT_SIZE);
+
+    FileHandle file = PlatOpenRead(programPath);
+    if (!file) {
+        char text[TEXT_SIZE + 16];
+        FormatWithText(text, sizeof(text), TEXT_DONT_OPEN, programPath);
+        ShowStartupError(text);
+        return 0;
+    }
+    context.programFileSize = PlatFileSize(file);
+    u32 start = 0;
+    if (context.programFileSize > ARCHIVE_OFFSET) {
+        context.embedded = 1;
+        start = ARCHIVE_OFFSET;
+    } else {
+        PlatClose(file);
+        char path[260];
+        VolumePath(programDir, 1, path);
+        for (;;) {
+            CopyText(firstVolumePath, path, TEXT_SIZE);
+            file = PlatOpenRead(firstVolumePath);
+            if (file)
+                break;
+            if (!AskForVolume(1, path))
+                return 0;
+        }
+    }
+    u32 fileSize = PlatFileSize(file);
+
+    int ok = PlatSeek(file, start);
+    u32 got = ok ? PlatRead(file, &context.header, ARCHIVE_HEADER_SIZE, &ok) : 0;
+    if (!ok || got != ARCHIVE_HEADER_SIZE) {
+        ShowStartupError(TEXT_READING_HEADER);
+        PlatClose(file);
+        return 0;
+    }
+
+    // The block lies wholly in volume 1: a size beyond the file is damage, refused before
+    // allocating so that a broken header cannot ask for gigabytes.
+    u32 size = context.header.stringBlockSize;
+    u32 room = fileSize - start - ARCHIVE_HEADER_SIZE;
+    char* block = 0;
+    if (size <= room)
+        block = (char*)PlatAlloc(size + 1);  // + the guard NUL that ends every lookup
+    if (block) {
+        got = PlatRead(file, block, size, &ok);
+        if (!ok || got != size) {
+            PlatFree(block);
+            block = 0;
+        }
+    }
+    if (!block) {
+        ShowStartupError(TEXT_READING_RESOURCE);
+        PlatClose(file);
+        return 0;
+    }
+    context.stringBlock = block;
+    PlatClose(file);
+
+    CopyText(productTitle, StringBlockEntry(0, ENTRY_PRODUCT_TITLE), TEXT_SIZE);
+    CopyText(windowTitle, StringBlockEntry(0, ENTRY_WINDOW_TITLE), TEXT_SIZE);
+    char programFiles[TEXT_SIZE];
+    int haveProgramFiles = PlatProgramFilesDir(programFiles);
+    DefaultInstallDirectory(StringBlockEntry(0, ENTRY_INSTALL_DIR),
+                            haveProgramFiles ? programFiles : 0, context.installDir);
+    return 1;
+}

@@ -1,0 +1,34 @@
+// Locating the archive and reading its fixed parts at start-up.
+#ifndef QUILL_ARCHIVE_ARCHIVE_H
+#define QUILL_ARCHIVE_ARCHIVE_H
+
+#include "format.h"
+
+// Locates the archive (appended to the program file, else disk1.pak beside it, else asks
+// the user), reads the header and the string block and derives the default install
+// directory. Fills the install context. Returns 1 on success; on failure the user has
+// been told (or cancelled) and 0 is returned.
+int OpenArchive();
+
+// The n-th entry (from 1) of the NUL-ended string list at list; n <= 1 gives list itself.
+// end points at the block's guard NUL: a list that runs out yields that empty text, so
+// no lookup ever reads past the block.
+const char* NthString(const char* list, const char* end, u32 n);
+
+// The string block's guard NUL, one byte past its last byte; 0 before OpenArchive.
+const char* StringBlockEnd();
+// Entry n of the list starting offset bytes into the string block (an offset past the
+// block gives the empty text).
+const char* StringBlockEntry(u32 offset, u32 n);
+
+// Derives the default install directory from string block entry 3. programFiles is the
+// registry value ProgramFilesDir, or 0 when it could not be read. destination has
+// TEXT_SIZE bytes.
+void DefaultInstallDirectory(const char* entry, const char* programFiles, char* destination);
+
+// Whether a string block is sound: nonempty, its last byte NUL, and the fixed entries,
+// the messages and (with group items) the group list all present. The installer copes
+// with an unsound block by showing empty texts; the tools use this to report it.
+int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header);
+
+#endif

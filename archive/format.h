@@ -1,0 +1,101 @@
+// The archive format: the one place that says how an installer's archive is laid out.
+// The installer reads it, the packer writes it and the lister/extractor checks it.
+//
+//  program file (or disk1.pak, where the archive starts at offset 0)
+//  +-----------------------------+ 0
+//  | installer image, zero pad   |
+//  +-----------------------------+ 0xE000 (ARCHIVE_OFFSET), only when the file is larger
+//  | ArchiveHeader     22 bytes  |
+//  | string block   stringBlockSize bytes: NUL-ended entries, back to back
+//  |    1 product title  2 window title  3 default install dir  4 post-install command
+//  |    5 group name     group items at groupItemsOffset (title, path) x groupItemCount
+//  |    28 messages at messagesOffset (ids 1..17, 111..121; id 120 stored +16)
+//  | record stream:              |
+//  |   RecordHeader 15 bytes     |  type 1 file: name, u32 uncompressedSize,
+//  |   [name nameLength bytes]   |     LZARI bit stream, 4 zero bytes
+//  |   [payload]                 |  type 2 directory: name (create and enter)
+//  |   ...                       |  type 3 up: enter ".."
+//  |   RecordHeader type 4 (end) |  type 4 end
+//  +-----------------------------+
+//  disk2.pak, disk3.pak, ... continue the record stream byte for byte; a volume may end
+//  anywhere, inside a header, a name, a size field or a bit stream.
+//
+// The end of a payload is not recorded: after uncompressedSize bytes are decoded the
+// reader skips up to four zero bytes (a record type is never 0). The encoder guarantees
+// that the decoder's read-ahead never passes those four zero bytes.
+//
+// All integers are little-endian; names and texts are 8-bit ANSI.
+#ifndef QUILL_ARCHIVE_FORMAT_H
+#define QUILL_ARCHIVE_FORMAT_H
+
+#include <stdint.h>
+
+typedef uint8_t u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+typedef uint64_t u64;
+
+enum {
+    ARCHIVE_OFFSET = 0xE000,       // where an appended archive starts in the program file
+    ARCHIVE_HEADER_SIZE = 22,
+    RECORD_HEADER_SIZE = 15,
+    TEXT_SIZE = 256,               // every path and text buffer, terminator included
+    MAX_NAME_LENGTH = 255,         // longest record name; longer ones are damage
+    PADDING_SIZE = 4,              // zero bytes behind every bit stream
+    STREAM_BUFFER_SIZE = 0xFFFF,   // volume input and decoder output buffers (not 65536)
+    MESSAGE_COUNT = 28,            // entries of the message list
+    SHIFTED_MESSAGE = 120,         // the one message stored with every byte raised by 16
+    MESSAGE_SHIFT = 16
+};
+
+enum RecordType {
+    RECORD_FILE = 1,       // name, payload
+    RECORD_DIRECTORY = 2,  // name; create the directory and enter it
+    RECORD_UP = 3,         // enter the parent directory
+    RECORD_END = 4         // end of the record stream
+};
+
+// Fixed string block entries, counted from 1 as NthString counts.
+enum StringEntry {
+    ENTRY_PRODUCT_TITLE = 1,
+    ENTRY_WINDOW_TITLE = 2,
+    ENTRY_INSTALL_DIR = 3,
+    ENTRY_POST_INSTALL = 4,  // empty: no command
+    ENTRY_GROUP_NAME = 5     // read only when groupItemCount >= 1
+};
+
+#pragma pack(push, 1)
+struct ArchiveHeader {
+    u32 totalSize;           // sum of all uncompressed sizes: bar range, space needed
+    u32 stringBlockSize;     // bytes of the string block behind this header
+    u16 groupItemCount;      // 0: no program group, the check box is disabled
+    u16 reserved1;           // not read
+    u8 backgroundMaximized;  // nonzero: maximised background window, 0: minimised
+    u8 reserved2;            // not read
+    u32 groupItemsOffset;    // from the string block's start: first item title
+    u32 messagesOffset;      // from the string block's start: message 1
+};
+
+struct RecordHeader {
+    u8 type;          // RecordType; never 0, which the resynchronisation relies on
+    u32 attributes;   // Win32 attribute bits, file records only
+    u64 fileTime;     // FILETIME, 100 ns since 1601 UTC: creation, access and write time
+    u16 nameLength;   // file and directory records; at most MAX_NAME_LENGTH
+};
+#pragma pack(pop)
+
+static_assert(sizeof(ArchiveHeader) == ARCHIVE_HEADER_SIZE, "archive header is 22 bytes");
+static_assert(sizeof(RecordHeader) == RECORD_HEADER_SIZE, "record header is 15 bytes");
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the archive structures are read in place and need a little-endian host"
+#endif
+
+// Win32 attribute bits that the format carries.
+enum {
+    ATTRIBUTE_READONLY = 0x01,
+    ATTRIBUTE_HIDDEN = 0x02,
+    ATTRIBUTE_SYSTEM = 0x04,
+    ATTRIBUTE_ARCHIVE = 0x20
+};
+
+#endif

@@ -1,0 +1,49 @@
+#include "messages.h"
+
+#include "archive.h"
+#include "context.h"
+#include "text.h"
+
+u32 MessageEntry(int id)
+{
+    if (id >= 1 && id <= 17)
+        return (u32)id;
+    if (id >= 111 && id <= 121)
+        return (u32)(id - 93);
+    return MSG_SYSTEM_ERROR;
+}
+
+PlaceholderKind MessagePlaceholders(int id)
+{
+    switch (id) {
+    case MSG_CANT_READ_DISK:
+    case MSG_CANT_OPEN_DIRECTORY:
+    case MSG_CANT_CREATE_DIRECTORY:
+    case MSG_CANT_OPEN_FILE:
+    case MSG_WRITE_ERROR:
+    case MSG_CANT_RUN_PROCESS:
+    case MSG_READ_ERROR:
+    case MSG_WRONG_STRUCTURE:
+        return PLACEHOLDERS_STRING;
+    case MSG_REQUIRED_SPACE:
+        return PLACEHOLDERS_KILOBYTES;
+    case MSG_INSERT_DISK:
+        return PLACEHOLDERS_VOLUME;
+    case MSG_NOT_ENOUGH_SPACE:
+        return PLACEHOLDERS_FREE_NEEDED;
+    default:
+        return PLACEHOLDERS_NONE;
+    }
+}
+
+char* LookupMessage(int id, char* destination, u32 capacity)
+{
+    if (capacity == 0)
+        return destination;
+    const char* text = StringBlockEntry(context.header.messagesOffset, MessageEntry(id));
+    CopyText(destination, text, capacity);
+    if (id == SHIFTED_MESSAGE)
+        for (char* p = destination; *p; p++)
+            *p = (char)(u8)((u8)*p - MESSAGE_SHIFT);
+    return destination;
+}

@@ -1,0 +1,79 @@
+// The native (POSIX) host of the core: runs the installer's own worker on Linux for the
+// tools and the tests. It answers the prompts the worker would show, records what the
+// worker shows and sends, and can confine extraction to one directory. Native only.
+#ifndef QUILL_ARCHIVE_NATIVE_HOST_H
+#define QUILL_ARCHIVE_NATIVE_HOST_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format.h"
+
+struct HostEvent {
+    enum Kind {
+        CONTROL_TEXT,   // id: control, text
+        BAR,            // id: command, value
+        MESSAGE_BOX,    // text, caption, value: style
+        OPEN_FILE,      // text: the dialog's initial file name, caption: the filter's description
+        ABORTED,        // ID_WORKER_ABORTED sent
+        CREATE_GROUP,   // CMD_CREATE_GROUP posted
+        START_PROCESS,  // text: command line, caption: the directory it would start in
+        REFUSED,        // text: what the confinement refused and why
+        KEPT,           // text: an existing file left alone (its payload was discarded)
+        ATTRIBUTES      // text: name, value: attributes as the archive gave them
+    };
+    Kind kind;
+    u32 id = 0;
+    u32 value = 0;
+    std::string text;
+    std::string caption;
+};
+
+struct NativeHost {
+    // What PlatProgramPath reports, as a native path ("" gives no program path).
+    std::string programPath;
+    // The registry value ProgramFilesDir, or none.
+    std::optional<std::string> programFilesDir;
+
+    // Answers. Defaults: OK for plain boxes, Cancel for OK/Cancel, No for Yes/No; the
+    // open-file dialog is cancelled; a process "starts" (it is recorded, not run).
+    std::function<int(const std::string& text, const std::string& caption, u32 style)> messageBox;
+    // Receives the initial file name and returns the chosen native path, or none.
+    std::function<std::optional<std::string>(const std::string& initialName)> openFile;
+    std::function<bool(const std::string& commandLine)> startProcess;
+    // Called after each record the worker handled (size: a file's uncompressedSize), with
+    // the worker's state as it stands: the entry name, DecodedCount(), the volume input.
+    std::function<void(const RecordHeader& record, u32 size)> recordDone;
+    // Called at each of the worker's safe points; true ends the worker as a break.
+    std::function<bool()> safePoint;
+
+    // Output. discardOutput decodes and checks everything but writes no file. With a
+    // confinement root, names with separators, drives, "." or "..", and up records above
+    // the root, are refused; existing files are kept unless overwrite is set.
+    bool discardOutput = false;
+    std::string confineRoot;  // native absolute path; "" means no confinement
+    bool overwrite = true;
+
+    // Records. Bar positions are many: recordBar off keeps only the last one.
+    bool recordBar = true;
+    std::vector<HostEvent> events;
+    u32 lastBarPosition = 0;
+    u32 barPositions = 0;     // number of BAR_SETPOS commands
+};
+
+// The process-wide host the platform functions consult.
+NativeHost& Host();
+// Fresh host state and a fresh install context (as before OpenArchive).
+void ResetHost();
+
+// Runs ExtractionWorker on the calling thread; returns its exit code (0, a message id, or
+// WORKER_BROKEN). The current directory is where extraction happens; it is restored after.
+u32 RunWorker();
+
+// Native path <-> the Windows form the core works with.
+std::string ToWindowsPath(const std::string& native);
+std::string ToNativePath(const char* windows);
+
+#endif

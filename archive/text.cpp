@@ -1,0 +1,100 @@
+#include "text.h"
+
+u32 TextLength(const char* text)
+{
+    u32 n = 0;
+    while (text[n])
+        n++;
+    return n;
+}
+
+char* CopyText(char* destination, const char* text, u32 capacity)
+{
+    if (capacity == 0)
+        return destination;
+    u32 i = 0;
+    for (; i + 1 < capacity && text[i]; i++)
+        destination[i] = text[i];
+    destination[i] = 0;
+    return destination;
+}
+
+char* AppendText(char* destination, const char* text, u32 capacity)
+{
+    u32 n = 0;
+    while (n < capacity && destination[n])
+        n++;
+    if (n < capacity)
+        CopyText(destination + n, text, capacity - n);
+    return destination;
+}
+
+char* AppendNumber(char* destination, u32 value, u32 capacity)
+{
+    char digits[12];
+    u32 n = sizeof(digits) - 1;
+    digits[n] = 0;
+    do {
+        digits[--n] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value);
+    return AppendText(destination, digits + n, capacity);
+}
+
+void LowerText(char* text)
+{
+    for (; *text; text++)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = (char)(*text + ('a' - 'A'));
+}
+
+char* FormatText(char* destination, u32 capacity, const char* format,
+                 const FormatArgument* arguments, u32 argumentCount)
+{
+    if (capacity == 0)
+        return destination;
+    destination[0] = 0;
+    u32 next = 0;
+    char piece[2] = {0, 0};
+    for (const char* p = format; *p; p++) {
+        if (p[0] == '%') {
+            const FormatArgument* argument = 0;
+            u32 width = 0;  // characters of the conversion after the %
+            if (p[1] == '%') {
+                AppendText(destination, "%", capacity);
+                p++;
+                continue;
+            }
+            if (p[1] == 's' || p[1] == 'i' || p[1] == 'd' || p[1] == 'u')
+                width = 1;
+            else if (p[1] == 'l' && p[2] == 'u')
+                width = 2;
+            if (width) {
+                if (next < argumentCount)
+                    argument = &arguments[next];
+                next++;
+                if (argument && p[1] == 's' && argument->text)
+                    AppendText(destination, argument->text, capacity);
+                else if (argument && p[1] != 's' && !argument->text)
+                    AppendNumber(destination, argument->number, capacity);
+                p += width;
+                continue;
+            }
+        }
+        piece[0] = *p;
+        AppendText(destination, piece, capacity);
+    }
+    return destination;
+}
+
+char* FormatWithText(char* destination, u32 capacity, const char* format, const char* text)
+{
+    FormatArgument argument = {text ? text : "", 0};
+    return FormatText(destination, capacity, format, &argument, 1);
+}
+
+char* FormatWithNumber(char* destination, u32 capacity, const char* format, u32 number)
+{
+    FormatArgument argument = {0, number};
+    return FormatText(destination, capacity, format, &argument, 1);
+}

@@ -1,0 +1,152 @@
+#include "volume.h"
+
+#include <assert.h>
+
+#include "context.h"
+#include "messages.h"
+#include "text.h"
+#include "../extract/worker.h"
+
+char* VolumeFileName(u32 n, char* destination)
+{
+    CopyText(destination, "disk", TEXT_SIZE);
+    AppendNumber(destination, n, TEXT_SIZE);
+    return AppendText(destination, ".pak", TEXT_SIZE);
+}
+
+char* VolumePath(const char* directory, u32 n, char* destination)
+{
+    char name[TEXT_SIZE];
+    CopyText(destination, directory, TEXT_SIZE);
+    u32 length = TextLength(destination);
+    if (length && destination[length - 1] == '\\')
+        destination[length - 1] = 0;
+    AppendText(destination, "\\", TEXT_SIZE);
+    return AppendText(destination, VolumeFileName(n, name), TEXT_SIZE);
+}
+
+int AskForVolume(u32 n, char* path)
+{
+    // Filter: "Archive Files (diskN.pak)" NUL "diskN.pak" NUL NUL.
+    char name[TEXT_SIZE];
+    char filter[2 * TEXT_SIZE];
+    VolumeFileName(n, name);
+    CopyText(filter, "Archive Files (", TEXT_SIZE);
+    AppendText(filter, name, TEXT_SIZE);
+    AppendText(filter, ")", TEXT_SIZE);
+    u32 at = TextLength(filter) + 1;
+    CopyText(filter + at, name, TEXT_SIZE);
+    at += TextLength(name) + 1;
+    filter[at] = 0;
+    CopyText(path, name, 260);
+    return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
+}
+
+void OpenVolume(const char* path)
+{
+    char savedDirectory[TEXT_SIZE];
+    char candidate[260];
+    if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
+        savedDirectory[0] = 0;
+    u32 length = TextLength(archiveDir);
+    if (length && archiveDir[length - 1] == '\\')
+        archiveDir[length - 1] = 0;
+    if (path) {
+        CopyText(candidate, path, sizeof(candidate));
+    } else {
+        context.volumeNumber++;
+        VolumePath(archiveDir, context.volumeNumber, candidate);
+    }
+    if (context.volumeHandle) {
+        FileHandle old = context.volumeHandle;
+        context.volumeHandle = 0;
+        PlatClose(old);
+    }
+    FileHandle file;
+    for (;;) {
+        file = PlatOpenRead(candidate);
+        LowerText(candidate);
+        if (file)
+            break;
+        if (candidate[0] == 'a' || candidate[0] == 'b') {
+            char text[TEXT_SIZE], prompt[TEXT_SIZE], caption[TEXT_SIZE];
+            LookupMessage(MSG_INSERT_DISK, prompt, TEXT_SIZE);
+            FormatWithNumber(text, TEXT_SIZE, prompt, context.volumeNumber);
+            LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+            if (PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK)
+                continue;
+        }
+        char chosen[260];
+        if (!AskForVolume(context.volumeNumber, chosen)) {
+            // The dialog's initial file name: the volume's bare name.
+            char name[TEXT_SIZE];
+            if (savedDirectory[0])
+                PlatSetCurrentDirectory(savedDirectory);
+            AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, name));
+        }
+        CopyText(archiveDir, chosen, TEXT_SIZE);
+        char* lastSlash = 0;
+        for (char* p = archiveDir; *p; p++)
+            if (*p == '\\')
+                lastSlash = p;
+        if (lastSlash)
+            *lastSlash = 0;
+        CopyText(candidate, chosen, sizeof(candidate));
+    }
+    context.volumeHandle = file;
+    context.volumeRemaining = PlatFileSize(file);
+    if (savedDirectory[0])
+        PlatSetCurrentDirectory(savedDirectory);
+}
+
+static void FailRead()
+{
+    char name[TEXT_SIZE];
+    if (context.volumeNumber == 1)
+        AbortWorker(MSG_READ_ERROR, firstVolumePath);
+    AbortWorker(MSG_READ_ERROR, VolumeFileName(context.volumeNumber, name));
+}
+
+// Entry: readPos <= readFill <= STREAM_BUFFER_SIZE. Return: the count bytes delivered lie
+// together in readBuffer just before readPos, so StepBack can give them back.
+u8 ReadStream(u32 count, void* destination)
+{
+    assert(count >= 1 && count <= STREAM_BUFFER_SIZE);
+    u8* buffer = context.readBuffer;
+    u32 avail = context.readFill - context.readPos;
+    if (avail < count) {
+        u32 held = avail;
+        for (u32 i = 0; i < held; i++)
+            buffer[i] = buffer[context.readPos + i];
+        while (held < count) {
+            if (context.volumeRemaining == 0)
+                OpenVolume(0);
+            u32 n = STREAM_BUFFER_SIZE - held;
+            if (n > context.volumeRemaining)
+                n = context.volumeRemaining;
+            int ok = 1;
+            if (n && PlatRead(context.volumeHandle, buffer + held, n, &ok) != n)
+                ok = 0;
+            if (!ok)
+                FailRead();
+            held += n;
+            context.volumeRemaining -= n;
+        }
+        context.readFill = held;
+        context.readPos = 0;
+    }
+    u8* from = buffer + context.readPos;
+    if (destination) {
+        u8* to = (u8*)destination;
+        for (u32 i = 0; i < count; i++)
+            to[i] = from[i];
+    }
+    context.readPos += count;
+    return from[count - 1];
+}
+
+void StepBack(u32 k)
+{
+    assert(k <= context.readPos);
+    context.readPos -= k;
+}

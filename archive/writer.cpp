@@ -1,0 +1,112 @@
+#include "writer.h"
+
+#include <cstring>
+
+#include "../extract/lzari_encoder.h"
+#include "messages.h"
+
+const MessageList& EnglishMessages()
+{
+    static const MessageList texts = {{
+        "Attention", "Cancel", "Select directory", "Browse...", "Exit",
+        "Can't read disk %s", "Can't open directory %s", "Can't create directory %s", "OK",
+        "Can't open file %s", "Error writing into file %s", "Confirmation", "Break",
+        "System error", "Can't run process %s", "Error reading file %s", "Error",
+        "Directory of install", "Create folder", "Required %lu Kbytes", "Quillstead",
+        "Break installation?", "Are not you going to install?", "Install complete succesfully",
+        "Insert disk %i", "Wrong structure of archive %s", "",
+        "You have %lu kbytes free space, but need %lu kbytes.",
+    }};
+    return texts;
+}
+
+int MessageIdAt(u32 index)
+{
+    return index < 17 ? (int)index + 1 : (int)index + 94;
+}
+
+static void AppendEntry(std::vector<u8>& block, const std::string& text)
+{
+    block.insert(block.end(), text.begin(), text.end());
+    block.push_back(0);
+}
+
+std::vector<u8> BuildStringBlock(const StringBlockContent& content, ArchiveHeader& header)
+{
+    std::vector<u8> block;
+    AppendEntry(block, content.productTitle);
+    AppendEntry(block, content.windowTitle);
+    AppendEntry(block, content.installDir);
+    AppendEntry(block, content.postInstall);
+    header.groupItemCount = (u16)content.groupItems.size();
+    header.groupItemsOffset = 0;
+    if (!content.groupItems.empty()) {
+        AppendEntry(block, content.groupName);
+        header.groupItemsOffset = (u32)block.size();
+        for (const auto& item : content.groupItems) {
+            AppendEntry(block, item.first);
+            AppendEntry(block, item.second);
+        }
+    }
+    header.messagesOffset = (u32)block.size();
+    for (u32 i = 0; i < MESSAGE_COUNT; i++) {
+        std::string text = content.messages[i];
+        if (MessageIdAt(i) == SHIFTED_MESSAGE)
+            for (char& c : text)
+                c = (char)(u8)((u8)c + MESSAGE_SHIFT);
+        AppendEntry(block, text);
+    }
+    header.stringBlockSize = (u32)block.size();
+    return block;
+}
+
+void RecordWriter::Header(u8 type, u32 attributes, u64 fileTime, u16 nameLength)
+{
+    RecordHeader record;
+    record.type = type;
+    record.attributes = attributes;
+    record.fileTime = fileTime;
+    record.nameLength = nameLength;
+    const u8* raw = reinterpret_cast<const u8*>(&record);
+    bytes_.insert(bytes_.end(), raw, raw + sizeof(record));
+}
+
+void RecordWriter::Directory(const std::string& name)
+{
+    Header(RECORD_DIRECTORY, 0, 0, (u16)name.size());
+    bytes_.insert(bytes_.end(), name.begin(), name.end());
+}
+
+void RecordWriter::Up()
+{
+    Header(RECORD_UP, 0, 0, 0);
+}
+
+void RecordWriter::File(const std::string& name, const std::vector<u8>& data, u32 attributes, u64 fileTime)
+{
+    Header(RECORD_FILE, attributes, fileTime, (u16)name.size());
+    bytes_.insert(bytes_.end(), name.begin(), name.end());
+    LzariEncodePayload(data.data(), data.size(), bytes_);
+    totalSize_ += data.size();
+}
+
+void RecordWriter::End()
+{
+    Header(RECORD_END, 0, 0, 0);
+}
+
+void RecordWriter::Raw(const std::vector<u8>& bytes)
+{
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<u8> JoinArchive(ArchiveHeader header, const StringBlockContent& content,
+                            const std::vector<u8>& records)
+{
+    std::vector<u8> block = BuildStringBlock(content, header);
+    std::vector<u8> archive(sizeof(header));
+    std::memcpy(archive.data(), &header, sizeof(header));
+    archive.insert(archive.end(), block.begin(), block.end());
+    archive.insert(archive.end(), records.begin(), records.end());
+    return archive;
+}

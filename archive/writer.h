@@ -1,0 +1,62 @@
+// Writing archives (native tools and tests only): the string block and the record stream
+// exactly as format.h draws them. The packer builds on this; the tests use it to make
+// sound and deliberately damaged archives.
+#ifndef QUILL_ARCHIVE_WRITER_H
+#define QUILL_ARCHIVE_WRITER_H
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "format.h"
+
+// The 28 message texts in list order (ids 1..17, then 111..121), as stored bytes except
+// that id 120 is given plain: the writer shifts it.
+typedef std::array<std::string, MESSAGE_COUNT> MessageList;
+
+// The English message set.
+const MessageList& EnglishMessages();
+// Message id of list entry i (0-based).
+int MessageIdAt(u32 index);
+
+struct StringBlockContent {
+    std::string productTitle;   // entry 1
+    std::string windowTitle;    // entry 2
+    std::string installDir;     // entry 3
+    std::string postInstall;    // entry 4; empty: none
+    std::string groupName;      // entry 5, written only with group items
+    std::vector<std::pair<std::string, std::string>> groupItems;  // title, target path
+    MessageList messages = EnglishMessages();
+};
+
+// Builds the string block and fills stringBlockSize, groupItemCount, groupItemsOffset and
+// messagesOffset of header.
+std::vector<u8> BuildStringBlock(const StringBlockContent& content, ArchiveHeader& header);
+
+class RecordWriter {
+public:
+    void Directory(const std::string& name);
+    void Up();
+    // A file record with its payload; size counts into totalSize.
+    void File(const std::string& name, const std::vector<u8>& data,
+              u32 attributes = ATTRIBUTE_ARCHIVE, u64 fileTime = 0);
+    void End();
+    // Raw bytes, for damaged streams in tests.
+    void Raw(const std::vector<u8>& bytes);
+    void Header(u8 type, u32 attributes, u64 fileTime, u16 nameLength);
+
+    const std::vector<u8>& Bytes() const { return bytes_; }
+    u64 TotalSize() const { return totalSize_; }
+
+private:
+    std::vector<u8> bytes_;
+    u64 totalSize_ = 0;
+};
+
+// Header, string block and record stream joined: the archive as it starts at 0xE000 of an
+// installer or at 0 of disk1.pak. header's totalSize is taken as given.
+std::vector<u8> JoinArchive(ArchiveHeader header, const StringBlockContent& content,
+                            const std::vector<u8>& records);
+
+#endif

@@ -1,0 +1,164 @@
+#include "worker.h"
+
+#include "../archive/archive.h"
+#include "../archive/commands.h"
+#include "../archive/context.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../archive/volume.h"
+#include "lzari.h"
+
+// Each release marks the field released before the call, so that a second caller (the
+// worker's own end racing the interface's break) skips it.
+void ReleaseWorkerResources()
+{
+    FileHandle output = context.outputHandle;
+    context.outputHandle = 0;
+    if (output)
+        PlatClose(output);
+    FileHandle volume = context.volumeHandle;
+    context.volumeHandle = 0;
+    if (volume)
+        PlatClose(volume);
+    u8* readBuffer = context.readBuffer;
+    context.readBuffer = 0;
+    if (readBuffer)
+        PlatFree(readBuffer);
+    u8* outputBuffer = context.outputBuffer;
+    context.outputBuffer = 0;
+    if (outputBuffer)
+        PlatFree(outputBuffer);
+}
+
+void AbortWorker(int messageId, const char* detail)
+{
+    if (detail)
+        CopyText(detailText, detail, TEXT_SIZE);
+    ReleaseWorkerResources();
+    PlatNotifyWorkerAborted();
+    PlatExitWorker((u32)messageId);
+}
+
+void BreakWorker()
+{
+    ReleaseWorkerResources();
+    PlatExitWorker(WORKER_BROKEN);
+}
+
+// The current volume's name for a message: volume 1 by its path, later ones as the file
+// disk<N>.pak in the program's directory.
+static void VolumeNameForMessage(char* destination)
+{
+    if (context.volumeNumber == 1)
+        CopyText(destination, firstVolumePath, TEXT_SIZE);
+    else
+        VolumePath(programDir, context.volumeNumber, destination);
+}
+
+static void ReadName(const RecordHeader* record)
+{
+    // Names longer than the buffer are damage: refused before a byte lands past it.
+    if (record->nameLength > MAX_NAME_LENGTH) {
+        VolumeNameForMessage(detailText);
+        AbortWorker(MSG_WRONG_STRUCTURE, 0);
+    }
+    if (record->nameLength)
+        ReadStream(record->nameLength, context.entryName);
+    context.entryName[record->nameLength] = 0;
+}
+
+int ExtractFile(InstallContext* install, const RecordHeader* record)
+{
+    ResetDecoder(install);
+    if (!PlatFullPath(install->entryName, detailText))
+        CopyText(detailText, install->entryName, TEXT_SIZE);
+    PlatSetControlText(CONTROL_STATUS_LINE, detailText);
+    FileHandle file = PlatCreateOutput(install->entryName);
+    if (!file)
+        AbortWorker(MSG_CANT_OPEN_FILE, install->entryName);
+    install->outputHandle = file;
+    u32 size = DecodeFile();
+
+    // Skip the zero padding: z leading zero bytes of the next four are consumed, the
+    // first nonzero byte (the next record's type) is given back.
+    u8 next[PADDING_SIZE];
+    ReadStream(PADDING_SIZE, next);
+    u32 zeros = 0;
+    while (zeros < PADDING_SIZE && next[zeros] == 0)
+        zeros++;
+    StepBack(PADDING_SIZE - zeros);
+
+    PlatSetFileTime(file, record->fileTime);
+    install->outputHandle = 0;
+    PlatClose(file);
+    PlatSetAttributes(install->entryName, record->attributes);
+    install->bytesDone += size;
+    PlatBarCommand(BAR_SETPOS, install->bytesDone);
+    return 0;
+}
+
+u32 ExtractionWorker(void*)
+{
+    PlatSetControlText(CONTROL_STATUS_LINE, "");
+    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_BREAK, detailText, TEXT_SIZE));
+    PlatBarCommand(BAR_SETMIN, 0);
+    PlatBarCommand(BAR_SETMAX, context.header.totalSize);
+    context.volumeNumber = 1;
+    context.outputBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    context.readBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    context.readPos = 0;
+    context.readFill = 0;
+    if (!context.outputBuffer || !context.readBuffer)
+        AbortWorker(MSG_SYSTEM_ERROR, 0);
+    OpenVolume(firstVolumePath);
+
+    u32 offset = (context.embedded ? ARCHIVE_OFFSET : 0) + ARCHIVE_HEADER_SIZE +
+                 context.header.stringBlockSize;
+    if (!PlatSeek(context.volumeHandle, offset) || offset > context.volumeRemaining)
+        AbortWorker(MSG_READ_ERROR, firstVolumePath);
+    context.volumeRemaining -= offset;
+
+    for (;;) {
+        if (PlatWorkerSafePoint())
+            BreakWorker();
+        RecordHeader record;
+        ReadStream(RECORD_HEADER_SIZE, &record);
+        if (record.type == RECORD_END) {
+            PlatRecordDone(&record, 0);
+            break;
+        }
+        if (record.type == RECORD_FILE) {
+            ReadName(&record);
+            u32 before = context.bytesDone;
+            ExtractFile(&context, &record);
+            PlatRecordDone(&record, context.bytesDone - before);
+        } else if (record.type == RECORD_DIRECTORY) {
+            ReadName(&record);
+            PlatCreateDirectory(context.entryName);
+            if (!PlatSetCurrentDirectory(context.entryName))
+                AbortWorker(MSG_CANT_OPEN_DIRECTORY, context.entryName);
+            PlatRecordDone(&record, 0);
+        } else if (record.type == RECORD_UP) {
+            if (!PlatSetCurrentDirectory(".."))
+                AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");
+            PlatRecordDone(&record, 0);
+        } else {
+            VolumeNameForMessage(detailText);
+            AbortWorker(MSG_WRONG_STRUCTURE, 0);
+        }
+    }
+
+    ReleaseWorkerResources();
+    CopyText(detailText, StringBlockEntry(0, ENTRY_POST_INSTALL), TEXT_SIZE);
+    if (detailText[0] && !PlatStartProcess(detailText)) {
+        char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
+        LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
+        FormatWithText(text, TEXT_SIZE, format, detailText);
+        LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+        PlatMessageBox(context.progressDialog, text, caption, BOX_ICON_INFORMATION);
+    }
+    PlatPostCreateGroup();
+    PlatSetControlText(CONTROL_STATUS_LINE, LookupMessage(MSG_INSTALL_COMPLETE, detailText, TEXT_SIZE));
+    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_OK, detailText, TEXT_SIZE));
+    return 0;
+}

@@ -1,0 +1,33 @@
+// The extraction worker: walks the record stream, writes directories and files in the
+// current directory, starts the post-install command. Runs on its own thread; every
+// failure ends the thread through AbortWorker with a message id as exit code.
+#ifndef QUILL_EXTRACT_WORKER_H
+#define QUILL_EXTRACT_WORKER_H
+
+#include "../archive/format.h"
+
+struct InstallContext;
+
+// Thread entry; parameter unused. Returns 0 when the record stream was unpacked to its end.
+u32 ExtractionWorker(void* parameter);
+// Writes one file record whose name is in install->entryName. Returns 0.
+int ExtractFile(InstallContext* install, const RecordHeader* record);
+// Ends the worker: keeps the detail (when given), closes the handles, releases the
+// buffers, tells the progress dialog and ends the thread with the message id.
+#if defined(__GNUC__)
+__attribute__((noreturn))
+#endif
+void AbortWorker(int messageId, const char* detail);
+
+// Ends the worker after a confirmed break: releases what it holds and ends the thread
+// with WORKER_BROKEN, without telling the dialog, which has ended itself.
+#if defined(__GNUC__)
+__attribute__((noreturn))
+#endif
+void BreakWorker();
+
+// Releases whatever handles and buffers the install context still holds, marking each
+// released at once, so that no release happens twice whoever calls it.
+void ReleaseWorkerResources();
+
+#endif
