@@ -94,6 +94,7 @@ void ResetHost()
 {
     host = NativeHost();
     depth = 0;
+    FreeStringBlock();
     memset(&context, 0, sizeof(context));
     programDir[0] = firstVolumePath[0] = archiveDir[0] = 0;
     productTitle[0] = windowTitle[0] = detailText[0] = 0;

@@ -1,0 +1,364 @@
+// The LZARI encoder: hash chains over the 4096-byte window find the matches, a lazy parse
+// priced by the live models chooses between them, and an arithmetic coder with a
+// pending-bit counter writes what the decoder's Normalise reads back.
+#include "lzari_encoder.h"
+
+#include <assert.h>
+#include <math.h>
+#include <string.h>
+
+#include <memory>
+
+#include "lzari.h"
+
+namespace {
+
+enum {
+    HASH_BITS = 14,
+    HASH_SIZE = 1 << HASH_BITS,
+    CHAIN_DEPTH = 48,      // candidates tried per search: speed against ratio
+    NICE_LENGTH = 32,      // a match this long is taken without looking a byte further
+    PRICE_BITS = 6,        // prices are in 1/64 bit
+    NO_POSITION = -1
+};
+
+// Prices from the models, in 1/64 bit: what coding a symbol costs with the model as it
+// stands. Computed once; the position model never changes.
+struct PriceTables {
+    u16 log2[LZ_RESCALE_LIMIT + 1];  // log2(x) for x = 1..0x7FFF; [0] unused
+    u16 position[LZ_RING_SIZE];      // cost of position p
+    u16 positionCumulative[LZ_RING_SIZE + 1];
+};
+
+const PriceTables& Tables()
+{
+    static const PriceTables* tables = [] {
+        static PriceTables t;
+        t.log2[0] = 0;
+        for (u32 x = 1; x <= LZ_RESCALE_LIMIT; x++)
+            t.log2[x] = (u16)lround(log2((double)x) * (1 << PRICE_BITS));
+        InitPositionModel(t.positionCumulative);
+        assert(t.positionCumulative[0] == LZ_POSITION_TOTAL);
+        double total = t.positionCumulative[0];
+        for (u32 p = 0; p < LZ_RING_SIZE; p++) {
+            double weight = t.positionCumulative[p] - t.positionCumulative[p + 1];
+            t.position[p] = (u16)lround(log2(total / weight) * (1 << PRICE_BITS));
+        }
+        return &t;
+    }();
+    return *tables;
+}
+
+// The arithmetic coder. low and high are the decoder's, step for step; the decoder folds
+// an underflow step into value at once, the coder cannot know the bit yet and counts it
+// in pending until the next settled bit, which is followed by pending opposite bits.
+struct Coder {
+    u32 low;
+    u32 high;
+    u32 pending;              // underflow steps whose bit is still open
+    u32 bitCount;             // 0..31 bits waiting in the low end of `bits`
+    u64 bits;                 // output bits, the first one highest; above bitCount: stale
+    std::vector<u8>* out;     // the stream goes to (*out)[at...]; grown as needed
+    size_t at;
+};
+
+// Appends the count (1..32) low bits of value, the highest first. Whole 32-bit words go
+// out at once; the vector is grown ahead so the common path is a store.
+inline void PutBits(Coder& c, u32 value, u32 count)
+{
+    c.bits = (c.bits << count) | value;
+    c.bitCount += count;
+    if (c.bitCount >= 32) {
+        c.bitCount -= 32;
+        u32 word = (u32)(c.bits >> c.bitCount);
+        if (c.at + 4 > c.out->size())
+            c.out->resize(c.out->size() * 2 + 64);
+        u8* to = c.out->data() + c.at;
+        to[0] = (u8)(word >> 24);
+        to[1] = (u8)(word >> 16);
+        to[2] = (u8)(word >> 8);
+        to[3] = (u8)word;
+        c.at += 4;
+    }
+}
+
+// The bit, then pending opposite bits: 1 0...0 or 0 1...1.
+inline void SettleBit(Coder& c, u32 bit)
+{
+    u32 n = c.pending;
+    c.pending = 0;
+    if (n < 31) {
+        PutBits(c, bit ? 1u << n : (1u << n) - 1, n + 1);
+        return;
+    }
+    PutBits(c, bit, 1);
+    u32 fill = bit ? 0 : 0xFFFFFFFFu;
+    for (; n >= 32; n -= 32)
+        PutBits(c, fill, 32);
+    if (n)
+        PutBits(c, fill >> (32 - n), n);
+}
+
+// Entry: high - low > 0x8000 and cumLow < cumHigh <= total <= 0x7FFF, so the products fit
+// in 32 bits and the new interval is not empty. Return: the interval is narrowed exactly
+// as the decoder narrows it and doubled as often as its Normalise doubles it, each
+// doubling having written one bit or added one to pending.
+//
+// The doublings are counted rather than looped over, which spares a mispredicted branch
+// per bit. With h = high - 1, both 17 bits wide: Normalise first doubles while the top
+// bits of low and h agree (high <= half, or low >= half), settling that bit; then, with
+// low = 01.. and h = 10.., it doubles once per further bit where low has a 1 and h a 0
+// (the middle half), each an underflow step that drops bit 15 of both; then it stops.
+// Doubling shifts a 0 into low and a 1 into h.
+template <u32 FixedTotal>
+inline void EncodeInterval(Coder& state, u32 cumHigh, u32 cumLow, u32 total)
+{
+    Coder c = state;
+    u32 low = c.low;
+    u32 range = c.high - low;
+    u32 h, lowStep;
+    if (FixedTotal) {
+        // A constant divisor: the compiler multiplies instead of dividing.
+        h = low + range * cumHigh / FixedTotal - 1;
+        lowStep = range * cumLow / FixedTotal;
+    } else {
+        h = low + range * cumHigh / total - 1;
+        lowStep = range * cumLow / total;
+    }
+    low += lowStep;
+    // Leading bits that agree: 0..17 (17 only when low == h).
+    u32 k = (u32)__builtin_clz(((low ^ h) << 15) | 0x4000);
+    if (k) {
+        u32 settled = low >> (17 - k);
+        SettleBit(c, settled >> (k - 1));
+        if (k > 1)
+            PutBits(c, settled & ((1u << (k - 1)) - 1), k - 1);
+        low = (low << k) & 0x1FFFF;
+        h = ((h << k) | ((1u << k) - 1)) & 0x1FFFF;
+    }
+    // Underflow steps: from bit 15 down, the run of bits with low 1 and h 0 (at most 16;
+    // none when k was 17, where low is 0).
+    u32 u = (u32)__builtin_clz(~((low & ~h) << 16));
+    if (u) {
+        c.pending += u;
+        low = (low & LZ_HALF) | ((low << u) & 0xFFFF);
+        h = (h & LZ_HALF) | (((h << u) | ((1u << u) - 1)) & 0xFFFF);
+    }
+    c.low = low;
+    c.high = h + 1;
+    state = c;
+}
+
+// Ends the stream. After normalising, low < half < high, so the half itself is a code
+// value inside every interval coded: a 1 and the pending 0s. The decoder's 17-bit window
+// then reaches 16 bits beyond them, into the first two of the four zero bytes that follow,
+// which also supply the zeros that the half is made of.
+void FinishCoder(Coder& c)
+{
+    SettleBit(c, 1);
+    // Pad to whole bytes with zeros, then give back the bytes not used.
+    u32 tail = (8 - (c.bitCount & 7)) & 7;
+    if (tail)
+        PutBits(c, 0, tail);
+    if (c.at + 4 > c.out->size())
+        c.out->resize(c.at + 4);
+    for (; c.bitCount; c.bitCount -= 8)
+        (*c.out)[c.at++] = (u8)(c.bits >> (c.bitCount - 8));
+    c.out->resize(c.at);
+}
+
+inline u32 Hash3(const u8* p)
+{
+    u32 x = (u32)p[0] << 16 | (u32)p[1] << 8 | p[2];
+    return (x * 2654435761u) >> (32 - HASH_BITS);
+}
+
+// Length of the common prefix of a and b, at most limit. a lies before b, both within
+// the window buffer for limit bytes.
+inline u32 CommonLength(const u8* a, const u8* b, u32 limit)
+{
+    u32 n = 0;
+    while (n + 8 <= limit) {
+        u64 x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y)
+            return n + ((u32)__builtin_ctzll(x ^ y) >> 3);  // little-endian: lowest byte first
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n])
+        n++;
+    return n;
+}
+
+struct Match {
+    u32 length;    // 0 when there is none of at least 3 bytes
+    u32 distance;  // 1..4096: the decoder's position is distance - 1
+};
+
+// One payload. The window buffer is the decoder's ring unrolled: 4036 spaces (the ring
+// prefix every file starts with), then the data, so buffer index v and ring index
+// v mod 4096 hold the same byte. The ring's last 60 bytes from the previous file lie before
+// index 0 and are never a match source.
+class PayloadEncoder {
+public:
+    PayloadEncoder(const u8* data, u32 size, std::vector<u8>& out);
+    PayloadEncoder(const PayloadEncoder&) = delete;
+    PayloadEncoder& operator=(const PayloadEncoder&) = delete;
+    void Run();
+
+private:
+    void Insert(u32 v);
+    Match FindMatch(u32 v) const;
+    u32 LiteralPrice(u32 c) const;
+    u32 MatchPrice(const Match& m) const;
+    void EncodeLiteral(u32 c);
+    void EncodeMatch(const Match& m);
+
+    const PriceTables& tables;
+    std::vector<u8> window;
+    u32 end;                   // window index behind the last data byte
+    int head[HASH_SIZE];       // newest window index per hash, NO_POSITION when none
+    int previous[LZ_RING_SIZE];// older index of the same hash, by index mod 4096
+    SymbolModel model;
+    Coder coder;
+};
+
+PayloadEncoder::PayloadEncoder(const u8* data, u32 size, std::vector<u8>& out)
+    : tables(Tables())
+{
+    // 8 spare bytes let Hash3 read past the end without a test.
+    window.assign(LZ_FIRST_WRITE + (size_t)size + 8, 0);
+    memset(window.data(), ' ', LZ_FIRST_WRITE);
+    memcpy(window.data() + LZ_FIRST_WRITE, data, size);
+    end = LZ_FIRST_WRITE + size;
+    for (u32 i = 0; i < HASH_SIZE; i++)
+        head[i] = NO_POSITION;
+    InitSymbolModel(&model);
+    coder = Coder{0, LZ_FULL_RANGE, 0, 0, 0, &out, out.size()};
+}
+
+inline void PayloadEncoder::Insert(u32 v)
+{
+    u32 h = Hash3(&window[v]);
+    previous[v & LZ_RING_MASK] = head[h];
+    head[h] = (int)v;
+}
+
+// Entry: every index below v is inserted, none at or above. Return: the longest match at
+// v of 3..60 bytes that ends by `end`, the nearest one among equally long ones. Chains run
+// from near to far and stop at 4096 bytes back, so a link is never one that a newer index
+// overwrote; sources stay at index 0 or later, in the data or the spaces.
+Match PayloadEncoder::FindMatch(u32 v) const
+{
+    Match best = {0, 0};
+    u32 limit = end - v;
+    if (limit > LZ_LONGEST_MATCH)
+        limit = LZ_LONGEST_MATCH;
+    if (limit <= LZ_THRESHOLD)
+        return best;
+    const u8* w = window.data();
+    const u8* here = w + v;
+    int oldest = (int)v - LZ_RING_SIZE;
+    u32 bestLength = LZ_THRESHOLD;
+    int candidate = head[Hash3(here)];
+    for (u32 depth = CHAIN_DEPTH; depth && candidate >= 0 && candidate >= oldest; depth--) {
+        const u8* there = w + candidate;
+        // One byte beyond the best length decides most candidates.
+        if (there[bestLength] == here[bestLength]) {
+            u32 length = CommonLength(there, here, limit);
+            if (length > bestLength) {
+                bestLength = length;
+                best.length = length;
+                best.distance = v - (u32)candidate;
+                if (length == limit)
+                    break;
+            }
+        }
+        candidate = previous[candidate & LZ_RING_MASK];
+    }
+    return best;
+}
+
+inline u32 PayloadEncoder::LiteralPrice(u32 c) const
+{
+    return tables.log2[model.cumulative[0]] - tables.log2[model.frequency[model.charToSymbol[c]]];
+}
+
+inline u32 PayloadEncoder::MatchPrice(const Match& m) const
+{
+    u32 s = model.charToSymbol[m.length + (255 - LZ_THRESHOLD)];
+    return tables.log2[model.cumulative[0]] - tables.log2[model.frequency[s]]
+        + tables.position[m.distance - 1];
+}
+
+inline void PayloadEncoder::EncodeLiteral(u32 c)
+{
+    u32 s = model.charToSymbol[c];
+    EncodeInterval<0>(coder, model.cumulative[s - 1], model.cumulative[s], model.cumulative[0]);
+    UpdateSymbolModel(&model, s);
+}
+
+inline void PayloadEncoder::EncodeMatch(const Match& m)
+{
+    u32 s = model.charToSymbol[m.length + (255 - LZ_THRESHOLD)];
+    EncodeInterval<0>(coder, model.cumulative[s - 1], model.cumulative[s], model.cumulative[0]);
+    UpdateSymbolModel(&model, s);
+    const u16* position = tables.positionCumulative;
+    u32 p = m.distance - 1;
+    EncodeInterval<LZ_POSITION_TOTAL>(coder, position[p], position[p + 1], LZ_POSITION_TOTAL);
+}
+
+void PayloadEncoder::Run()
+{
+    const u8* w = window.data();
+    for (u32 v = 0; v < LZ_FIRST_WRITE; v++)
+        Insert(v);
+    u32 v = LZ_FIRST_WRITE;
+    Match match = FindMatch(v);
+    while (v < end) {
+        // A 3-byte match that costs more than its literals is not worth it.
+        if (match.length == LZ_THRESHOLD + 1 && MatchPrice(match) >= LiteralPrice(w[v])
+                + LiteralPrice(w[v + 1]) + LiteralPrice(w[v + 2]))
+            match.length = 0;
+        Insert(v);
+        if (match.length == 0) {
+            EncodeLiteral(w[v]);
+            v++;
+            match = FindMatch(v);
+            continue;
+        }
+        if (match.length < NICE_LENGTH && v + 1 < end) {
+            // Lazy step: a longer match one byte on is worth a literal now.
+            Match next = FindMatch(v + 1);
+            if (next.length > match.length) {
+                EncodeLiteral(w[v]);
+                v++;
+                match = next;
+                continue;
+            }
+        }
+        EncodeMatch(match);
+        for (u32 k = 1; k < match.length; k++)
+            Insert(v + k);
+        v += match.length;
+        match = FindMatch(v);
+    }
+    FinishCoder(coder);
+}
+
+}  // namespace
+
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out)
+{
+    assert(size <= 0xFFFFFFFFu);
+    u32 n = (u32)size;
+    u8 sizeField[4] = {(u8)n, (u8)(n >> 8), (u8)(n >> 16), (u8)(n >> 24)};
+    out.insert(out.end(), sizeField, sizeField + 4);
+    if (n) {
+        // About 110 KB of state: on the heap, not the caller's stack.
+        std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(data, n, out));
+        encoder->Run();
+    }
+    out.insert(out.end(), PADDING_SIZE, (u8)0);
+}

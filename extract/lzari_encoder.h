@@ -1,0 +1,18 @@
+// The LZARI encoder, for the packer and the tests; never linked into the installer. It
+// writes what the decoder in lzari_decoder.cpp reads, with the models of lzari_model.cpp.
+#ifndef QUILL_EXTRACT_LZARI_ENCODER_H
+#define QUILL_EXTRACT_LZARI_ENCODER_H
+
+#include <stddef.h>
+
+#include <vector>
+
+#include "../archive/format.h"
+
+// Appends one file payload to out: the u32 little-endian size, the bit stream (none when
+// size is 0) and PADDING_SIZE zero bytes. Every call starts from fresh models, so payloads
+// can be joined in any order. The decoder's read-ahead ends within the zero bytes, and no
+// match reaches the ring bytes that the previous file left behind. size fits in a u32.
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out);
+
+#endif

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, skipping what is there already.
+# Usage: tools/install-deps.sh [wine]   ("wine" adds the 32-bit Wine and Xvfb for the installer tests)
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3)
+if [ "${1:-}" = wine ]; then
+    packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null

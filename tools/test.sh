@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs every test: the native suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the cross-compiled installer (its size printed), and the
+# installer's end-to-end tests under Wine. Installs what is missing first.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=2
+
+tools/install-deps.sh wine || { echo "could not install the build dependencies" >&2; exit 1; }
+
+passed=0
+failed=0
+status=0
+
+count_ctest() {  # adds a ctest log's totals to the tally
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$1" | tail -n 1)
+    if [ -n "$line" ]; then
+        local total bad
+        bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    else
+        failed=$((failed + 1))
+    fi
+}
+
+run_native() {  # name, build dir, extra cmake options
+    local name=$1 dir=$2
+    shift 2
+    echo "== $name =="
+    mkdir -p "$dir"
+    if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1; then
+        cat "$dir/configure.log"; failed=$((failed + 1)); status=1; return
+    fi
+    if ! cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1; then
+        tail -n 40 "$dir/build.log"; failed=$((failed + 1)); status=1; return
+    fi
+    (cd "$dir" && ctest -j"$jobs" --output-on-failure) 2>&1 | tee "$dir/ctest.log" | grep -E '(Failed|\*\*\*|tests passed|Total Test time)' || true
+    count_ctest "$dir/ctest.log"
+    grep -q ' 0 tests failed' "$dir/ctest.log" || status=1
+}
+
+run_native "native tests" build
+run_native "sanitizer tests" build-asan -DQUILL_SANITIZE=ON
+
+echo "== installer (i686-w64-mingw32) =="
+mkdir -p build-i686
+if cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build-i686/configure.log 2>&1 &&
+   cmake --build build-i686 -j"$jobs" >build-i686/build.log 2>&1; then
+    grep -A 12 'core object code' build-i686/build.log || true
+    grep -iE 'installer.*bytes' build-i686/build.log | tail -n 3 || true
+    passed=$((passed + 1))
+else
+    tail -n 40 build-i686/build.log 2>/dev/null || cat build-i686/configure.log
+    failed=$((failed + 1)); status=1
+fi
+
+if [ -x tests/wine/run.sh ]; then
+    echo "== installer under Wine =="
+    tests/wine/run.sh 2>&1 | tee build-i686/wine.log
+    wine_status=${PIPESTATUS[0]}
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' build-i686/wine.log | tail -n 1)
+    if [ -n "$line" ]; then
+        passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+        failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+    elif [ "$wine_status" -ne 0 ]; then
+        failed=$((failed + 1))
+    fi
+    [ "$wine_status" -eq 0 ] || status=1
+fi
+
+echo "== summary =="
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] || status=1
+exit $status
