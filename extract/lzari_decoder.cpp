@@ -8,9 +8,15 @@
 #include "worker.h"
 
 // Decoder state. Everything is static: the decoder allocates nothing.
-static u32 low, high, value;            // arithmetic decoder, unsigned 32-bit
-static u16 inputByte;                   // current input byte, zero-extended
-static u16 bitMask;                     // next bit of inputByte; 0: take a fresh byte
+//
+// The arithmetic state is held as low, high and offset = value - low. Normalising only ever
+// subtracts the same amount from all three or doubles them and shifts a bit into value, so
+// the offset is untouched by the subtractions and the steps can be counted on low and high
+// alone, taking the bits they need in one go. Bytes are still taken one at a time and only
+// when a bit of them is needed, so the input stands where a bit-by-bit decoder leaves it.
+static u32 low, high, offset;           // arithmetic decoder, unsigned 32-bit
+static u32 bitBuffer;                   // bytes taken; its low bitCount bits are unread
+static u32 bitCount;                    // 0..7 between symbols: unread bits of the last byte
 static u32 uncompressedSize;            // of the current file
 static u32 decodedCount;                // bytes decoded so far (a match may overshoot)
 static u32 outputCount;                 // bytes waiting in outputBuffer
@@ -24,9 +30,9 @@ void ResetDecoder(InstallContext* target)
 {
     low = 0;
     high = LZ_FULL_RANGE;
-    value = 0;
-    inputByte = 0;
-    bitMask = 0;
+    offset = 0;
+    bitBuffer = 0;
+    bitCount = 0;
     outputCount = 0;
     progressThreshold = 0;
     uncompressedSize = 0;
@@ -39,19 +45,27 @@ u32 DecodedCount()
     return decodedCount;
 }
 
-u32 NextBit()
+// The next count bits (at most 24), most significant first.
+static inline u32 TakeBits(u32 count)
 {
-    bitMask >>= 1;
-    if (bitMask == 0) {
+    while (bitCount < count) {
         InstallContext* c = &context;
+        u32 byte;
         // The common case of ReadStream, without the call.
         if (c->readPos < c->readFill)
-            inputByte = c->readBuffer[c->readPos++];
+            byte = c->readBuffer[c->readPos++];
         else
-            inputByte = ReadStream(1, 0);
-        bitMask = 0x80;
+            byte = ReadStream(1, 0);
+        bitBuffer = (bitBuffer << 8) | byte;
+        bitCount += 8;
     }
-    return (inputByte & bitMask) ? 1 : 0;
+    bitCount -= count;
+    return (bitBuffer >> bitCount) & ((1u << count) - 1);
+}
+
+u32 NextBit()
+{
+    return TakeBits(1);
 }
 
 static void WriteOutput()
@@ -69,51 +83,79 @@ void PutByte(u8 byte)
     install->outputBuffer[outputCount++] = byte;
 }
 
-// Entry: low < high, high - low > 0x8000 after the previous step. Return: the same, with
-// the interval doubled until it straddles the half or spans more than the middle half.
-static void Normalise()
+// Narrows the interval to [total - cumulativeLow, total - cumulativeHigh) of the model's
+// total, measured from the top as the models store it, then normalises.
+// Entry: high - low > 0x8000 > total, so every symbol's share is at least 1 and no
+// division is by zero. Return: the same holds again.
+static inline void Narrow(u32 range, u32 upper, u32 lower, u32 total)
 {
+    u32 newLow = low + (range * lower) / total;
+    high = low + (range * upper) / total;
+    offset -= newLow - low;
+    low = newLow;
+    u32 steps = 0;
     for (;;) {
         if (low >= LZ_HALF) {
-            value -= LZ_HALF;
             low -= LZ_HALF;
             high -= LZ_HALF;
         } else if (low >= LZ_FIRST_QUARTER && high <= LZ_THIRD_QUARTER) {
-            value -= LZ_FIRST_QUARTER;
             low -= LZ_FIRST_QUARTER;
             high -= LZ_FIRST_QUARTER;
         } else if (high > LZ_HALF) {
-            return;
+            break;
         }
         low += low;
         high += high;
-        value = 2 * value + NextBit();
+        steps++;
     }
+    // The narrowed range is at least 1 and the loop stops once it exceeds 0x8000, so
+    // there are at most 17 steps: within what TakeBits serves at once.
+    if (steps)
+        offset = (offset << steps) | TakeBits(steps);
 }
 
 static u32 DecodeCharacter()
 {
     u32 range = high - low;
     u32 total = symbols.cumulative[0];
-    u32 x = ((value - low + 1) * total - 1) / range;
-    u32 s = SearchSymbol(&symbols, x);
-    high = low + (range * symbols.cumulative[s - 1]) / total;
-    low = low + (range * symbols.cumulative[s]) / total;
-    Normalise();
+    u32 s = SearchSymbol(&symbols, ((offset + 1) * total - 1) / range);
+    Narrow(range, symbols.cumulative[s - 1], symbols.cumulative[s], total);
     u32 c = symbols.symbolToChar[s];
     UpdateSymbolModel(&symbols, s);
     return c;
 }
 
+// The position model never changes: its total is a constant (divisions become
+// multiplications) and a table of where each run of POSITION_BUCKET keys starts replaces the
+// binary search by a step or two. Same result as SearchPosition for every key.
+enum { POSITION_BUCKET_BITS = 2 };
+static u16 positionStart[(LZ_POSITION_TOTAL >> POSITION_BUCKET_BITS) + 1];
+
+static void InitPositionStart()
+{
+    u32 p = 0;
+    for (u32 b = 0; b <= (LZ_POSITION_TOTAL >> POSITION_BUCKET_BITS); b++) {
+        // Largest key of the bucket: its position is the smallest any key of it can have.
+        u32 key = (b << POSITION_BUCKET_BITS) + (1u << POSITION_BUCKET_BITS) - 1;
+        while (p > 0 && positionCumulative[p] <= key)
+            p--;
+        while (p < LZ_RING_SIZE - 1 && positionCumulative[p + 1] > key)
+            p++;
+        positionStart[b] = (u16)p;
+    }
+}
+
 static u32 DecodePosition()
 {
     u32 range = high - low;
-    u32 total = positionCumulative[0];
-    u32 x = ((value - low + 1) * total - 1) / range;
-    u32 p = SearchPosition(positionCumulative, x);
-    high = low + (range * positionCumulative[p]) / total;
-    low = low + (range * positionCumulative[p + 1]) / total;
-    Normalise();
+    u32 x = (u16)(((offset + 1) * LZ_POSITION_TOTAL - 1) / range);
+    u32 p = 0;  // keys past the total only come from damaged streams; the search gives 0
+    if (x < LZ_POSITION_TOTAL) {
+        p = positionStart[x >> POSITION_BUCKET_BITS];
+        while (positionCumulative[p + 1] > x)
+            p++;
+    }
+    Narrow(range, positionCumulative[p], positionCumulative[p + 1], LZ_POSITION_TOTAL);
     return p;
 }
 
@@ -127,10 +169,12 @@ u32 DecodeFile()
     uncompressedSize = (u32)size[0] | (u32)size[1] << 8 | (u32)size[2] << 16 | (u32)size[3] << 24;
     if (uncompressedSize == 0)
         return 0;
-    for (u32 i = 0; i < LZ_INITIAL_BITS; i++)
-        value = 2 * value + NextBit();
+    offset = TakeBits(LZ_INITIAL_BITS);  // value, with low still 0
     InitSymbolModel(&symbols);
-    InitPositionModel(positionCumulative);
+    if (!positionCumulative[0]) {  // fixed for good: built once
+        InitPositionModel(positionCumulative);
+        InitPositionStart();
+    }
     for (u32 i = 0; i < LZ_FIRST_WRITE; i++)
         ring[i] = ' ';
     u32 r = LZ_FIRST_WRITE;
