@@ -25,7 +25,11 @@ namespace {
 NativeHost host;
 jmp_buf* workerExit = nullptr;
 u32 workerExitCode = 0;
-u32 depth = 0;  // directory records entered and not yet left, below the starting directory
+u32 depth = 0;
+bool outputKept = false;  // the current file record's existing file is left as it was  // directory records entered and not yet left, below the starting directory
+
+// Stands for an output whose bytes are decoded and dropped: nothing on disk is touched.
+FileHandle const SINK = (FileHandle)(intptr_t)-1;
 
 FileHandle FromFd(int fd)
 {
@@ -197,6 +201,7 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 
 FileHandle PlatCreateOutput(const char* name)
 {
+    outputKept = false;
     if (Refuse(name))
         return nullptr;
     std::string path = ToNativePath(name);
@@ -204,10 +209,11 @@ FileHandle PlatCreateOutput(const char* name)
     bool exists = lstat(path.c_str(), &info) == 0;
     if (exists && !host.confineRoot.empty() && !host.overwrite && !host.discardOutput) {
         Record(HostEvent::KEPT, 0, 0, CurrentDirectory() + "/" + path);
-        return FromFd(open("/dev/null", O_WRONLY | O_CLOEXEC));
+        outputKept = true;
+        return SINK;
     }
     if (host.discardOutput)
-        return FromFd(open("/dev/null", O_WRONLY | O_CLOEXEC));
+        return SINK;
     // As on Windows: a read-only file or a directory of that name cannot be replaced
     // (also when running as root, where open() would not refuse).
     if (exists && (S_ISDIR(info.st_mode) || !(info.st_mode & S_IWUSR)))
@@ -220,6 +226,8 @@ FileHandle PlatCreateOutput(const char* name)
 
 u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
 {
+    if (file == SINK)
+        return count;
     u32 done = 0;
     while (done < count) {
         ssize_t n = write(ToFd(file), (const char*)buffer + done, count - done);
@@ -234,6 +242,8 @@ u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
 
 void PlatSetFileTime(FileHandle file, u64 fileTime)
 {
+    if (file == SINK)
+        return;
     // FILETIME counts 100 ns from 1601; Unix time counts from 1970.
     const u64 unixEpoch = 116444736000000000ull;
     struct timespec times[2];
@@ -250,6 +260,8 @@ void PlatSetFileTime(FileHandle file, u64 fileTime)
 
 void PlatClose(FileHandle file)
 {
+    if (file == SINK)
+        return;
     close(ToFd(file));
 }
 
@@ -258,7 +270,7 @@ void PlatSetAttributes(const char* name, u32 attributes)
     if (UnsafeName(name) && !host.confineRoot.empty())
         return;
     Record(HostEvent::ATTRIBUTES, 0, attributes, name);
-    if (host.discardOutput)
+    if (host.discardOutput || outputKept)
         return;
     std::string path = ToNativePath(name);
     struct stat info;

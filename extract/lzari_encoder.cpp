@@ -7,6 +7,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "lzari.h"
@@ -62,6 +63,17 @@ struct Coder {
     size_t at;
 };
 
+// Room for 4096 more bytes at c.at. The capacity doubles when it must grow, so that
+// appending payload after payload to one large archive stays linear.
+__attribute__((noinline)) void GrowOutput(Coder& c)
+{
+    std::vector<u8>& out = *c.out;
+    size_t wanted = c.at + 4096;
+    if (wanted > out.capacity())
+        out.reserve(std::max(wanted, out.capacity() * 2));
+    out.resize(wanted);
+}
+
 // Appends the count (1..32) low bits of value, the highest first. Whole 32-bit words go
 // out at once; the vector is grown ahead so the common path is a store.
 inline void PutBits(Coder& c, u32 value, u32 count)
@@ -72,7 +84,7 @@ inline void PutBits(Coder& c, u32 value, u32 count)
         c.bitCount -= 32;
         u32 word = (u32)(c.bits >> c.bitCount);
         if (c.at + 4 > c.out->size())
-            c.out->resize(c.out->size() * 2 + 64);
+            GrowOutput(c);
         u8* to = c.out->data() + c.at;
         to[0] = (u8)(word >> 24);
         to[1] = (u8)(word >> 16);
@@ -109,7 +121,11 @@ inline void SettleBit(Coder& c, u32 bit)
 // bits of low and h agree (high <= half, or low >= half), settling that bit; then, with
 // low = 01.. and h = 10.., it doubles once per further bit where low has a 1 and h a 0
 // (the middle half), each an underflow step that drops bit 15 of both; then it stops.
-// Doubling shifts a 0 into low and a 1 into h.
+// Doubling shifts a 0 into low and a 1 into h. Where two cases hold at once (low in the
+// second quarter, high at most half) the decoder takes the underflow step and the coder
+// settles a 0. Their intervals then differ by a half, so neither straddles the half and
+// both double alike; they agree again by the time the doubling stops, and the decoder's
+// value moves with its interval, so it decodes the same symbols.
 template <u32 FixedTotal>
 inline void EncodeInterval(Coder& state, u32 cumHigh, u32 cumLow, u32 total)
 {
@@ -161,7 +177,7 @@ void FinishCoder(Coder& c)
     if (tail)
         PutBits(c, 0, tail);
     if (c.at + 4 > c.out->size())
-        c.out->resize(c.at + 4);
+        GrowOutput(c);
     for (; c.bitCount; c.bitCount -= 8)
         (*c.out)[c.at++] = (u8)(c.bits >> (c.bitCount - 8));
     c.out->resize(c.at);
@@ -212,6 +228,7 @@ private:
     Match FindMatch(u32 v) const;
     u32 LiteralPrice(u32 c) const;
     u32 MatchPrice(const Match& m) const;
+    bool Postpone(const Match& match, u32 skip, const Match& later, u32 v) const;
     void EncodeLiteral(u32 c);
     void EncodeMatch(const Match& m);
 
@@ -309,6 +326,21 @@ inline void PayloadEncoder::EncodeMatch(const Match& m)
     EncodeInterval<LZ_POSITION_TOTAL>(coder, position[p], position[p + 1], LZ_POSITION_TOTAL);
 }
 
+// Whether coding skip literals and then later is cheaper, per byte covered, than coding
+// match now. The later match must reach at least as far.
+inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& later, u32 v) const
+{
+    if (later.length < match.length)
+        return false;
+    u32 price = MatchPrice(later);
+    for (u32 k = 0; k < skip; k++)
+        price += LiteralPrice(window[v + k]);
+    return (u64)price * match.length < (u64)MatchPrice(match) * (later.length + skip);
+}
+
+// The parse: at each position the longest match, or a literal when there is none or a
+// 3-byte match costs more than its literals; before a match is taken, the matches one and
+// two bytes on are priced against it and a literal or two is coded first when they win.
 void PayloadEncoder::Run()
 {
     const u8* w = window.data();
@@ -317,7 +349,6 @@ void PayloadEncoder::Run()
     u32 v = LZ_FIRST_WRITE;
     Match match = FindMatch(v);
     while (v < end) {
-        // A 3-byte match that costs more than its literals is not worth it.
         if (match.length == LZ_THRESHOLD + 1 && MatchPrice(match) >= LiteralPrice(w[v])
                 + LiteralPrice(w[v + 1]) + LiteralPrice(w[v + 2]))
             match.length = 0;
@@ -328,18 +359,28 @@ void PayloadEncoder::Run()
             match = FindMatch(v);
             continue;
         }
-        if (match.length < NICE_LENGTH && v + 1 < end) {
-            // Lazy step: a longer match one byte on is worth a literal now.
-            Match next = FindMatch(v + 1);
-            if (next.length > match.length) {
+        u32 inserted = 1;  // positions v.. already in the chains
+        if (match.length < NICE_LENGTH && v + 2 < end) {
+            Match later = FindMatch(v + 1);
+            if (Postpone(match, 1, later, v)) {
                 EncodeLiteral(w[v]);
                 v++;
-                match = next;
+                match = later;
+                continue;
+            }
+            Insert(v + 1);
+            inserted = 2;
+            later = FindMatch(v + 2);
+            if (Postpone(match, 2, later, v)) {
+                EncodeLiteral(w[v]);
+                EncodeLiteral(w[v + 1]);
+                v += 2;
+                match = later;
                 continue;
             }
         }
         EncodeMatch(match);
-        for (u32 k = 1; k < match.length; k++)
+        for (u32 k = inserted; k < match.length; k++)
             Insert(v + k);
         v += match.length;
         match = FindMatch(v);
@@ -356,7 +397,7 @@ void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out)
     u8 sizeField[4] = {(u8)n, (u8)(n >> 8), (u8)(n >> 16), (u8)(n >> 24)};
     out.insert(out.end(), sizeField, sizeField + 4);
     if (n) {
-        // About 110 KB of state: on the heap, not the caller's stack.
+        // About 85 KB of state: on the heap, not the caller's stack.
         std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(data, n, out));
         encoder->Run();
     }
