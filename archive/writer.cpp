@@ -84,10 +84,22 @@ void RecordWriter::Up()
 
 void RecordWriter::File(const std::string& name, const std::vector<u8>& data, u32 attributes, u64 fileTime)
 {
+    File(name, data.data(), data.size(), attributes, fileTime);
+}
+
+void RecordWriter::File(const std::string& name, const u8* data, size_t size, u32 attributes, u64 fileTime)
+{
     Header(RECORD_FILE, attributes, fileTime, (u16)name.size());
     bytes_.insert(bytes_.end(), name.begin(), name.end());
-    LzariEncodePayload(data.data(), data.size(), bytes_);
-    totalSize_ += data.size();
+    LzariEncodePayload(data, size, bytes_);
+    totalSize_ += size;
+}
+
+std::vector<u8> RecordWriter::Take()
+{
+    std::vector<u8> taken;
+    taken.swap(bytes_);
+    return taken;
 }
 
 void RecordWriter::End()
@@ -100,13 +112,21 @@ void RecordWriter::Raw(const std::vector<u8>& bytes)
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }
 
+std::vector<u8> ArchiveStart(ArchiveHeader& header, const StringBlockContent& content)
+{
+    std::vector<u8> block = BuildStringBlock(content, header);
+    const u8* raw = reinterpret_cast<const u8*>(&header);
+    std::vector<u8> start;
+    start.reserve(sizeof(header) + block.size());
+    start.insert(start.end(), raw, raw + sizeof(header));
+    start.insert(start.end(), block.begin(), block.end());
+    return start;
+}
+
 std::vector<u8> JoinArchive(ArchiveHeader header, const StringBlockContent& content,
                             const std::vector<u8>& records)
 {
-    std::vector<u8> block = BuildStringBlock(content, header);
-    std::vector<u8> archive(sizeof(header));
-    std::memcpy(archive.data(), &header, sizeof(header));
-    archive.insert(archive.end(), block.begin(), block.end());
+    std::vector<u8> archive = ArchiveStart(header, content);
     archive.insert(archive.end(), records.begin(), records.end());
     return archive;
 }

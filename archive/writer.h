@@ -41,18 +41,27 @@ public:
     // A file record with its payload; size counts into totalSize.
     void File(const std::string& name, const std::vector<u8>& data,
               u32 attributes = ATTRIBUTE_ARCHIVE, u64 fileTime = 0);
+    // The same from memory the caller holds (a mapped file); size fits in a u32.
+    void File(const std::string& name, const u8* data, size_t size, u32 attributes, u64 fileTime);
     void End();
     // Raw bytes, for damaged streams in tests.
     void Raw(const std::vector<u8>& bytes);
     void Header(u8 type, u32 attributes, u64 fileTime, u16 nameLength);
 
     const std::vector<u8>& Bytes() const { return bytes_; }
+    // Hands over the bytes written so far and starts an empty buffer, so that a packer can
+    // stream record by record; TotalSize keeps counting across calls.
+    std::vector<u8> Take();
     u64 TotalSize() const { return totalSize_; }
 
 private:
     std::vector<u8> bytes_;
     u64 totalSize_ = 0;
 };
+
+// Header and string block: the archive's first bytes, up to the record stream. Fills the
+// string block fields of header as BuildStringBlock does.
+std::vector<u8> ArchiveStart(ArchiveHeader& header, const StringBlockContent& content);
 
 // Header, string block and record stream joined: the archive as it starts at 0xE000 of an
 // installer or at 0 of disk1.pak. header's totalSize is taken as given.

@@ -1,0 +1,829 @@
+// Drives the installer under Wine as a user would: starts it, finds its windows, reads
+// and sets control texts, presses buttons, answers message boxes, reads pixels from the
+// screen, and checks the installed tree through the Win32 file calls.
+//
+//   driver.exe STEP [ARGS...] [-- STEP [ARGS...]] ...
+//
+// Every wait is on a condition (a window, a text, a state, a process end), polled, with a
+// generous time limit. The first failing step prints what it saw and ends with 1.
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const DWORD TIMEOUT_MS = 60000;
+static const DWORD POLL_MS = 10;
+static const DWORD SCREEN_LAG_MS = 10000;  // the screen may show a paint a little late
+static const int MESSAGE_TEXT_ID = 0xFFFF;  // the text of a message box
+
+static PROCESS_INFORMATION subject;  // the installer under test
+static HWND dialog;                  // the current dialog
+static HWND heldBox;                 // the break question, while the worker holds
+static int stepNumber;
+static const char* stepName = "";
+
+static void Fail(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    fprintf(stderr, "step %d (%s): ", stepNumber, stepName);
+    vfprintf(stderr, format, arguments);
+    fprintf(stderr, "\n");
+    va_end(arguments);
+    if (subject.hProcess) {
+        DWORD code;
+        if (GetExitCodeProcess(subject.hProcess, &code) && code == STILL_ACTIVE)
+            TerminateProcess(subject.hProcess, 99);
+    }
+    exit(1);
+}
+
+static void Note(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    printf("\n");
+    fflush(stdout);
+    va_end(arguments);
+}
+
+// --- windows of the subject ---
+
+struct Search {
+    DWORD process;
+    const char* className;  // 0: any
+    const char* caption;    // 0: any
+    HWND except;
+    HWND found;
+    int count;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    Search* search = (Search*)parameter;
+    DWORD process;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !IsWindowVisible(window) || window == search->except)
+        return TRUE;
+    char text[512];
+    if (search->className) {
+        GetClassNameA(window, text, sizeof(text));
+        if (strcmp(text, search->className))
+            return TRUE;
+    }
+    if (search->caption) {
+        GetWindowTextA(window, text, sizeof(text));
+        if (strcmp(text, search->caption))
+            return TRUE;
+    }
+    if (!search->found)
+        search->found = window;
+    search->count++;
+    return TRUE;
+}
+
+static HWND FindSubjectWindow(DWORD process, const char* className, const char* caption,
+                              HWND except, int* count)
+{
+    Search search = {process, className, caption, except, 0, 0};
+    EnumWindows(MatchWindow, (LPARAM)&search);
+    if (count)
+        *count = search.count;
+    return search.found;
+}
+
+static int SubjectRunning()
+{
+    DWORD code;
+    return GetExitCodeProcess(subject.hProcess, &code) && code == STILL_ACTIVE;
+}
+
+static void ControlText(HWND window, int id, char* text, int capacity);
+
+// A message box: the box's text, and none of the controls of the installer's own dialogs
+// (1010, 1068; -1 is also the id of the progress dialog's frame) or of the open-file dialog.
+static int IsMessageBox(HWND window)
+{
+    char className[64];
+    GetClassNameA(window, className, sizeof(className));
+    return !strcmp(className, "#32770") && GetDlgItem(window, MESSAGE_TEXT_ID) &&
+           !GetDlgItem(window, 1010) && !GetDlgItem(window, 1068) && !GetDlgItem(window, 0x47C);
+}
+
+struct BoxSearch {
+    DWORD process;
+    const char* caption;  // the awaited caption, or 0
+    HWND found;
+};
+
+static BOOL CALLBACK MatchOtherBox(HWND window, LPARAM parameter)
+{
+    BoxSearch* search = (BoxSearch*)parameter;
+    DWORD process;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !IsWindowVisible(window) || !IsMessageBox(window))
+        return TRUE;
+    char caption[256];
+    GetWindowTextA(window, caption, sizeof(caption));
+    if (search->caption && !strcmp(caption, search->caption))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// A message box of the subject other than the window looked for ends the wait at once.
+static void FailOnOtherBox(const char* caption)
+{
+    BoxSearch search = {subject.dwProcessId, caption, 0};
+    EnumWindows(MatchOtherBox, (LPARAM)&search);
+    if (!search.found)
+        return;
+    char seen[256], text[512];
+    GetWindowTextA(search.found, seen, sizeof(seen));
+    ControlText(search.found, MESSAGE_TEXT_ID, text, sizeof(text));
+    Fail("waiting for \"%s\", a box \"%s\" says \"%s\"", caption ? caption : "", seen, text);
+}
+
+static HWND WaitWindow(const char* className, const char* caption, HWND except)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND window = FindSubjectWindow(subject.dwProcessId, className, caption, except, 0);
+        if (window)
+            return window;
+        FailOnOtherBox(caption);
+        if (!SubjectRunning())
+            Fail("the installer ended while waiting for window \"%s\"", caption ? caption : className);
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("no window \"%s\" of class %s", caption ? caption : "", className ? className : "any");
+        Sleep(POLL_MS);
+    }
+}
+
+static void ControlText(HWND window, int id, char* text, int capacity)
+{
+    text[0] = 0;
+    HWND control = id ? GetDlgItem(window, id) : window;
+    if (!control)
+        Fail("no control %d", id);
+    SendMessageA(control, WM_GETTEXT, capacity, (LPARAM)text);
+}
+
+static void WaitText(HWND window, int id, const char* expected, int prefixOnly)
+{
+    char text[1024];
+    DWORD start = GetTickCount();
+    for (;;) {
+        ControlText(window, id, text, sizeof(text));
+        if (prefixOnly ? !strncmp(text, expected, strlen(expected)) : !strcmp(text, expected))
+            return;
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("control %d reads \"%s\", expected \"%s\"", id, text, expected);
+        Sleep(POLL_MS);
+    }
+}
+
+static void WaitGone(HWND window, const char* what)
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("%s did not close", what);
+        Sleep(POLL_MS);
+    }
+}
+
+static int AnswerId(const char* answer)
+{
+    if (!strcmp(answer, "yes"))
+        return IDYES;
+    if (!strcmp(answer, "no"))
+        return IDNO;
+    if (!strcmp(answer, "ok"))
+        return IDOK;
+    if (!strcmp(answer, "cancel"))
+        return IDCANCEL;
+    Fail("unknown answer %s", answer);
+    return 0;
+}
+
+static HWND BackgroundWindow()
+{
+    return FindSubjectWindow(subject.dwProcessId, "Quillstead", 0, 0, 0);
+}
+
+// Finds a message box by caption (not the current dialog), checks its text and owner.
+static HWND WaitBox(const char* caption, const char* text, const char* owner)
+{
+    HWND box = WaitWindow("#32770", caption, dialog);
+    WaitText(box, MESSAGE_TEXT_ID, text, 0);
+    HWND actual = GetWindow(box, GW_OWNER);
+    if (!strcmp(owner, "dialog") && actual != dialog)
+        Fail("box \"%s\" is owned by %p, not by the dialog %p", caption, actual, dialog);
+    if (!strcmp(owner, "background")) {
+        HWND background = BackgroundWindow();
+        // The background window may be minimised (then not "visible" to the search).
+        if (!background)
+            background = FindWindowA("Quillstead", 0);
+        if (actual != background)
+            Fail("box \"%s\" is owned by %p, not by the background window %p", caption, actual,
+                 background);
+        // Reported after the dialog: no dialog is up beside the box.
+        int count;
+        FindSubjectWindow(subject.dwProcessId, "#32770", 0, box, &count);
+        if (count)
+            Fail("box \"%s\" is shown while another dialog is up", caption);
+    }
+    return box;
+}
+
+static void Press(HWND box, int id)
+{
+    HWND button = GetDlgItem(box, id);
+    if (!button)
+        Fail("no button %d", id);
+    PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+// Waits until everything posted to the dialog before now has been handled: a button's
+// pushed state is set by a posted message and read back.
+static void Sync(int buttonId)
+{
+    HWND button = GetDlgItem(dialog, buttonId);
+    if (!button)
+        Fail("no button %d to synchronise on", buttonId);
+    for (int state = 1; state >= 0; state--) {
+        PostMessageA(button, BM_SETSTATE, state, 0);
+        DWORD start = GetTickCount();
+        while (((SendMessageA(button, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0) != state) {
+            if (!IsWindow(button))
+                Fail("the dialog closed");
+            if (GetTickCount() - start > TIMEOUT_MS)
+                Fail("the dialog does not handle its messages");
+            Sleep(POLL_MS);
+        }
+    }
+}
+
+static void ExpectNoOtherWindow()
+{
+    int count;
+    HWND other = FindSubjectWindow(subject.dwProcessId, "#32770", 0, dialog, &count);
+    if (other) {
+        char caption[256], text[512];
+        GetWindowTextA(other, caption, sizeof(caption));
+        ControlText(other, MESSAGE_TEXT_ID, text, sizeof(text));
+        Fail("unexpected window \"%s\": \"%s\"", caption, text);
+    }
+}
+
+// --- the progress bar's state, read from the installer's memory ---
+
+struct BarState {  // as the bar keeps it
+    COLORREF barColor, backColor;
+    DWORD lower, upper;
+    float scale;
+    DWORD position;
+};
+
+static BarState ReadBar(HWND bar)
+{
+    BarState state;
+    LONG address = GetWindowLongA(bar, GWL_USERDATA);
+    SIZE_T got = 0;
+    if (!address || !ReadProcessMemory(subject.hProcess, (void*)address, &state, sizeof(state), &got) ||
+        got != sizeof(state))
+        Fail("cannot read the bar's state");
+    return state;
+}
+
+// --- pixels ---
+
+struct Capture {
+    int width, height;
+    DWORD* pixels;  // 0x00RRGGBB, top row first
+};
+
+static Capture CaptureScreen(int left, int top, int width, int height)
+{
+    Capture capture = {width, height, 0};
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    HDC screen = GetDC(0);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, 0, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+    GdiFlush();
+    capture.pixels = (DWORD*)malloc((size_t)width * height * 4);
+    memcpy(capture.pixels, bits, (size_t)width * height * 4);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(0, screen);
+    return capture;
+}
+
+static DWORD Pixel(const Capture& capture, int x, int y)
+{
+    return capture.pixels[y * capture.width + x] & 0xFFFFFF;
+}
+
+static Capture CaptureClient(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    return CaptureScreen(origin.x, origin.y, client.right, client.bottom);
+}
+
+// The bar's fill as the control computes it, in double precision at each step.
+static int ExpectedFill(const BarState& state, int width)
+{
+    volatile double value = (double)width * (double)(state.position - state.lower);
+    value = value * state.scale;
+    value = value * 0.01f;
+    return (int)value;
+}
+
+// Row 0 outside the middle, where the percentage's digits may lie: blue up to the fill,
+// white from there on.
+static void CheckBarPixels(HWND bar)
+{
+    BarState state = ReadBar(bar);
+    RECT client;
+    GetClientRect(bar, &client);
+    int fill = ExpectedFill(state, client.right);
+    DWORD start = GetTickCount();
+    for (;;) {
+        Capture capture = CaptureClient(bar);
+        int bad = -1;
+        for (int x = 0; x < capture.width && bad < 0; x++) {
+            if (x > capture.width / 2 - 40 && x < capture.width / 2 + 40)
+                continue;
+            DWORD expected = x < fill ? 0x0000FF : 0xFFFFFF;
+            if (Pixel(capture, x, 0) != expected)
+                bad = x;
+        }
+        DWORD seen = bad >= 0 ? Pixel(capture, bad, 0) : 0;
+        free(capture.pixels);
+        if (bad < 0) {
+            Note("bar: position %lu of %lu..%lu, %d of %d pixels filled", state.position,
+                 state.lower, state.upper, fill, (int)client.right);
+            return;
+        }
+        if (GetTickCount() - start > SCREEN_LAG_MS)
+            Fail("bar pixel %d is %06lx; position %lu of %lu..%lu should fill %d of %d", bad,
+                 seen, state.position, state.lower, state.upper, fill, (int)client.right);
+        Sleep(POLL_MS);
+    }
+}
+
+// Resizes the background window to a client height and checks the gradient bands in its
+// rightmost column, and the title's white and grey pixels near its top left corner.
+static void CheckBackground(int clientHeight)
+{
+    HWND window = BackgroundWindow();
+    if (!window)
+        Fail("no visible background window");
+    ShowWindow(window, SW_RESTORE);
+    RECT frame = {0, 0, 640, clientHeight};
+    AdjustWindowRectEx(&frame, GetWindowLongA(window, GWL_STYLE), FALSE,
+                       GetWindowLongA(window, GWL_EXSTYLE));
+    SetWindowPos(window, HWND_BOTTOM, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOACTIVATE);
+    RECT client;
+    GetClientRect(window, &client);
+    if (client.bottom != clientHeight)
+        Fail("client height %ld, wanted %d", client.bottom, clientHeight);
+    RedrawWindow(window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+
+    int bands = clientHeight < 50 ? clientHeight : 50;
+    int bandHeight = clientHeight / bands, step = 255 / bands;
+    int rest = clientHeight - bands * bandHeight;
+    DWORD start = GetTickCount();
+    for (;;) {
+        Capture capture = CaptureClient(window);
+        char problem[256] = "";
+        int x = capture.width - 2;
+        for (int y = 0; y < clientHeight && !problem[0]; y++) {
+            int blue = y < rest ? 255 : 255 - ((y - rest) / bandHeight) * step;
+            if (Pixel(capture, x, y) != (DWORD)blue)
+                snprintf(problem, sizeof(problem), "row %d is %06lx, expected blue %d", y,
+                         Pixel(capture, x, y), blue);
+        }
+        int white = 0, grey = 0;
+        for (int y = 8; y < 70 && y < clientHeight; y++)
+            for (int px = 8; px < 300 && px < capture.width; px++) {
+                DWORD p = Pixel(capture, px, y);
+                white += p == 0xFFFFFF;
+                grey += p == 0x787878;
+            }
+        if (!problem[0] && (!white || !grey))
+            snprintf(problem, sizeof(problem), "title: %d white and %d grey pixels", white, grey);
+        free(capture.pixels);
+        if (!problem[0]) {
+            Note("background: %d rows checked, title %d white / %d grey pixels", clientHeight,
+                 white, grey);
+            return;
+        }
+        if (GetTickCount() - start > SCREEN_LAG_MS)
+            Fail("background at client height %d: %s", clientHeight, problem);
+        Sleep(POLL_MS);
+    }
+}
+
+// --- the installed tree ---
+
+static int ReadWhole(const char* path, char** data, DWORD* size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    *size = GetFileSize(file, 0);
+    *data = (char*)malloc(*size + 1);
+    DWORD got = 0;
+    int ok = ReadFile(file, *data, *size, &got, 0) && got == *size;
+    CloseHandle(file);
+    (*data)[*size] = 0;
+    return ok;
+}
+
+struct Listed {
+    char path[MAX_PATH];
+    int seen;
+};
+static Listed listed[1024];
+static int listedCount;
+
+static void CountTree(const char* root, const char* relative)
+{
+    char pattern[MAX_PATH * 2];
+    snprintf(pattern, sizeof(pattern), "%s\\%s%s*", root, relative, relative[0] ? "\\" : "");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
+            continue;
+        char path[MAX_PATH];
+        snprintf(path, sizeof(path), "%s%s%s", relative, relative[0] ? "\\" : "", found.cFileName);
+        int known = 0;
+        for (int i = 0; i < listedCount; i++)
+            if (!lstrcmpiA(listed[i].path, path))
+                listed[i].seen = known = 1;
+        if (!known)
+            Fail("unexpected entry %s in the install directory", path);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CountTree(root, path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Checks every entry of expect.txt in target against the source tree: directories exist,
+// files have the source's bytes, the write and access times and the attributes; and no
+// other entry exists, except the names given as extra.
+static void Verify(const char* expectPath, const char* source, const char* target, const char* extra)
+{
+    char* expect;
+    DWORD size;
+    if (!ReadWhole(expectPath, &expect, &size))
+        Fail("cannot read %s", expectPath);
+    listedCount = 0;
+    int files = 0, directories = 0;
+    for (char* line = strtok(expect, "\n"); line; line = strtok(0, "\n")) {
+        char kind = line[0];
+        char* fields[5] = {};
+        int n = 0;
+        for (char* p = line; p && n < 5; n++) {
+            fields[n] = p;
+            p = strchr(p, '|');
+            if (p)
+                *p++ = 0;
+        }
+        char* relative = fields[1];
+        size_t length = strlen(relative);
+        if (length && relative[length - 1] == '\\')
+            relative[length - 1] = 0;
+        snprintf(listed[listedCount++].path, MAX_PATH, "%s", relative);
+        char path[MAX_PATH * 2];
+        snprintf(path, sizeof(path), "%s\\%s", target, relative);
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            Fail("%s is missing", path);
+        if (kind == 'D') {
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                Fail("%s is not a directory", path);
+            directories++;
+            continue;
+        }
+        DWORD wantSize = strtoul(fields[2], 0, 10);
+        DWORD wantAttributes = strtoul(fields[3], 0, 10);
+        unsigned long long wantTime = strtoull(fields[4], 0, 10);
+        if (attributes != wantAttributes)
+            Fail("%s has attributes %#lx, expected %#lx", path, attributes, wantAttributes);
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+        if (file == INVALID_HANDLE_VALUE)
+            Fail("cannot open %s", path);
+        FILETIME created, accessed, written;
+        GetFileTime(file, &created, &accessed, &written);
+        CloseHandle(file);
+        unsigned long long writeTime = ((unsigned long long)written.dwHighDateTime << 32) | written.dwLowDateTime;
+        unsigned long long accessTime = ((unsigned long long)accessed.dwHighDateTime << 32) | accessed.dwLowDateTime;
+        if (writeTime != wantTime || accessTime != wantTime)
+            Fail("%s: write time %llu, access time %llu, expected %llu", path, writeTime,
+                 accessTime, wantTime);
+        char sourcePath[MAX_PATH * 2];
+        snprintf(sourcePath, sizeof(sourcePath), "%s\\%s", source, relative);
+        char *got, *want;
+        DWORD gotSize, sourceSize;
+        if (!ReadWhole(path, &got, &gotSize) || !ReadWhole(sourcePath, &want, &sourceSize))
+            Fail("cannot read %s or %s", path, sourcePath);
+        if (gotSize != wantSize || sourceSize != wantSize || memcmp(got, want, wantSize))
+            Fail("%s differs from %s (%lu bytes, expected %lu)", path, sourcePath, gotSize, wantSize);
+        free(got);
+        free(want);
+        files++;
+    }
+    free(expect);
+    if (extra)
+        for (const char* p = extra; *p;) {
+            const char* comma = strchr(p, ',');
+            size_t n = comma ? (size_t)(comma - p) : strlen(p);
+            snprintf(listed[listedCount++].path, MAX_PATH, "%.*s", (int)n, p);
+            p += n + (comma ? 1 : 0);
+        }
+    CountTree(target, "");
+    Note("verified %d files and %d directories in %s", files, directories, target);
+}
+
+// --- steps ---
+
+static void StartSubject(const char* exe, const char* directory)
+{
+    char commandLine[MAX_PATH + 2];
+    snprintf(commandLine, sizeof(commandLine), "\"%s\"", exe);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, 0, 0, directory, &startup, &subject))
+        Fail("cannot start %s (error %lu)", exe, GetLastError());
+}
+
+static DWORD WaitExit(PROCESS_INFORMATION* process, int watchWindows)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (WaitForSingleObject(process->hProcess, POLL_MS) == WAIT_OBJECT_0)
+            break;
+        // A box appearing now would be a message the user should not have seen.
+        if (watchWindows)
+            ExpectNoOtherWindow();
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("the process did not end");
+    }
+    DWORD code;
+    GetExitCodeProcess(process->hProcess, &code);
+    return code;
+}
+
+static int Run(int argc, char** argv)
+{
+    int i = 1;
+    while (i < argc) {
+        stepNumber++;
+        stepName = argv[i];
+        const char* step = argv[i];
+        const char* a[6] = {};
+        int n = 0;
+        for (i++; i < argc && strcmp(argv[i], "--") && n < 6; i++)
+            a[n++] = argv[i];
+        if (i < argc && !strcmp(argv[i], "--"))
+            i++;
+
+        if (!strcmp(step, "run")) {  // EXE DIRECTORY
+            StartSubject(a[0], a[1]);
+        } else if (!strcmp(step, "second")) {  // EXE: a second start shows nothing, ends with 0
+            PROCESS_INFORMATION first = subject;
+            StartSubject(a[0], 0);
+            PROCESS_INFORMATION second = subject;
+            subject = first;
+            DWORD start = GetTickCount();
+            for (;;) {
+                if (FindSubjectWindow(second.dwProcessId, 0, 0, 0, 0))
+                    Fail("the second instance shows a window");
+                if (WaitForSingleObject(second.hProcess, POLL_MS) == WAIT_OBJECT_0)
+                    break;
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("the second instance did not end");
+            }
+            DWORD code;
+            GetExitCodeProcess(second.hProcess, &code);
+            if (code != 0)
+                Fail("the second instance ended with %lu", code);
+            CloseHandle(second.hProcess);
+            CloseHandle(second.hThread);
+        } else if (!strcmp(step, "dialog")) {  // CAPTION CONTROL: the dialog holding CONTROL
+            DWORD start = GetTickCount();
+            for (HWND except = 0;;) {
+                dialog = WaitWindow("#32770", a[0], except);
+                if (GetDlgItem(dialog, atoi(a[1])))
+                    break;
+                // Another dialog of the same caption, perhaps on its way out.
+                except = dialog;
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("no dialog \"%s\" with control %s", a[0], a[1]);
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "text")) {  // ID TEXT
+            WaitText(dialog, atoi(a[0]), a[1], 0);
+        } else if (!strcmp(step, "set")) {  // ID TEXT
+            SendMessageA(GetDlgItem(dialog, atoi(a[0])), WM_SETTEXT, 0, (LPARAM)a[1]);
+        } else if (!strcmp(step, "click")) {  // ID
+            Press(dialog, atoi(a[0]));
+        } else if (!strcmp(step, "check-state")) {  // ID CHECKED ENABLED
+            HWND box = GetDlgItem(dialog, atoi(a[0]));
+            int checked = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            int enabled = IsWindowEnabled(box) != 0;
+            if (checked != atoi(a[1]) || enabled != atoi(a[2]))
+                Fail("control %s: checked %d enabled %d", a[0], checked, enabled);
+        } else if (!strcmp(step, "box")) {  // CAPTION TEXT OWNER(dialog|background|any) ANSWER
+            HWND box = WaitBox(a[0], a[1], a[2]);
+            Press(box, AnswerId(a[3]));
+            WaitGone(box, "the message box");
+        } else if (!strcmp(step, "escape")) {  // the Escape key, as the dialog manager gets it
+            PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        } else if (!strcmp(step, "close")) {  // the caption's close button
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (!strcmp(step, "sync")) {  // BUTTON: all earlier posts handled
+            Sync(atoi(a[0]));
+        } else if (!strcmp(step, "alive")) {  // the dialog is up and nothing else is
+            if (!IsWindow(dialog) || !IsWindowVisible(dialog))
+                Fail("the dialog is gone");
+            ExpectNoOtherWindow();
+        } else if (!strcmp(step, "gone")) {
+            WaitGone(dialog, "the dialog");
+        } else if (!strcmp(step, "exit")) {  // CODE, with no window appearing meanwhile
+            DWORD code = WaitExit(&subject, 1);
+            if (code != strtoul(a[0], 0, 10))
+                Fail("exit code %lu, expected %s", code, a[0]);
+        } else if (!strcmp(step, "hold")) {  // press Break, wait for the question
+            Press(dialog, 1011);
+            heldBox = WaitBox("Confirmation", "Break installation?", "dialog");
+            // Out of the bar's way, so that the bar can be read from the screen.
+            RECT box;
+            GetWindowRect(heldBox, &box);
+            SetWindowPos(heldBox, 0, GetSystemMetrics(SM_CXSCREEN) - (box.right - box.left),
+                         GetSystemMetrics(SM_CYSCREEN) - (box.bottom - box.top), 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else if (!strcmp(step, "answer")) {  // yes|no, to the break question
+            Press(heldBox, AnswerId(a[0]));
+            WaitGone(heldBox, "the break question");
+        } else if (!strcmp(step, "still")) {  // MS: status and bar do not move while held
+            char before[512], now[512];
+            HWND bar = GetDlgItem(dialog, 1068);
+            ControlText(dialog, 1012, before, sizeof(before));
+            BarState first = ReadBar(bar);
+            // An observation over a span of time, not a wait for a condition.
+            DWORD start = GetTickCount();
+            while (GetTickCount() - start < strtoul(a[0], 0, 10)) {
+                ControlText(dialog, 1012, now, sizeof(now));
+                BarState later = ReadBar(bar);
+                if (strcmp(before, now) || later.position != first.position)
+                    Fail("moved while held: \"%s\" at %lu became \"%s\" at %lu", before,
+                         first.position, now, later.position);
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "break-no")) {  // N: ask and answer No N times
+            int cycles = atoi(a[0]);
+            DWORD lastPosition = 0;
+            for (int k = 0; k < cycles; k++) {
+                char button[64];
+                ControlText(dialog, 1011, button, sizeof(button));
+                if (strcmp(button, "Break"))
+                    Fail("the worker finished after %d of %d questions", k, cycles);
+                Press(dialog, 1011);
+                heldBox = WaitBox("Confirmation", "Break installation?", "dialog");
+                BarState state = ReadBar(GetDlgItem(dialog, 1068));
+                if (state.position < lastPosition)
+                    Fail("the bar went back from %lu to %lu", lastPosition, state.position);
+                lastPosition = state.position;
+                Press(heldBox, IDNO);
+                WaitGone(heldBox, "the break question");
+            }
+            Note("%d questions answered No, bar at %lu", cycles, lastPosition);
+        } else if (!strcmp(step, "bar")) {  // LOWER UPPER POSITION: the bar's state
+            BarState state = ReadBar(GetDlgItem(dialog, 1068));
+            if (state.lower != strtoul(a[0], 0, 10) || state.upper != strtoul(a[1], 0, 10) ||
+                state.position != strtoul(a[2], 0, 10))
+                Fail("bar %lu..%lu at %lu, expected %s..%s at %s", state.lower, state.upper,
+                     state.position, a[0], a[1], a[2]);
+        } else if (!strcmp(step, "bar-pixels")) {
+            CheckBarPixels(GetDlgItem(dialog, 1068));
+        } else if (!strcmp(step, "background")) {  // CLIENT-HEIGHT
+            CheckBackground(atoi(a[0]));
+        } else if (!strcmp(step, "background-state")) {  // iconic|zoomed
+            HWND window = FindWindowA("Quillstead", 0);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (!window || process != subject.dwProcessId)
+                Fail("no background window");
+            DWORD start = GetTickCount();
+            while (!strcmp(a[0], "iconic") ? !IsIconic(window) : !IsZoomed(window)) {
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("the background window is not %s", a[0]);
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "openfile")) {  // PATH or "cancel"
+            HWND open = WaitWindow("#32770", "Open", dialog);
+            if (GetWindow(open, GW_OWNER) != dialog)
+                Fail("the open-file dialog is not owned by the progress dialog");
+            if (!strcmp(a[0], "cancel")) {
+                Press(open, IDCANCEL);
+            } else {
+                HWND name = GetDlgItem(open, 0x47C);  // the file name box
+                if (!name)
+                    name = GetDlgItem(open, 0x480);
+                SendMessageA(name, WM_SETTEXT, 0, (LPARAM)a[0]);
+                Press(open, IDOK);
+            }
+            WaitGone(open, "the open-file dialog");
+        } else if (!strcmp(step, "verify")) {  // EXPECT SOURCE TARGET [EXTRA,NAMES]
+            Verify(a[0], a[1], a[2], a[3]);
+        } else if (!strcmp(step, "file-text")) {  // PATH TEXT (line ends trimmed)
+            // Written by a process that nobody waits for: it may come a little later.
+            DWORD start = GetTickCount();
+            for (;;) {
+                char* data = 0;
+                DWORD size = 0;
+                int read = ReadWhole(a[0], &data, &size);
+                while (read && size &&
+                       (data[size - 1] == '\n' || data[size - 1] == '\r' || data[size - 1] == ' '))
+                    data[--size] = 0;
+                int same = read && !lstrcmpiA(data, a[1]);
+                if (!same && GetTickCount() - start > TIMEOUT_MS)
+                    Fail("%s holds \"%s\", expected \"%s\"", a[0], read ? data : "(nothing)", a[1]);
+                free(data);
+                if (same)
+                    break;
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "absent")) {  // PATH
+            if (GetFileAttributesA(a[0]) != INVALID_FILE_ATTRIBUTES)
+                Fail("%s exists", a[0]);
+        } else if (!strcmp(step, "exists")) {  // PATH
+            if (GetFileAttributesA(a[0]) == INVALID_FILE_ATTRIBUTES)
+                Fail("%s is missing", a[0]);
+        } else if (!strcmp(step, "free-space")) {  // ROOT: prints what the installer will see
+            DWORD spc, bps, freeClusters, clusters;
+            if (!GetDiskFreeSpaceA(a[0], &spc, &bps, &freeClusters, &clusters))
+                Fail("no free space figures for %s", a[0]);
+            printf("%lu %lu %lu\n", bps, spc, freeClusters);
+        } else if (!strcmp(step, "screenshot")) {  // PATH.bmp: the whole screen, for a person
+            int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+            Capture capture = CaptureScreen(0, 0, width, height);
+            BITMAPFILEHEADER file = {};
+            BITMAPINFOHEADER info = {};
+            info.biSize = sizeof(info);
+            info.biWidth = width;
+            info.biHeight = -height;
+            info.biPlanes = 1;
+            info.biBitCount = 32;
+            file.bfType = 0x4D42;
+            file.bfOffBits = sizeof(file) + sizeof(info);
+            file.bfSize = file.bfOffBits + width * height * 4;
+            FILE* out = fopen(a[0], "wb");
+            if (!out)
+                Fail("cannot write %s", a[0]);
+            fwrite(&file, sizeof(file), 1, out);
+            fwrite(&info, sizeof(info), 1, out);
+            fwrite(capture.pixels, 4, (size_t)width * height, out);
+            fclose(out);
+            free(capture.pixels);
+        } else {
+            Fail("unknown step");
+        }
+    }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, 0, _IONBF, 0);
+    int result = Run(argc, argv);
+    if (subject.hProcess && SubjectRunning()) {
+        stepName = "end";
+        Fail("the installer is still running at the end of the steps");
+    }
+    return result;
+}

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs an installer under Wine, as the README's main command does:
+#   tests/wine/install.sh SETUP.EXE TARGET-DIR
+# With a display ($DISPLAY) the installer opens in a window and the user answers it (the
+# install directory it suggests is kept unless changed; afterwards TARGET-DIR links to it).
+# Without one it runs on a private Xvfb as an unprivileged user, and the test driver takes
+# the suggested dialog through: the install directory set to TARGET-DIR, OK, then OK at the end.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+setup=$(realpath "$1")
+target=$(realpath -m "$2")
+win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    echo "the installer opens in a window: choose the directory, press OK, then OK at the end"
+    WINEDEBUG=-all wine "$setup"
+    echo "(installed where you chose; the tree below is from quill's own extraction)"
+    exec "$ROOT/build/tools/quill/quill" extract "$setup" -d "$target" -q
+fi
+
+WINE_USER=quilltest
+[ "$(id -u)" = 0 ] || { echo "without a display this needs root (it runs Wine as $WINE_USER)" >&2; exit 2; }
+id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER"
+PREFIX=/home/$WINE_USER/.wine-quill
+work=$(mktemp -d /tmp/quill-install.XXXXXX)
+chmod 755 "$work"
+number=
+for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then number=$n; break; fi
+done
+[ -n "$number" ] || { echo "no free X display" >&2; exit 2; }
+Xvfb ":$number" -screen 0 1024x768x24 -ac -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
+    DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
+cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
+
+if [ ! -f "$PREFIX/system.reg" ]; then
+    echo "creating the Wine prefix $PREFIX (once)"
+    as_user env WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    as_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+fi
+
+i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32
+cp "$setup" "$work/setup.exe"
+mkdir -p "$(dirname "$target")"
+rm -rf "$target"
+mkdir -p "$work/out"
+chown -R "$WINE_USER" "$work"
+title=$("$ROOT/build/tools/quill/quill" list "$setup" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["windowTitle"])')
+complete=$("$ROOT/build/tools/quill/quill" list "$setup" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["messages"]["117"])')
+as_user wine "$work/driver.exe" run "$(win "$work/setup.exe")" "$(win "$work")" -- \
+    dialog "$title" 1010 -- set 1010 "$(win "$work/out/installed")" -- click 1 -- \
+    dialog "$title" 1068 -- text 1012 "$complete" -- click 1011 -- exit 0
+cp -a "$work/out/installed" "$target"
+echo "installed by the installer under Wine into $target"

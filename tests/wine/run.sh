@@ -1,0 +1,392 @@
+#!/usr/bin/env bash
+# End-to-end tests of the installer under Wine: builds the installer (mingw-w64, i686), the
+# Win32 test driver and the fixture generator, then runs each case as an unprivileged user
+# (as root Wine ignores read-only files) on a private X server. Ends with "N passed, M failed".
+#
+#   tests/wine/run.sh [CASE...]      (all cases when none is named)
+#
+# KEEP=1 keeps the work directory: the cases' logs, and background.bmp, a screenshot that
+# tests/wine/bmp2png.py turns into a PNG.
+set -u
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WINE_USER=quilltest
+STARTED=$(date +%s)
+
+say() { printf '%s\n' "$*"; }
+die() { say "run.sh: $*" >&2; exit 2; }
+
+# --- tools ---------------------------------------------------------------------------
+need_packages=()
+command -v wine >/dev/null || need_packages+=(wine wine32:i386)
+dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed' || need_packages+=(wine32:i386)
+command -v Xvfb >/dev/null || need_packages+=(xvfb xauth)
+command -v i686-w64-mingw32-g++ >/dev/null || need_packages+=(g++-mingw-w64-i686)
+command -v cmake >/dev/null || need_packages+=(cmake)
+command -v g++ >/dev/null || need_packages+=(g++)
+if [ ${#need_packages[@]} -gt 0 ]; then
+    [ "$(id -u)" = 0 ] || die "missing ${need_packages[*]} and not root"
+    dpkg --add-architecture i386
+    apt-get update -qq || die "apt-get update failed"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_packages[@]}" >/dev/null ||
+        die "cannot install ${need_packages[*]}"
+fi
+[ "$(id -u)" = 0 ] || die "must run as root (it creates the user $WINE_USER and mounts small drives)"
+id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER" || die "cannot create user $WINE_USER"
+
+# --- builds ----------------------------------------------------------------------------
+BUILD_WIN=$ROOT/build-win
+BUILD_NATIVE=$ROOT/build-wine-native
+mkdir -p "$BUILD_NATIVE"
+if [ ! -f "$BUILD_WIN/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$BUILD_WIN" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        >"$BUILD_NATIVE/configure.log" 2>&1 || { cat "$BUILD_NATIVE/configure.log"; die "configure failed"; }
+fi
+cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 ||
+    { cat "$BUILD_NATIVE/build.log"; die "the installer did not build"; }
+grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
+STUB=$BUILD_WIN/ui/quillstead.exe
+i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
+    -lgdi32 -luser32 || die "the driver did not build"
+# The packer, for the case that installs what it packs; that case is skipped without it.
+QUILL=
+if cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
+    cmake --build "$BUILD_NATIVE/tools" --target quill -j2 >>"$BUILD_NATIVE/quill.log" 2>&1; then
+    QUILL=$(find "$BUILD_NATIVE/tools" -type f -name quill -perm -u+x | head -1)
+fi
+[ -n "$QUILL" ] || say "the packer did not build (see $BUILD_NATIVE/quill.log): its case is skipped"
+g++ -O2 -std=c++17 -o "$BUILD_NATIVE/make_fixtures" "$ROOT/tests/wine/make_fixtures.cpp" \
+    "$ROOT/extract/lzari_encoder.cpp" "$ROOT/extract/lzari_model.cpp" || die "the fixture generator did not build"
+
+# --- the stage: a work directory, a Wine prefix, an X server ---------------------------
+RUN=$(mktemp -d /tmp/quill-wine.XXXXXX)
+chmod 755 "$RUN"
+PREFIX=/home/$WINE_USER/.wine-quill
+MOUNTS=()
+XVFB_PID=
+as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
+    DISPLAY=":$DISPLAY_NUMBER" HOME="/home/$WINE_USER" "$@"; }
+cleanup() {
+    [ -n "${DISPLAY_NUMBER:-}" ] && as_user wineserver -k >/dev/null 2>&1
+    for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null; done
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    if [ -n "${KEEP:-}" ]; then say "kept $RUN"; else rm -rf "$RUN"; fi
+}
+trap cleanup EXIT
+
+DISPLAY_NUMBER=
+for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then DISPLAY_NUMBER=$n; break; fi
+done
+[ -n "$DISPLAY_NUMBER" ] || die "no free X display"
+# -ac: the test user may connect without an authority file.
+Xvfb ":$DISPLAY_NUMBER" -screen 0 1280x1024x24 -ac -nolisten tcp >"$RUN/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 0.05; done
+[ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] || die "Xvfb did not start"
+
+if [ ! -f "$PREFIX/system.reg" ]; then
+    say "creating the Wine prefix $PREFIX"
+    as_user env WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || die "wineboot failed"
+    # Unmanaged windows close at once (a window manager is not there to answer), and a
+    # crash ends the process instead of opening the debugger's dialog.
+    as_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+fi
+as_user wineserver -p
+
+FX=$RUN/fx
+"$BUILD_NATIVE/make_fixtures" "$STUB" "$FX" || die "fixture generation failed"
+cp "$BUILD_NATIVE/driver.exe" "$RUN/"
+chown -R "$WINE_USER" "$RUN"
+
+# Drives: S: a 2 MB disk (not enough space), T: an empty disk of 1,050,500,000 clusters of
+# 4 KiB (its free thousands pass 2^32, so a 32-bit free figure would wrap to 1,577,704),
+# R: a plain directory whose root is the install directory.
+mount_drive() {  # LETTER SIZE
+    mkdir -p "$RUN/drive-$1"
+    if mount -t tmpfs -o "size=$2,mode=0777" tmpfs "$RUN/drive-$1" 2>/dev/null; then
+        MOUNTS+=("$RUN/drive-$1")
+        ln -sfn "$RUN/drive-$1" "$PREFIX/dosdevices/$1:"
+    fi
+}
+mount_drive s 2m
+mount_drive t 4302848000000
+mkdir -p "$RUN/drive-r" && chown "$WINE_USER" "$RUN/drive-r"
+ln -sfn "$RUN/drive-r" "$PREFIX/dosdevices/r:"
+
+win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }  # native path -> Wine path
+TITLE="Quill Test Setup"
+
+# driver STEP ARGS -- STEP ARGS ...: the output goes to the case's log
+driver() { as_user wine "$RUN/driver.exe" "$@"; }
+
+# A fresh directory for a case, with copies of a fixture's files in it.
+stage() {  # CASE FIXTURE
+    local dir=$RUN/cases/$1
+    mkdir -p "$dir"
+    cp -r "$FX/$2/." "$dir/"
+    chown -R "$WINE_USER" "$dir"
+    printf '%s' "$dir"
+}
+
+# The install-directory dialog, OK with a target, the progress dialog up.
+start_install() {  # EXE WORKDIR TARGET
+    printf '%s\0' run "$(win "$1")" "$(win "$2")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$3" -- click 1 -- dialog "$TITLE" 1068 --
+}
+finish_install() {
+    printf '%s\0' text 1012 "Install complete succesfully" -- text 1011 OK -- click 1011 -- exit 0 --
+}
+steps() { local -a s; mapfile -d '' s; driver "${s[@]}" "$@"; }
+# The archive's totalSize: the sizes listed in a fixture's expect.txt.
+total_size() { awk -F'|' '$1 == "F" { sum += $3 } END { printf "%d", sum }' "$1/expect.txt"; }
+
+# --- cases -----------------------------------------------------------------------------
+
+case_full_install() {  # every file, time, attribute; texts; the post-install command; exit 0
+    local d; d=$(stage full_install full)
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' text 1013 "Quill test top line" -- \
+        text 1012 "Install complete succesfully" -- text 1011 OK -- bar 0 1183444 1183444 -- \
+        bar-pixels -- click 1011 -- exit 0 -- \
+        verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt -- \
+        file-text "$(win "$d/target/postinstall.txt")" "$(win "$d/target")"
+    } | steps
+}
+
+case_packed_by_quill() {  # the packer's installer of the full tree, with the stub built here
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(stage packed full)
+    # The source files get the fixture's time stamps; read-only and hidden come from options.
+    awk -F'|' '$1 == "F" { print $5, $2 }' "$d/expect.txt" | while read -r time path; do
+        touch -d "@$(( time / 10000000 - 11644473600 ))" "$d/source/${path//\\//}"
+    done
+    "$QUILL" pack "$d/source" -o "$d/packed.exe" --stub "$STUB" -q --title "Quill Test Product" \
+        --window-title "$TITLE" --install-dir 'QuillTest\Product' --background maximized \
+        --post-install 'cmd.exe /c cd > postinstall.txt' \
+        --attribute locked.txt=readonly --attribute hidden.cfg=hidden || return 1
+    chown "$WINE_USER" "$d/packed.exe"
+    { start_install "$d/packed.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt -- \
+        file-text "$(win "$d/target/postinstall.txt")" "$(win "$d/target")"
+    } | steps
+}
+
+case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 0
+    local d; d=$(stage dialog_quit full)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        text 1010 'C:\Program Files\QuillTest\Product' -- text 1000 "Directory of install" -- \
+        text 1002 "Browse..." -- text 1003 "Create folder" -- text 1 OK -- text 1007 Exit -- \
+        text 1006 "Required 1183 Kbytes" -- check-state 1003 0 0 -- \
+        escape -- sync 1002 -- alive -- \
+        close -- box Confirmation "Are not you going to install?" dialog no -- sync 1002 -- alive -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog no -- sync 1002 -- alive -- \
+        close -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        absent 'C:\Program Files\QuillTest'
+    } | steps && [ -z "$(ls -A "$d" | grep -v -e '^setup.exe$' -e '^expect.txt$' -e '^source$')" ]
+}
+
+case_quit_button() {  # the quit button with Yes: nothing extracted, exit 0
+    local d; d=$(stage quit_button full)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$(win "$d/target")" -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        absent "$(win "$d/target")"
+    } | steps
+}
+
+case_relative_path() {  # a relative text is read against the current directory
+    local d; d=$(stage relative full)
+    { start_install "$d/setup.exe" "$d" 'rel\Product'; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/rel/Product")" postinstall.txt
+    } | steps
+}
+
+case_trailing_backslash_and_deep_path() {  # twelve missing levels, one trailing backslash
+    local d; d=$(stage deep full)
+    local deep=$d/l1/l2/l3/l4/l5/l6/l7/l8/l9/l10/l11/l12
+    { start_install "$d/setup.exe" "$d" "$(win "$deep")\\"; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$deep")" postinstall.txt -- \
+        file-text "$(win "$deep/postinstall.txt")" "$(win "$deep")"
+    } | steps
+}
+
+case_bare_drive_root() {  # "R:" installs into the root of R:, not R:'s current directory
+    local d; d=$(stage bare_root full)
+    rm -rf "${RUN:?}/drive-r/"*
+    { start_install "$d/setup.exe" "$d" 'R:'; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" 'R:' postinstall.txt -- \
+        file-text "R:\\postinstall.txt" 'R:\'
+    } | steps
+}
+
+case_refused_paths() {  # network paths and joined paths over 255 characters: message 7
+    local d; d=$(stage refused full)
+    local long; long=$(printf 'x%.0s' $(seq 1 250))
+    local joined; joined="$(win "$d")\\$long"
+    local shown="Can't open directory ${joined:0:255}"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 '\\server\share\Product' -- click 1 -- \
+        box Error "Can't open directory \\\\server\\share\\Product" dialog ok -- alive -- \
+        set 1010 "$long" -- click 1 -- box Error "${shown:0:255}" dialog ok -- alive -- \
+        set 1010 'C:Product' -- click 1 -- box Error "Can't open directory C:Product" dialog ok -- alive -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps && [ ! -e "$d/$long" ] && [ ! -e "$d/Product" ]
+}
+
+case_not_enough_space() {  # message 121 with the free and needed thousands; the dialog stays
+    mountpoint -q "$RUN/drive-s" || { say "no small drive: tmpfs could not be mounted"; return 77; }
+    local d; d=$(stage no_space big)
+    local figures; figures=$(driver free-space 'S:\' | tr -d '\r') || return 1
+    local bps spc clusters; read -r bps spc clusters <<<"$figures"
+    local free=$(( (bps * spc / 10) * (clusters / 100) ))
+    local need=$(( $(total_size "$d") / 1000 ))
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 'S:\target' -- click 1 -- \
+        box Attention "You have $free kbytes free space, but need $need kbytes." dialog ok -- alive -- \
+        absent 'S:\target' -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps
+}
+
+case_free_space_past_32_bits() {  # 4,000,000 thousands needed on a 4.3 TB disk: accepted
+    mountpoint -q "$RUN/drive-t" || { say "no large drive: tmpfs could not be mounted"; return 77; }
+    local d; d=$(stage huge huge)
+    { start_install "$d/setup.exe" "$d" 'T:\target'; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" 'T:\target'
+    } | steps
+}
+
+case_break_no_fifty_times() {  # Escape, close box: nothing; held while asked; No changes nothing
+    local d; d=$(stage break_no big)
+    local total; total=$(total_size "$d")
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' escape -- close -- sync 1011 -- alive -- \
+        hold -- still 300 -- bar-pixels -- answer no -- break-no 50 -- \
+        hold -- still 200 -- bar-pixels -- answer no -- \
+        text 1012 "Install complete succesfully" -- text 1011 OK -- bar 0 "$total" "$total" -- \
+        bar-pixels -- click 1011 -- exit 0 -- \
+        verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
+    } | steps
+}
+
+case_break_yes() {  # Yes closes the dialog at once, no message follows, exit 0, files stay
+    local d; d=$(stage break_yes big)
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- hold -- answer yes -- gone -- exit 0 -- \
+        exists "$(win "$d/target/part0.bin")" -- absent "$(win "$d/target/tail")"
+    } | steps && cmp -s "$d/source/part0.bin" "$d/target/part0.bin"
+}
+
+case_read_only_target_file() {  # message 10 after the dialog has closed by itself
+    local d; d=$(stage read_only full)
+    mkdir -p "$d/target" && echo old >"$d/target/readme.txt" && chmod 444 "$d/target/readme.txt"
+    chown -R "$WINE_USER" "$d/target"
+    # The first file fails at once: the progress dialog may be gone before it is seen.
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$(win "$d/target")" -- click 1 -- \
+        box Error "Can't open file readme.txt" background ok -- exit 0
+    } | steps && [ "$(cat "$d/target/readme.txt")" = old ]
+}
+
+case_bad_record_type() {  # message 119 naming volume 1; what came before is whole
+    local d; d=$(stage bad_type badtype)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$(win "$d/target")" -- click 1 -- \
+        box Error "Wrong structure of archive $(win "$d/setup.exe")" background ok -- exit 0 -- \
+        verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
+    } | steps
+}
+
+case_post_install_fails() {  # message 15 over the dialog, then a normal end
+    local d; d=$(stage bad_post badpost)
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      # A range of 100 has an exact scale: 300 pixels x 100 x 1.0 x 0.01f fill 299, not 300.
+      printf '%s\0' box Attention "Can't run process no_such_program_quill.exe /x" dialog ok -- \
+        text 1011 OK -- bar 0 100 100 -- bar-pixels --; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
+    } | steps
+}
+
+case_empty_archive() {  # no bytes: 0% on white; the directory record runs; Escape does nothing
+    local d; d=$(stage empty empty)
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' text 1012 "Install complete succesfully" -- bar 0 0 0 -- bar-pixels -- \
+        escape -- close -- sync 1011 -- alive -- click 1011 -- exit 0 -- verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
+    } | steps
+}
+
+case_volumes_beside() {  # disk1..3.pak beside the program; the background starts minimised
+    local d; d=$(stage volumes volumes)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        background-state iconic -- set 1010 "$(win "$d/target")" -- click 1 -- dialog "$TITLE" 1068 --
+      finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+    } | steps
+}
+
+case_volume_chosen_elsewhere() {  # disk2.pak picked in the open-file dialog; disk3.pak found beside it
+    local d; d=$(stage volume_chosen volumes)
+    mkdir -p "$d/other" && mv "$d/disk2.pak" "$d/disk3.pak" "$d/other/" && chown -R "$WINE_USER" "$d/other"
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' openfile "$(win "$d/other/disk2.pak")" --; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+    } | steps
+}
+
+case_volume_cancelled() {  # the open-file dialog cancelled: message 10 names disk2.pak
+    local d; d=$(stage volume_cancel volumes)
+    rm "$d/disk2.pak"
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' openfile cancel -- gone -- box Error "Can't open file disk2.pak" background ok -- exit 0
+    } | steps
+}
+
+case_second_instance() {  # a second start raises the first, shows nothing, ends with 0
+    local d; d=$(stage second volumes)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        background-state iconic -- second "$(win "$d/setup.exe")" -- background-state zoomed -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps
+}
+
+case_background_pixels() {  # the gradient bands at client heights 768, 100 and 30; the title
+    local d; d=$(stage pixels full)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        background 768 -- background 100 -- background 30 -- screenshot "$(win "$RUN/background.bmp")" -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps
+}
+
+# --- runner ----------------------------------------------------------------------------
+ALL=$(declare -F | awk '{print $3}' | grep '^case_' | sed 's/^case_//')
+SELECTED=${*:-$ALL}
+passed=0 failed=0 skipped=0
+failures=()
+mkdir -p "$RUN/logs"
+for name in $SELECTED; do
+    declare -F "case_$name" >/dev/null || die "no case $name"
+    t0=$(date +%s%N)
+    "case_$name" >"$RUN/logs/$name.log" 2>&1
+    status=$?
+    ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+    t=$((ms / 1000)).$(( (ms % 1000) / 100 ))
+    if [ $status = 0 ]; then
+        passed=$((passed + 1)); say "PASS $name (${t}s)"
+    elif [ $status = 77 ]; then
+        skipped=$((skipped + 1)); say "SKIP $name ($(tail -1 "$RUN/logs/$name.log"))"
+    else
+        failed=$((failed + 1)); failures+=("$name"); say "FAIL $name (${t}s)"
+        sed 's/^/    /' "$RUN/logs/$name.log"
+    fi
+done
+say "Wine suite: $(( $(date +%s) - STARTED ))s in all"
+if [ $skipped -gt 0 ]; then
+    say "$passed passed, $failed failed, $skipped skipped"
+else
+    say "$passed passed, $failed failed"
+fi
+[ $failed = 0 ]

@@ -1,0 +1,6 @@
+#include "quill.h"
+
+int main(int argc, char** argv)
+{
+    return QuillMain(argc, argv);
+}

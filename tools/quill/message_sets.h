@@ -1,0 +1,34 @@
+// The message sets a project can choose, and the checks every message text must pass
+// before it goes into an archive.
+#ifndef QUILL_TOOLS_MESSAGE_SETS_H
+#define QUILL_TOOLS_MESSAGE_SETS_H
+
+#include <string>
+#include <vector>
+
+#include "archive/writer.h"
+
+struct MessageLanguage {
+    const char* name;     // as the project names it: english, german, french, russian
+    int codePage;         // the code page its texts are stored in
+};
+
+// The known languages, English first.
+const std::vector<MessageLanguage>& MessageLanguages();
+// 0 when the name is unknown.
+const MessageLanguage* FindLanguage(const std::string& name);
+// The set of a language as UTF-8 texts in list order (ids 1..17, then 111..121).
+MessageList MessageSetUtf8(const std::string& language);
+
+// Longest text the installer's lookups take: its callers pass as little as 200 bytes.
+enum { MAX_MESSAGE_BYTES = 199 };
+
+// Checks a message text (UTF-8) against what its id must carry: exactly the placeholders
+// of the id, each "%" of a formatted text either one of them or "%%", and nothing that
+// looks like a placeholder in a text shown as it stands. Returns "" or what is wrong.
+std::string CheckMessagePlaceholders(int id, const std::string& text);
+// The stored form's checks: at most MAX_MESSAGE_BYTES, and for the shifted message no
+// byte that the shift would turn into a NUL. Returns "" or what is wrong.
+std::string CheckStoredMessage(int id, const std::string& stored);
+
+#endif

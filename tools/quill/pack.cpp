@@ -1,0 +1,392 @@
+#include "pack.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+
+#include "archive/messages.h"
+#include "codepage.h"
+#include "files.h"
+#include "message_sets.h"
+#include "progress.h"
+#include "quill.h"
+#include "reader.h"
+#include "source_tree.h"
+
+namespace {
+
+// What a record must read back as, for the verification.
+struct Expected {
+    TreeEntry::Kind kind;
+    std::string stored;
+    std::string path;
+    u32 size = 0;
+    u32 attributes = 0;
+    u64 fileTime = 0;
+    uint64_t hash = 0;
+};
+
+std::string Encode(const CodePage& codePage, const std::string& text, const std::string& what,
+                   const std::string& origin, size_t limit)
+{
+    std::string stored, bad;
+    if (!codePage.Encode(text, stored, bad))
+        Fail(EXIT_USAGE, origin + ": " + what + ": " + bad + " has no place in code page " +
+                             std::to_string(codePage.Number()));
+    if (stored.size() > limit)
+        Fail(EXIT_USAGE, origin + ": " + what + " takes " + std::to_string(stored.size()) +
+                             " bytes; at most " + std::to_string(limit) + " fit");
+    return stored;
+}
+
+// A file's bytes, mapped for the encoder; the size must still be what the walk saw.
+class MappedFile {
+public:
+    MappedFile(const TreeEntry& entry)
+    {
+        fd_ = open(entry.source.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            FailErrno("cannot read " + entry.source);
+        struct stat info;
+        if (fstat(fd_, &info) != 0)
+            FailErrno("cannot read " + entry.source);
+        if ((u64)info.st_size != entry.size)
+            Fail(EXIT_IO, entry.source + " changed while it was packed");
+        size_ = (size_t)entry.size;
+        if (size_) {
+            void* at = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+            if (at == MAP_FAILED)
+                FailErrno("cannot read " + entry.source);
+            data_ = (const u8*)at;
+            madvise(at, size_, MADV_SEQUENTIAL);
+        }
+    }
+    ~MappedFile()
+    {
+        if (data_)
+            munmap((void*)data_, size_);
+        close(fd_);
+    }
+    const u8* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    const u8* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+std::string CompareRecord(const Expected& expected, const ArchiveRecord& record)
+{
+    static const char* kinds[] = {"folder", "up record", "file"};
+    int kind = record.kind == ArchiveRecord::DIRECTORY ? 0 : record.kind == ArchiveRecord::UP ? 1 : 2;
+    int expectedKind = expected.kind == TreeEntry::DIRECTORY ? 0 : expected.kind == TreeEntry::UP ? 1 : 2;
+    std::string what = "verify: \"" + Printable(expected.path) + "\": ";
+    if (kind != expectedKind)
+        return what + "a " + kinds[expectedKind] + " was packed, a " + kinds[kind] + " reads back";
+    if (record.kind == ArchiveRecord::UP)
+        return "";
+    if (record.name != expected.stored)
+        return what + "the name reads back as \"" + Printable(record.name) + "\"";
+    if (record.kind == ArchiveRecord::DIRECTORY)
+        return "";
+    if (record.size != expected.size)
+        return what + std::to_string(expected.size) + " bytes were packed, " +
+               std::to_string(record.size) + " read back";
+    if (record.attributes != expected.attributes)
+        return what + "the attributes read back as " + std::to_string(record.attributes);
+    if (record.fileTime != expected.fileTime)
+        return what + "the time reads back as " + FormatFileTime(record.fileTime);
+    uint64_t hash;
+    if (!HashFile(record.diskPath, hash))
+        return what + "the decoded file cannot be read";
+    if (hash != expected.hash)
+        return what + "the decoded bytes differ from the packed ones";
+    return "";
+}
+
+void VerifyStrings(const ArchiveReader& reader, const StringBlockContent& content, const ArchiveHeader& header)
+{
+    auto differs = [](const std::string& what) {
+        Fail(EXIT_DAMAGED, "verify: " + what + " reads back differently");
+    };
+    const ArchiveHeader& read = reader.Header();
+    if (memcmp(&read, &header, sizeof(header)) != 0)
+        differs("the archive header");
+    if (!reader.StringBlockSound())
+        differs("the string block");
+    const std::string* fixed[] = {&content.productTitle, &content.windowTitle, &content.installDir,
+                                  &content.postInstall};
+    for (u32 n = 1; n <= 4; n++)
+        if (reader.Entry(n) != *fixed[n - 1])
+            differs("string block entry " + std::to_string(n));
+    if (!content.groupItems.empty() && reader.Entry(5) != content.groupName)
+        differs("the group name");
+    for (u32 i = 1; i <= content.groupItems.size(); i++)
+        if (reader.GroupItemTitle(i) != content.groupItems[i - 1].first ||
+            reader.GroupItemPath(i) != content.groupItems[i - 1].second)
+            differs("group item " + std::to_string(i));
+    for (u32 i = 0; i < MESSAGE_COUNT; i++)
+        if (reader.Message(MessageIdAt(i)) != content.messages[i])
+            differs("message " + std::to_string(MessageIdAt(i)));
+}
+
+void Verify(const OutputSet& output, const StringBlockContent& content, const ArchiveHeader& header,
+            const std::vector<Expected>& expected, const SourceTree& tree, bool quiet)
+{
+    std::vector<VolumeFile> volumes;
+    bool embedded = output.Files()[0].volume == 1;
+    for (const OutputFile& file : output.Files())
+        if (file.volume)
+            volumes.push_back({file.tempPath, file.size});
+    ArchiveReader reader(volumes, embedded);
+    reader.Open();
+    VerifyStrings(reader, content, header);
+
+    Progress progress(!quiet, "verify", tree.totalSize, tree.files);
+    size_t next = 0;
+    WalkSettings settings;
+    settings.decodeToScratch = true;
+    settings.onRecord = [&](const ArchiveRecord& record) -> std::string {
+        if (next >= expected.size())
+            return "verify: a record more than was packed";
+        std::string problem = CompareRecord(expected[next++], record);
+        if (record.kind == ArchiveRecord::FILE)
+            progress.Advance(record.size, 1);
+        return problem;
+    };
+    WalkResult result = reader.Walk(settings);
+    progress.Done();
+    if (result.code == EXIT_INTERRUPTED)
+        Fail(EXIT_INTERRUPTED, "interrupted");
+    if (result.code != EXIT_SOUND)
+        Fail(result.code == EXIT_IO ? EXIT_IO : EXIT_DAMAGED, "verify: " + result.message);
+    if (next != expected.size())
+        Fail(EXIT_DAMAGED, "verify: the archive ends after " + std::to_string(next) + " of " +
+                               std::to_string(expected.size()) + " records");
+    for (const std::string& warning : result.warnings)
+        Fail(EXIT_DAMAGED, "verify: " + warning);
+}
+
+std::string DescribeLayout(const OutputSet& output)
+{
+    std::string text;
+    for (const OutputFile& file : output.Files())
+        text += "  " + file.finalPath + "  " + std::to_string(file.size) + " bytes\n";
+    return text;
+}
+
+std::string FindBuiltStub()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n <= 0)
+        return "";
+    self[n] = 0;
+    std::string dir = DirectoryOf(self);
+    std::vector<std::string> candidates = {dir + "/quillstead.exe", dir + "/../share/quill/quillstead.exe"};
+    // A build tree: the Windows build beside the native one.
+    std::string up = dir;
+    for (int level = 0; level < 4; level++) {
+        glob_t found;
+        std::string pattern = up + "/build-win*/ui/quillstead.exe";
+        if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+            for (size_t i = 0; i < found.gl_pathc; i++)
+                candidates.push_back(found.gl_pathv[i]);
+        }
+        globfree(&found);
+        up += "/..";
+    }
+    for (const std::string& candidate : candidates) {
+        struct stat info;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            return candidate;
+    }
+    return "";
+}
+
+}  // namespace
+
+int PackCodePage(const PackSettings& settings)
+{
+    if (settings.codePage)
+        return settings.codePage;
+    return FindLanguage(settings.language)->codePage;
+}
+
+StringBlockContent BuildContent(const PackSettings& settings, const CodePage& codePage)
+{
+    StringBlockContent content;
+    content.productTitle = Encode(codePage, settings.title.value, "title", settings.title.origin, MAX_NAME_LENGTH);
+    content.windowTitle = Encode(codePage, settings.windowTitle.value, "window-title",
+                                 settings.windowTitle.origin, MAX_NAME_LENGTH);
+    content.installDir = Encode(codePage, settings.installDir.value, "install-dir",
+                                settings.installDir.origin, MAX_NAME_LENGTH);
+    content.postInstall = Encode(codePage, settings.postInstall.value, "post-install",
+                                 settings.postInstall.origin, MAX_NAME_LENGTH);
+    if (!settings.groupItems.empty())
+        content.groupName = Encode(codePage, settings.groupName.value, "group name",
+                                   settings.groupName.origin, MAX_NAME_LENGTH);
+    if (settings.groupItems.size() > 0xFFFF)
+        Fail(EXIT_USAGE, "more than 65535 group items");
+    for (const GroupItem& item : settings.groupItems)
+        content.groupItems.push_back({Encode(codePage, item.title, "item title", item.origin, MAX_NAME_LENGTH),
+                                      Encode(codePage, item.path, "item path", item.origin, MAX_NAME_LENGTH)});
+
+    MessageList texts = MessageSetUtf8(settings.language);
+    for (u32 i = 0; i < MESSAGE_COUNT; i++) {
+        int id = MessageIdAt(i);
+        std::string origin = "message " + std::to_string(id) + " of the " + settings.language + " set";
+        auto replaced = settings.messages.find(id);
+        if (replaced != settings.messages.end()) {
+            texts[i] = replaced->second.value;
+            origin = replaced->second.origin + ": message " + std::to_string(id);
+        }
+        std::string wrong = CheckMessagePlaceholders(id, texts[i]);
+        if (!wrong.empty())
+            Fail(EXIT_USAGE, origin + ": " + wrong);
+        std::string stored, bad;
+        if (!codePage.Encode(texts[i], stored, bad))
+            Fail(EXIT_USAGE, origin + ": " + bad + " has no place in code page " +
+                                 std::to_string(codePage.Number()));
+        wrong = CheckStoredMessage(id, stored);
+        if (!wrong.empty())
+            Fail(EXIT_USAGE, origin + ": " + wrong);
+        content.messages[i] = stored;
+    }
+    return content;
+}
+
+std::vector<u8> LoadStub(const std::string& given)
+{
+    std::string path = given;
+    std::string how = "--stub";
+    if (path.empty()) {
+        const char* environment = getenv("QUILL_STUB");
+        if (environment && *environment) {
+            path = environment;
+            how = "QUILL_STUB";
+        } else {
+            path = FindBuiltStub();
+            how = "the build";
+            if (path.empty())
+                Fail(EXIT_USAGE, "no installer program: build the installer (quillstead.exe), or name one "
+                                 "with --stub FILE or QUILL_STUB");
+        }
+    }
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Fail(EXIT_USAGE, "installer program " + path + " (" + how + "): " + strerror(errno));
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        Fail(EXIT_USAGE, "installer program " + path + " (" + how + ") is not a file");
+    }
+    if ((u64)info.st_size > ARCHIVE_OFFSET) {
+        close(fd);
+        Fail(EXIT_USAGE, "installer program " + path + " (" + how + ") has " + std::to_string(info.st_size) +
+                             " bytes; at most 57344 (0xE000) fit before the archive");
+    }
+    std::vector<u8> stub((size_t)info.st_size);
+    ssize_t got = stub.empty() ? 0 : read(fd, stub.data(), stub.size());
+    close(fd);
+    if (got != (ssize_t)stub.size())
+        Fail(EXIT_IO, "cannot read installer program " + path);
+    return stub;
+}
+
+int Pack(const PackOptions& options)
+{
+    auto started = std::chrono::steady_clock::now();
+    PackSettings settings = options.settings;
+    CheckRequiredSettings(settings);
+    CodePage codePage(PackCodePage(settings));
+    StringBlockContent content = BuildContent(settings, codePage);
+    std::vector<u8> stub = LoadStub(options.stub);
+
+    WalkOptions walk;
+    walk.codePage = &codePage;
+    walk.followSymlinks = options.followSymlinks;
+    walk.rules = &settings.attributes;
+    SourceTree tree = WalkSourceTree(options.source, walk);
+
+    ArchiveHeader header{};
+    header.totalSize = (u32)tree.totalSize;
+    header.backgroundMaximized = settings.backgroundMaximized ? 1 : 0;
+    std::vector<u8> start = ArchiveStart(header, content);
+    const OutputLayout& layout = options.layout;
+    if (layout.kind == OutputLayout::VOLUMES && layout.volumeSize < start.size())
+        Fail(EXIT_USAGE, "volume size " + std::to_string(layout.volumeSize) + ": disk1.pak must hold the " +
+                             std::to_string(start.size()) + " bytes of header and string block");
+    if (layout.kind == OutputLayout::SPLIT && layout.firstSize < ARCHIVE_OFFSET + start.size())
+        Fail(EXIT_USAGE, "split size " + std::to_string(layout.firstSize) + ": the installer must hold " +
+                             std::to_string(ARCHIVE_OFFSET + start.size()) +
+                             " bytes (0xE000, the header and the string block)");
+    if (layout.kind != OutputLayout::SINGLE && layout.volumeSize == 0)
+        Fail(EXIT_USAGE, "a volume size of 0 bytes");
+
+    MakeDirectories(DirectoryOf(AbsolutePath(options.output)));
+    OutputSet output(options.output, stub, layout);
+    output.Write(start.data(), start.size());
+    std::vector<Expected> expected;
+    expected.reserve(tree.entries.size());
+    RecordWriter records;
+    Progress progress(!options.quiet, "pack", tree.totalSize, tree.files);
+    for (const TreeEntry& entry : tree.entries) {
+        if (Interrupted())
+            Fail(EXIT_INTERRUPTED, "interrupted");
+        Expected want;
+        want.kind = entry.kind;
+        want.stored = entry.stored;
+        want.path = entry.path;
+        if (entry.kind == TreeEntry::DIRECTORY) {
+            records.Directory(entry.stored);
+        } else if (entry.kind == TreeEntry::UP) {
+            records.Up();
+        } else {
+            MappedFile file(entry);
+            ContentHash hash;
+            hash.Add(file.Data(), file.Size());
+            want.hash = hash.Value();
+            want.size = (u32)entry.size;
+            want.attributes = entry.attributes;
+            want.fileTime = entry.fileTime;
+            records.File(entry.stored, file.Data(), file.Size(), entry.attributes, entry.fileTime);
+            progress.Advance(entry.size, 1);
+        }
+        expected.push_back(want);
+        std::vector<u8> bytes = records.Take();
+        output.Write(bytes.data(), bytes.size());
+    }
+    records.End();
+    std::vector<u8> end = records.Take();
+    output.Write(end.data(), end.size());
+    output.Finish();
+    progress.Done();
+    if (records.TotalSize() != tree.totalSize)
+        Fail(EXIT_IO, "the files changed while they were packed");
+
+    if (options.verify)
+        Verify(output, content, header, expected, tree, options.quiet);
+    output.Commit();
+
+    if (!options.quiet) {
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        u64 archive = output.ArchiveBytes();
+        printf("packed %u files and %u folders, %s into %s (%.1f%%) in %.2f s%s\n%s", tree.files,
+               tree.directories, FormatBytes(tree.totalSize).c_str(), FormatBytes(archive).c_str(),
+               tree.totalSize ? 100.0 * (double)archive / (double)tree.totalSize : 0.0, seconds,
+               options.verify ? ", verified" : "", DescribeLayout(output).c_str());
+    }
+    return EXIT_SOUND;
+}

@@ -1,0 +1,36 @@
+// quill pack: a folder and a project into an installer.
+#ifndef QUILL_TOOLS_PACK_H
+#define QUILL_TOOLS_PACK_H
+
+#include <string>
+#include <vector>
+
+#include "archive/writer.h"
+#include "output.h"
+#include "project.h"
+
+struct PackOptions {
+    std::string source;
+    std::string output;
+    std::string stub;          // "" : the installer the build made (or QUILL_STUB)
+    OutputLayout layout;
+    bool followSymlinks = false;
+    bool verify = true;
+    bool quiet = false;
+    PackSettings settings;
+};
+
+// Runs the pack; returns the exit code. Failures are thrown as Failure.
+int Pack(const PackOptions& options);
+
+class CodePage;
+// The string block content in the code page, every text checked; fails with EXIT_USAGE
+// naming where the offending setting came from.
+StringBlockContent BuildContent(const PackSettings& settings, const CodePage& codePage);
+// The code page a pack uses: the project's, else its language's.
+int PackCodePage(const PackSettings& settings);
+// The installer program: the file given, QUILL_STUB, or the one the build made. Fails
+// with EXIT_USAGE when missing or larger than 0xE000 bytes.
+std::vector<u8> LoadStub(const std::string& path);
+
+#endif

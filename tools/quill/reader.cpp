@@ -1,0 +1,292 @@
+#include "reader.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "archive/archive.h"
+#include "archive/context.h"
+#include "archive/messages.h"
+#include "archive/native_host.h"
+#include "codepage.h"
+#include "files.h"
+#include "quill.h"
+#include "stream_watcher.h"
+
+namespace {
+
+const u32 MAX_VOLUMES = 99999;
+
+bool EndsWithPak(const std::string& name)
+{
+    return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".pak") == 0;
+}
+
+// The N of "diskN.pak", or 0.
+u32 DiskNumber(const std::string& name)
+{
+    if (name.size() < 9 || strncasecmp(name.c_str(), "disk", 4) != 0 || !EndsWithPak(name))
+        return 0;
+    std::string digits = name.substr(4, name.size() - 8);
+    if (digits.empty() || digits.size() > 5 || digits[0] == '0')
+        return 0;
+    for (char c : digits)
+        if (c < '0' || c > '9')
+            return 0;
+    return (u32)std::stoul(digits);
+}
+
+std::string NativeCurrentDirectory()
+{
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof(buffer)) ? buffer : "";
+}
+
+std::string StartupExplanation(const std::string& coreText)
+{
+    if (coreText == TEXT_READING_HEADER)
+        return coreText + " (fewer than 22 bytes where the archive header should be)";
+    if (coreText == TEXT_READING_RESOURCE)
+        return coreText + " (the string block runs past the end of volume 1)";
+    return coreText;
+}
+
+}  // namespace
+
+ArchiveReader::ArchiveReader(const std::string& archive, const std::string& volumesDir)
+    : volumesDir_(volumesDir)
+{
+    archive_ = AbsolutePath(archive);
+    struct stat info;
+    if (stat(archive_.c_str(), &info) != 0)
+        FailErrno("cannot open " + archive);
+    if (!S_ISREG(info.st_mode))
+        Fail(EXIT_USAGE, archive + " is not a file");
+    if (access(archive_.c_str(), R_OK) != 0)
+        FailErrno("cannot read " + archive);
+    std::string name = BaseName(archive_);
+    std::string beside = DirectoryOf(archive_);
+    if (!volumesDir_.empty()) {
+        if (stat(volumesDir_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            Fail(EXIT_USAGE, "--volumes " + volumesDir_ + " is not a folder");
+        volumesDir_ = AbsolutePath(volumesDir_);
+    }
+    auto find = [&](u32 n) -> std::string {
+        std::string file = "disk" + std::to_string(n) + ".pak";
+        for (const std::string& dir : {volumesDir_, beside}) {
+            if (dir.empty())
+                continue;
+            std::string found = FindNameIgnoringCase(dir, file);
+            if (!found.empty())
+                return dir + "/" + found;
+        }
+        return "";
+    };
+
+    if (EndsWithPak(name)) {
+        u32 number = DiskNumber(name);
+        if (number > 1)
+            Fail(EXIT_USAGE, archive + " is volume " + std::to_string(number) +
+                                 "; give disk1.pak or the installer");
+        volumes_.push_back({archive_, (u64)info.st_size});
+    } else if ((u64)info.st_size > ARCHIVE_OFFSET) {
+        embedded_ = true;
+        volumes_.push_back({archive_, (u64)info.st_size});
+    } else {
+        std::string first = find(1);
+        if (first.empty())
+            Fail(EXIT_DAMAGED, archive + " holds no archive (" + std::to_string(info.st_size) +
+                                   " bytes) and disk1.pak is neither beside it" +
+                                   (volumesDir_.empty() ? "" : " nor in " + volumesDir_));
+        struct stat volume;
+        if (stat(first.c_str(), &volume) != 0)
+            FailErrno("cannot open " + first);
+        volumes_.push_back({first, (u64)volume.st_size});
+    }
+    for (u32 n = 2; n <= MAX_VOLUMES; n++) {
+        std::string path = find(n);
+        if (path.empty())
+            break;
+        struct stat volume;
+        if (stat(path.c_str(), &volume) != 0)
+            FailErrno("cannot open " + path);
+        volumes_.push_back({path, (u64)volume.st_size});
+    }
+    LinkVolumes();
+}
+
+ArchiveReader::ArchiveReader(const std::vector<VolumeFile>& volumes, bool embedded)
+    : embedded_(embedded), volumes_(volumes)
+{
+    archive_ = volumes.at(0).path;
+    LinkVolumes();
+}
+
+void ArchiveReader::LinkVolumes()
+{
+    for (const VolumeFile& volume : volumes_)
+        if (volume.size > 0xFFFFFFFFull)
+            Fail(EXIT_DAMAGED, volume.path + " is larger than a volume can be (4 GiB - 1)");
+
+    // The core finds the archive as the installer does, beside a program file; the
+    // scratch folder gives it one with short paths, the volumes linked in under the names
+    // it looks for.
+    scratch_.reset(new ScratchDir());
+    const std::string& dir = scratch_->Path();
+    std::string program = dir + "/setup.exe";
+    if (embedded_) {
+        if (symlink(volumes_[0].path.c_str(), program.c_str()) != 0)
+            FailErrno("cannot link " + program);
+    } else {
+        int fd = open(program.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            FailErrno("cannot create " + program);
+        close(fd);
+    }
+    for (size_t i = embedded_ ? 1 : 0; i < volumes_.size(); i++) {
+        std::string link = dir + "/disk" + std::to_string(i + 1) + ".pak";
+        if (symlink(volumes_[i].path.c_str(), link.c_str()) != 0)
+            FailErrno("cannot link " + link);
+    }
+}
+
+ArchiveReader::~ArchiveReader()
+{
+    FreeStringBlock();
+}
+
+void ArchiveReader::Open()
+{
+    FreeStringBlock();
+    ResetHost();
+    Host().programPath = scratch_->Path() + "/setup.exe";
+    Host().programFilesDir = std::string("C:\\Program Files");
+    if (!OpenArchive()) {
+        std::string text = "cannot be opened";
+        for (const HostEvent& event : Host().events)
+            if (event.kind == HostEvent::MESSAGE_BOX)
+                text = StartupExplanation(event.text);
+        Fail(EXIT_DAMAGED, archive_ + ": " + text);
+    }
+}
+
+const ArchiveHeader& ArchiveReader::Header() const
+{
+    return context.header;
+}
+
+std::string ArchiveReader::Entry(u32 n) const
+{
+    return StringBlockEntry(0, n);
+}
+
+std::string ArchiveReader::GroupItemTitle(u32 item) const
+{
+    return StringBlockEntry(context.header.groupItemsOffset, 2 * item - 1);
+}
+
+std::string ArchiveReader::GroupItemPath(u32 item) const
+{
+    return StringBlockEntry(context.header.groupItemsOffset, 2 * item);
+}
+
+std::string ArchiveReader::Message(int id) const
+{
+    std::vector<char> text(context.header.stringBlockSize + 1);
+    return LookupMessage(id, text.data(), (u32)text.size());
+}
+
+bool ArchiveReader::StringBlockSound() const
+{
+    return StringBlockIsSound(context.stringBlock, context.header.stringBlockSize, &context.header) != 0;
+}
+
+std::string ArchiveReader::DefaultInstallDir() const
+{
+    return context.installDir;
+}
+
+std::string ArchiveReader::VolumeName(u32 volume) const
+{
+    if (volume >= 1 && volume <= volumes_.size())
+        return volumes_[volume - 1].path;
+    return "disk" + std::to_string(volume) + ".pak";
+}
+
+std::string ArchiveReader::Where(u32 volume, u64 offset) const
+{
+    return BaseName(VolumeName(volume)) + " offset " + std::to_string(offset);
+}
+
+// Where the next unread byte of the stream lies: the bytes taken from the current volume
+// less those still waiting in the read buffer, which may reach back into earlier volumes.
+void ArchiveReader::Position(u32& volume, u64& offset) const
+{
+    volume = context.volumeNumber ? context.volumeNumber : 1;
+    if (volume > volumes_.size()) {
+        volume = (u32)volumes_.size();
+        offset = volumes_.back().size;
+        return;
+    }
+    u64 consumed = volumes_[volume - 1].size - context.volumeRemaining;
+    u64 pending = context.readFill - context.readPos;
+    while (pending > consumed && volume > 1) {
+        pending -= consumed;
+        volume--;
+        consumed = volumes_[volume - 1].size;
+    }
+    offset = consumed >= pending ? consumed - pending : 0;
+}
+
+WalkResult ArchiveReader::Walk(const WalkSettings& settings)
+{
+    if (walked_)
+        Open();
+    walked_ = true;
+    // Extract writes into its folder, verify into a scratch folder; list and test decode
+    // without writing, in an empty scratch folder as the confinement root.
+    std::string target = settings.target;
+    if (target.empty()) {
+        target = scratch_->Path() + "/tree";
+        if (mkdir(target.c_str(), 0700) != 0 && errno != EEXIST)
+            FailErrno("cannot create " + target);
+    }
+    char resolved[PATH_MAX];
+    if (!realpath(target.c_str(), resolved))
+        FailErrno("cannot open " + target);
+    target = resolved;
+    bool writes = !settings.target.empty() || settings.decodeToScratch;
+
+    NativeHost& host = Host();
+    host.events.clear();
+    host.confineRoot = target;
+    // A scratch walk replaces, so that a name clash fails as in the installer.
+    host.overwrite = settings.target.empty() ? true : settings.overwrite;
+    host.discardOutput = !writes;
+    host.recordBar = false;
+    host.lastBarPosition = 0;
+    host.barPositions = 0;
+    StreamWatcher watcher(*this, settings, writes ? target : "");
+    host.recordDone = [&watcher](const RecordHeader& record, u32 size) { watcher.RecordDone(record, size); };
+    host.safePoint = [&watcher]() { return watcher.SafePoint(); };
+    // Every volume was linked in beside the program; one the worker still asks for is
+    // missing. The dialog is "cancelled", which ends the worker.
+    host.openFile = [](const std::string&) { return std::optional<std::string>(); };
+
+    std::string saved = NativeCurrentDirectory();
+    if (chdir(target.c_str()) != 0)
+        FailErrno("cannot enter " + target);
+    u32 code = RunWorker();
+    if (saved.empty() || chdir(saved.c_str()) != 0) {
+        if (chdir("/") != 0) {
+        }
+    }
+    host.safePoint = nullptr;
+    host.recordDone = nullptr;
+    watcher.Finish(code);
+    return watcher.result;
+}

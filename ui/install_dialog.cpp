@@ -1,0 +1,181 @@
+// The install-directory dialog: shows the default directory and the space needed, and on
+// OK makes the path absolute, checks the free space, creates every missing directory and
+// leaves the process's current directory there, where the worker writes.
+#include "ui.h"
+
+#include "../archive/context.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../resources/resource.h"
+
+static void SetItemMessage(HWND dialog, int control, int id)
+{
+    char text[TEXT_SIZE];
+    SetDlgItemTextA(dialog, control, LookupMessage(id, text, TEXT_SIZE));
+}
+
+static void InitInstallDirectory(HWND dialog)
+{
+    SetClassLongA(dialog, GCL_HICON,
+                  (LONG)(LONG_PTR)LoadIconA(instanceHandle, MAKEINTRESOURCEA(IDI_INSTALLER)));
+    SetWindowTextA(dialog, windowTitle);
+    SetDlgItemTextA(dialog, IDC_INSTALL_PATH, context.installDir);
+    SetItemMessage(dialog, IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY);
+    SetItemMessage(dialog, IDC_BROWSE, MSG_BROWSE);
+    SetItemMessage(dialog, IDC_CREATE_FOLDER, MSG_CREATE_FOLDER);
+    SetItemMessage(dialog, IDC_INSTALL_OK, MSG_OK);
+    SetItemMessage(dialog, IDC_QUIT, MSG_EXIT);
+
+    char format[TEXT_SIZE], text[TEXT_SIZE];
+    LookupMessage(MSG_REQUIRED_SPACE, format, TEXT_SIZE);
+    SetDlgItemTextA(dialog, IDC_REQUIRED_SPACE,
+                    FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
+
+    HWND box = GetDlgItem(dialog, IDC_CREATE_FOLDER);
+    SendMessageA(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (!context.header.groupItemCount)
+        EnableWindow(box, FALSE);
+}
+
+static void AskToQuit(HWND dialog)
+{
+    char text[TEXT_SIZE], caption[TEXT_SIZE];
+    LookupMessage(MSG_QUIT_QUESTION, text, TEXT_SIZE);
+    LookupMessage(MSG_CONFIRMATION, caption, TEXT_SIZE);
+    if (MessageBoxA(dialog, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES)
+        EndDialog(dialog, 0);
+}
+
+static void Browse(HWND dialog)
+{
+    BrowseRequest request = {};
+    GetDlgItemTextA(dialog, IDC_INSTALL_PATH, request.startPath, TEXT_SIZE - 1);
+    HWND owner = mainWindow;
+    mainWindow = dialog;
+    int chosen = BrowseForFolder(&request);
+    mainWindow = owner;
+    if (chosen)
+        SetDlgItemTextA(dialog, IDC_INSTALL_PATH, request.result);
+}
+
+int MakeInstallPath(char* path)
+{
+    char root[4] = {path[0], path[1], path[2], 0};
+    if (!SetCurrentDirectoryA(root))
+        return MSG_CANT_OPEN_DIRECTORY;
+    char components[TEXT_SIZE];
+    CopyText(components, path, TEXT_SIZE);
+    u32 length = TextLength(components);
+    for (u32 i = 0; i < length; i++)
+        if (components[i] == '\\')
+            components[i] = 0;
+    for (u32 position = 3; position < length; position += TextLength(components + position) + 1) {
+        const char* name = components + position;
+        // A doubled backslash leaves an empty component: nothing to enter.
+        if (!*name || SetCurrentDirectoryA(name))
+            continue;
+        if (!CreateDirectoryA(name, 0))
+            return MSG_CANT_CREATE_DIRECTORY;
+        if (!SetCurrentDirectoryA(name))
+            return MSG_CANT_OPEN_DIRECTORY;
+    }
+    GetCurrentDirectoryA(TEXT_SIZE, path);
+    return 0;
+}
+
+// Turns the edit text into an absolute drive path in installDir. Returns 0, or the
+// message that refuses the text: network paths, drive-relative paths such as C:Tools and
+// joined paths that do not fit the 255 characters of installDir get message 7.
+static int AbsoluteInstallPath(const char* text)
+{
+    char joined[2 * TEXT_SIZE];
+    if (text[0] == '\\' && text[1] == '\\') {
+        CopyText(context.installDir, text, TEXT_SIZE);
+        return MSG_CANT_OPEN_DIRECTORY;
+    }
+    if (text[0] && text[1] == ':') {
+        CopyText(joined, text, sizeof(joined));
+    } else {
+        GetCurrentDirectoryA(TEXT_SIZE, joined);
+        u32 length = TextLength(joined);
+        // No second backslash behind a root such as C:\ .
+        if (text[0] != '\\' && length && joined[length - 1] != '\\')
+            AppendText(joined, "\\", sizeof(joined));
+        AppendText(joined, text, sizeof(joined));
+    }
+    u32 length = TextLength(joined);
+    // A bare drive means its root, not the drive's current directory.
+    if (length == 2 && joined[1] == ':') {
+        AppendText(joined, "\\", sizeof(joined));
+        length = 3;
+    }
+    // One trailing backslash goes, except the root's own.
+    if (length > 3 && joined[length - 1] == '\\')
+        joined[--length] = 0;
+    CopyText(context.installDir, joined, TEXT_SIZE);
+    if (length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
+        return MSG_CANT_OPEN_DIRECTORY;
+    return 0;
+}
+
+int ApplyInstallDirectory(HWND dialog)
+{
+    context.createGroup =
+        SendMessageA(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    char text[TEXT_SIZE];
+    GetDlgItemTextA(dialog, IDC_INSTALL_PATH, text, TEXT_SIZE);
+
+    int failure = AbsoluteInstallPath(text);
+    if (!failure) {
+        char root[4] = {context.installDir[0], ':', '\\', 0};
+        DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+        if (GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+            // In 64 bits: a large disk must not wrap into a small free figure.
+            u64 freeThousands = (u64)bytesPerSector * sectorsPerCluster / 10 * (freeClusters / 100);
+            u32 needThousands = context.header.totalSize / 1000;
+            if (needThousands > freeThousands) {
+                char format[TEXT_SIZE], message[TEXT_SIZE], caption[TEXT_SIZE];
+                FormatArgument figures[2] = {{0, (u32)freeThousands}, {0, needThousands}};
+                LookupMessage(MSG_NOT_ENOUGH_SPACE, format, TEXT_SIZE);
+                FormatText(message, TEXT_SIZE, format, figures, 2);
+                LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+                MessageBoxA(dialog, message, caption, MB_ICONINFORMATION | MB_OK);
+                return 0;
+            }
+        }
+        failure = MakeInstallPath(context.installDir);
+    }
+    if (failure) {
+        ShowMessage(dialog, failure, context.installDir, MSG_ERROR, MB_ICONERROR | MB_OK);
+        return 0;
+    }
+    return 1;
+}
+
+INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        InitInstallDirectory(dialog);
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        switch (LOWORD(wParam)) {
+        case IDC_INSTALL_OK:
+            if (ApplyInstallDirectory(dialog))
+                EndDialog(dialog, 1);
+            break;
+        case IDC_BROWSE:
+            Browse(dialog);
+            break;
+        case IDC_QUIT:
+            AskToQuit(dialog);
+            break;
+        }
+        return FALSE;
+    }
+    if (message == WM_SYSCOMMAND && wParam == SC_CLOSE) {
+        AskToQuit(dialog);
+        return TRUE;
+    }
+    return FALSE;
+}

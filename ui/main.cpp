@@ -1,0 +1,152 @@
+// The program's entry and its background window: the instance guard, start-up, the blue
+// gradient with the product title, and the two commands that drive the install.
+#include "ui.h"
+
+#include "../archive/archive.h"
+#include "../archive/commands.h"
+#include "../archive/context.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../resources/resource.h"
+
+HINSTANCE instanceHandle;
+HWND mainWindow;
+HANDLE workerThread;
+
+// Counts the starts of this program file across processes: the section is shared by every
+// process mapping the file, so only the first start sees the increment yield 0.
+__attribute__((section(".Shared"), shared)) volatile LONG instanceCounter = -1;
+
+static const char backgroundClass[] = "Quillstead";
+
+void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
+{
+    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
+    LookupMessage(id, format, TEXT_SIZE);
+    if (detail)
+        FormatWithText(text, TEXT_SIZE, format, detail);
+    else
+        CopyText(text, format, TEXT_SIZE);
+    LookupMessage(captionId, caption, TEXT_SIZE);
+    MessageBoxA(owner, text, caption, style);
+}
+
+static void FillRows(HDC dc, int top, int width, int height, COLORREF colour)
+{
+    RECT band = {0, top, width, top + height};
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &band, brush);
+    DeleteObject(brush);
+}
+
+void PaintBackground(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    int width = client.right, height = client.bottom;
+    if (height > 0) {
+        int bands = height < 50 ? height : 50;
+        int bandHeight = height / bands;
+        int step = 255 / bands;
+        int rest = height - bandHeight * bands;
+        if (rest > 0)
+            FillRows(dc, 0, width, rest, RGB(0, 0, 255));
+        // Runs past the bottom edge on purpose: the last bands are clipped away.
+        int top = rest;
+        for (int blue = 255; blue >= 0; blue -= step, top += bandHeight)
+            FillRows(dc, top, width, bandHeight, RGB(0, 0, blue));
+
+        HFONT font = CreateFontA(60, 16, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0,
+                                 FIXED_PITCH | FF_MODERN, "System");
+        HGDIOBJ oldFont = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        int length = (int)TextLength(productTitle);
+        SetTextColor(dc, RGB(120, 120, 120));
+        TextOutA(dc, client.left + 10, client.top + 10, productTitle, length);
+        SetTextColor(dc, RGB(255, 255, 255));
+        TextOutA(dc, client.left + 8, client.top + 8, productTitle, length);
+        SelectObject(dc, oldFont);
+        DeleteObject(font);
+    }
+    EndPaint(window, &paint);
+}
+
+static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        PostMessageA(window, WM_COMMAND, CMD_START_INSTALL, 0);
+        break;
+    case WM_PAINT:
+        PaintBackground(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_COMMAND:
+        if (wParam == CMD_START_INSTALL) {
+            if (DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_INSTALL_DIRECTORY),
+                                mainWindow, InstallDirectoryProc, 0) == 1)
+                RunProgressDialog();
+            PostMessageA(window, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (wParam == CMD_CREATE_GROUP)
+            StartGroupConversation(window);
+        break;
+    case WM_DDE_ACK:
+        ContinueGroupConversation(window, wParam, lParam);
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    if (InterlockedIncrement(&instanceCounter) != 0) {
+        HWND first = FindWindowA(backgroundClass, 0);
+        ShowWindow(first, SW_MINIMIZE);
+        ShowWindow(first, SW_SHOWMAXIMIZED);
+        return 0;
+    }
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = BackgroundProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
+    windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
+    windowClass.lpszClassName = backgroundClass;
+    RegisterClassA(&windowClass);
+    instanceHandle = instance;
+
+    if (!OpenArchive())
+        return 0;
+    RegisterBarClass(instance);
+    LoadBrowserBitmaps();
+
+    int maximized = context.header.backgroundMaximized != 0;
+    mainWindow = CreateWindowExA(0, backgroundClass, windowTitle,
+                                 WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 0, 0, instance, 0);
+    ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
+    UpdateWindow(mainWindow);
+
+    MSG message;
+    while (GetMessageA(&message, 0, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    FreeBrowserBitmaps();
+    FreeStringBlock();
+    return (int)message.wParam;
+}
+
+// Without the C runtime's start-up code the program saves several kilobytes; nothing in
+// it needs constructors or the runtime's heap.
+extern "C" void WinMainCRTStartup()
+{
+    ExitProcess((UINT)WinMain(GetModuleHandleA(0), 0, 0, SW_SHOWDEFAULT));
+}

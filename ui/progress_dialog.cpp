@@ -1,0 +1,153 @@
+// The progress dialog: starts the extraction worker, shows what it reports, lets the user
+// break off, and reports the worker's failure once the dialog is gone.
+//
+// Breaking off holds the worker instead of suspending it: a thread suspended inside a heap
+// or file call keeps that call's lock, and the interface thread would hang on it. The
+// worker looks at the hold request at its safe points (before each record and at each
+// progress report) and waits there until the user has answered. Until the worker holds,
+// the interface thread keeps handling the messages the worker sends it, so neither thread
+// waits for the other; once it holds, the bar and the status line stand still.
+#include "ui.h"
+
+#include "../archive/commands.h"
+#include "../archive/context.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../extract/worker.h"
+#include "../resources/resource.h"
+
+static volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
+static volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
+static HANDLE heldEvent;              // manual reset: the worker holds at a safe point
+static HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
+static int asking;                    // the break question is being prepared or shown
+
+int HoldWorkerAtSafePoint()
+{
+    if (!holdRequested)
+        return 0;
+    SetEvent(heldEvent);
+    WaitForSingleObject(releaseEvent, INFINITE);
+    return breakConfirmed;
+}
+
+// Waits until one of the objects is signalled, handling this thread's messages meanwhile
+// (the worker's SendMessage calls among them). Returns the index of the object.
+static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
+{
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
+                                                  MWMO_INPUTAVAILABLE);
+        if (woken != WAIT_OBJECT_0 + count)
+            return woken - WAIT_OBJECT_0;
+        MSG message;
+        // No WM_QUIT can come here: only the background window's end posts one.
+        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+            if (!dialog || !IsDialogMessageA(dialog, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+    }
+}
+
+static DWORD WINAPI WorkerEntry(LPVOID parameter)
+{
+    return ExtractionWorker(parameter);
+}
+
+static void InitProgress(HWND dialog)
+{
+    char text[TEXT_SIZE];
+    SetWindowTextA(dialog, windowTitle);
+    SetDlgItemTextA(dialog, IDC_STATUS, "");
+    SetDlgItemTextA(dialog, IDC_TOP_LINE, LookupMessage(MSG_TOP_LINE, text, TEXT_SIZE));
+    SetDlgItemTextA(dialog, IDC_ACTION, LookupMessage(MSG_BREAK, text, TEXT_SIZE));
+    context.progressDialog = dialog;
+    context.volumeHandle = 0;
+
+    holdRequested = 0;
+    heldEvent = CreateEventA(0, TRUE, FALSE, 0);
+    releaseEvent = CreateEventA(0, FALSE, FALSE, 0);
+    DWORD threadId;
+    if (heldEvent && releaseEvent)
+        workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &threadId);
+    // Without a worker there is nothing to show: RunProgressDialog reports it.
+    if (!workerThread)
+        EndDialog(dialog, 1);
+}
+
+static void OnActionButton(HWND dialog)
+{
+    DWORD code;
+    if (!GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE) {
+        EndDialog(dialog, 1);
+        return;
+    }
+    if (asking)  // a second press while the question is on its way
+        return;
+    asking = 1;
+    breakConfirmed = 0;
+    ResetEvent(heldEvent);
+    InterlockedExchange(&holdRequested, 1);
+    HANDLE objects[2] = {heldEvent, workerThread};
+    if (WaitPumping(2, objects, dialog) != 0) {
+        // The worker ended before reaching a safe point (finished, or failed and said so):
+        // the press counts as one made after its end.
+        InterlockedExchange(&holdRequested, 0);
+        asking = 0;
+        EndDialog(dialog, 1);
+        return;
+    }
+    char text[200], caption[200];
+    LookupMessage(MSG_BREAK_QUESTION, text, sizeof(text));
+    LookupMessage(MSG_CONFIRMATION, caption, sizeof(caption));
+    int answer = MessageBoxA(dialog, text, caption, MB_ICONQUESTION | MB_YESNO);
+    // Cleared before the release, so the worker does not hold again at its next safe point.
+    InterlockedExchange(&holdRequested, 0);
+    breakConfirmed = answer == IDYES;
+    SetEvent(releaseEvent);
+    asking = 0;
+    // The worker ends itself, releasing what it holds, and touches no window on its way.
+    if (answer == IDYES)
+        EndDialog(dialog, 0);
+}
+
+static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        InitProgress(dialog);
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        if (LOWORD(wParam) == IDC_ACTION)
+            OnActionButton(dialog);
+        else if (LOWORD(wParam) == ID_WORKER_ABORTED)
+            EndDialog(dialog, 1);
+    }
+    return FALSE;
+}
+
+void RunProgressDialog()
+{
+    INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
+                                     ProgressProc, 0);
+    DWORD code = MSG_SYSTEM_ERROR;
+    if (workerThread) {
+        // Also after a break: the worker is on its way out and waits for nobody, and its
+        // files are closed before the program ends.
+        WaitPumping(1, &workerThread, 0);
+        GetExitCodeThread(workerThread, &code);
+        CloseHandle(workerThread);
+        workerThread = 0;
+    }
+    if (heldEvent)
+        CloseHandle(heldEvent);
+    if (releaseEvent)
+        CloseHandle(releaseEvent);
+    if (result == 0 || code == 0)
+        return;
+    ShowMessage(mainWindow, (int)code,
+                MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
+                MSG_ERROR, MB_ICONERROR | MB_OK);
+}
