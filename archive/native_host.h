@@ -55,6 +55,9 @@ struct NativeHost {
     bool discardOutput = false;
     std::string confineRoot;  // native absolute path; "" means no confinement
     bool overwrite = true;
+    // With overwrite: an existing read-only file is replaced too (the installer, like
+    // Windows, refuses it).
+    bool replaceReadOnly = false;
 
     // Records. Bar positions are many: recordBar off keeps only the last one.
     bool recordBar = true;

@@ -26,7 +26,8 @@ NativeHost host;
 jmp_buf* workerExit = nullptr;
 u32 workerExitCode = 0;
 u32 depth = 0;
-bool outputKept = false;  // the current file record's existing file is left as it was  // directory records entered and not yet left, below the starting directory
+bool outputKept = false;  // the current file record's existing file is left as it was
+std::string reportedDirectory;  // the last current directory handed to the core  // directory records entered and not yet left, below the starting directory
 
 // Stands for an output whose bytes are decoded and dropped: nothing on disk is touched.
 FileHandle const SINK = (FileHandle)(intptr_t)-1;
@@ -98,6 +99,7 @@ void ResetHost()
 {
     host = NativeHost();
     depth = 0;
+    reportedDirectory.clear();
     FreeStringBlock();
     memset(&context, 0, sizeof(context));
     programDir[0] = firstVolumePath[0] = archiveDir[0] = 0;
@@ -216,7 +218,10 @@ FileHandle PlatCreateOutput(const char* name)
         return SINK;
     // As on Windows: a read-only file or a directory of that name cannot be replaced
     // (also when running as root, where open() would not refuse).
-    if (exists && (S_ISDIR(info.st_mode) || !(info.st_mode & S_IWUSR)))
+    if (exists && !S_ISDIR(info.st_mode) && !(info.st_mode & S_IWUSR) && host.replaceReadOnly &&
+        host.overwrite)
+        chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
+    else if (exists && (S_ISDIR(info.st_mode) || !(info.st_mode & S_IWUSR)))
         return nullptr;
     // A symbolic link is replaced, never written through.
     if (exists && S_ISLNK(info.st_mode) && unlink(path.c_str()) != 0)
@@ -305,9 +310,15 @@ int PlatSetCurrentDirectory(const char* path)
             depth--;
         return 1;
     }
-    // Full paths come from the core itself (the volume input restoring the directory).
-    if (path[0] == '\\' || (path[0] && path[1] == ':'))
+    // Full paths come from the core itself: the volume input restoring the directory it
+    // saw. A record's name that merely looks like one is refused when confined.
+    if (path[0] == '\\' || (path[0] && path[1] == ':')) {
+        if (confined && reportedDirectory != path) {
+            Record(HostEvent::REFUSED, 0, 0, std::string(path) + ": a path, not a name");
+            return 0;
+        }
         return chdir(ToNativePath(path).c_str()) == 0;
+    }
     if (confined && Refuse(path))
         return 0;
     if (host.discardOutput) {
@@ -329,6 +340,7 @@ int PlatSetCurrentDirectory(const char* path)
 u32 PlatGetCurrentDirectory(char* buffer, u32 capacity)
 {
     std::string path = ToWindowsPath(CurrentDirectory());
+    reportedDirectory = path;
     if (path.empty() || path.size() + 1 > capacity)
         return 0;
     memcpy(buffer, path.c_str(), path.size() + 1);

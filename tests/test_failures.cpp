@@ -321,3 +321,73 @@ TEST(DamagedArchives, NeverCrashOrHang)
         EXPECT_TRUE(ReadTree(target.Path()).empty()) << round;
     }
 }
+
+TEST(Confinement, NamesThatLeaveTheTargetAreRefused)
+{
+    // The extractor meets archives from anywhere: a directory record named like a full path
+    // or "..", a file name with a separator, and an up record above the target all stop the
+    // walk before anything lands outside.
+    TempDir outside;
+    std::string escape = ToWindowsPath(outside.Path());
+    struct Case {
+        const char* what;
+        RecordWriter records;
+        u32 code;
+    };
+    std::vector<Case> cases(4);
+    cases[0].what = "full path";
+    cases[0].records.Directory(escape);
+    cases[0].code = MSG_CANT_OPEN_DIRECTORY;
+    cases[1].what = "dot dot";
+    cases[1].records.Directory("..");
+    cases[1].code = MSG_CANT_OPEN_DIRECTORY;
+    cases[2].what = "separator";
+    cases[2].records.File("../escaped", TextBytes("x"));
+    cases[2].code = MSG_CANT_OPEN_FILE;
+    cases[3].what = "up above";
+    cases[3].records.Directory("d");
+    cases[3].records.Up();
+    cases[3].records.Up();
+    cases[3].code = MSG_CANT_OPEN_DIRECTORY;
+    for (auto& c : cases) {
+        c.records.File("escaped", TextBytes("x"));
+        c.records.End();
+        TempDir dir, parent;
+        std::string target = parent / "target";
+        ASSERT_EQ(0, mkdir(target.c_str(), 0777));
+        ASSERT_EQ(1, OpenAt(WriteInstaller(dir.Path(), MakeArchive(c.records))));
+        Host().confineRoot = target;
+        EXPECT_EQ(c.code, ExtractInto(target)) << c.what;
+        EXPECT_FALSE(EventsOf(HostEvent::REFUSED).empty()) << c.what;
+        EXPECT_TRUE(ReadTree(outside.Path()).empty()) << c.what;
+        auto around = ReadTree(parent.Path());
+        EXPECT_FALSE(around.count("escaped")) << c.what;
+    }
+}
+
+TEST(Confinement, OverwriteReplacesOrKeepsExistingFiles)
+{
+    RecordWriter records;
+    records.File("a.txt", TextBytes("new a"));
+    records.File("b.txt", TextBytes("new b"), ATTRIBUTE_ARCHIVE | ATTRIBUTE_READONLY);
+    records.End();
+    TempDir dir;
+    std::string program = WriteInstaller(dir.Path(), MakeArchive(records));
+    for (bool overwrite : {false, true}) {
+        TempDir target;
+        WriteBytes(target / "a.txt", TextBytes("old a"));
+        WriteBytes(target / "b.txt", TextBytes("old b"));
+        ASSERT_EQ(0, chmod((target / "b.txt").c_str(), 0444));
+        ASSERT_EQ(1, OpenAt(program));
+        Host().confineRoot = target.Path();
+        Host().overwrite = overwrite;
+        Host().replaceReadOnly = overwrite;
+        EXPECT_EQ(0u, ExtractInto(target.Path())) << overwrite;
+        EXPECT_EQ(TextBytes(overwrite ? "new a" : "old a"), ReadBytes(target / "a.txt"));
+        EXPECT_EQ(TextBytes(overwrite ? "new b" : "old b"), ReadBytes(target / "b.txt"));
+        EXPECT_EQ(overwrite ? 0u : 2u, EventsOf(HostEvent::KEPT).size());
+        struct stat info;
+        ASSERT_EQ(0, stat((target / "b.txt").c_str(), &info));
+        EXPECT_EQ(0u, info.st_mode & 0222);  // read-only either way: kept, or as the archive says
+    }
+}

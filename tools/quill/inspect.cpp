@@ -198,34 +198,6 @@ int Conclude(const std::string& archive, const WalkResult& result)
     return result.code;
 }
 
-// Every file of the archive that exists in target read-only becomes writable.
-void MakeTargetsWritable(ArchiveReader& reader, const CodePage& codePage, const std::string& target)
-{
-    WalkSettings settings;
-    settings.onRecord = [&](const ArchiveRecord& record) {
-        if (record.kind != ArchiveRecord::FILE)
-            return std::string();
-        std::string path = target, component;
-        std::string stored = record.path + "/";
-        for (char c : stored) {
-            if (c != '/') {
-                component += c;
-                continue;
-            }
-            std::string name;
-            path += "/" + (codePage.Decode(component, name) ? name : component);
-            component.clear();
-        }
-        struct stat info;
-        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && !(info.st_mode & S_IWUSR))
-            chmod(path.c_str(), (info.st_mode & 07777) | S_IWUSR);
-        return std::string();
-    };
-    WalkResult result = reader.Walk(settings);
-    if (result.code != EXIT_SOUND)
-        Fail(result.code, reader.Archive() + ": " + result.message);
-}
-
 }  // namespace
 
 int List(const InspectOptions& options)
@@ -324,14 +296,9 @@ int Extract(const InspectOptions& options)
     };
     WalkResult result = reader.Walk(settings);
     progress->Done();
-    if (result.code == EXIT_IO && options.overwrite && !result.readOnlyBlock.empty()) {
-        // Replacing is what was asked for: make the archive's read-only files in the
-        // target writable, and extract again.
-        MakeTargetsWritable(reader, codePage, target);
-        progress.reset(new Progress(!options.quiet, "extract", reader.Header().totalSize, 0));
-        result = reader.Walk(settings);
-        progress->Done();
-    }
+    std::string command = reader.Entry(ENTRY_POST_INSTALL);
+    if (!options.quiet && result.code == EXIT_SOUND && !command.empty())
+        printf("not run: the post-install command %s\n", Utf8(codePage, command).c_str());
     if (!options.quiet)
         printf("%s %u files and %u folders, %llu bytes, into %s%s\n",
                result.code == EXIT_SOUND ? "extracted" : "extracted only", result.files - result.kept,

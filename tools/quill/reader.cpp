@@ -266,6 +266,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.confineRoot = target;
     // A scratch walk replaces, so that a name clash fails as in the installer.
     host.overwrite = settings.target.empty() ? true : settings.overwrite;
+    host.replaceReadOnly = host.overwrite;
     host.discardOutput = !writes;
     host.recordBar = false;
     host.lastBarPosition = 0;

@@ -61,9 +61,6 @@ struct WalkResult {
     u32 kept = 0;
     u64 bytes = 0;            // uncompressed bytes of the files walked
     std::vector<std::string> warnings;
-    // An existing read-only file that stopped an extraction with overwrite: the worker
-    // replaces files as the installer does, which cannot replace read-only ones.
-    std::string readOnlyBlock;
 };
 
 class ArchiveReader {

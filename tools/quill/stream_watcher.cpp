@@ -322,8 +322,6 @@ void StreamWatcher::Finish(u32 code)
                     why = std::string("the name is taken by a ") + (folder ? "folder" : "file");
                 else if (!folder && !(info.st_mode & S_IWUSR))
                     why = "an existing read-only file cannot be replaced";
-                if (!folder && !(info.st_mode & S_IWUSR) && code == MSG_CANT_OPEN_FILE)
-                    result.readOnlyBlock = path;
             }
             result.message = RecordWhere() + ": " + (code == MSG_CANT_OPEN_FILE ? "file \"" : "folder \"") +
                              current + "\": " + why;
