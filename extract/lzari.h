@@ -64,5 +64,8 @@ u32 NextBit();
 // What the last DecodeFile produced, for the tools' checks: bytes decoded (a match may
 // run past uncompressedSize in a damaged stream) .
 u32 DecodedCount();
+// The last byte the decoder took: for a sound payload one of the zero bytes behind its bit
+// stream, as the decoder reads ahead into them.
+u8 LastInputByte();
 
 #endif

@@ -45,6 +45,11 @@ u32 DecodedCount()
     return decodedCount;
 }
 
+u8 LastInputByte()
+{
+    return (u8)bitBuffer;  // bytes enter it from the right
+}
+
 // The next count bits (at most 24), most significant first.
 static inline u32 TakeBits(u32 count)
 {

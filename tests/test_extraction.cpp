@@ -241,6 +241,7 @@ TEST(Extraction, DecoderReadAheadStaysInsideThePadding)
         ResetDecoder(&context);
         EXPECT_EQ(size, DecodeFile());
         EXPECT_EQ(size, DecodedCount());
+        EXPECT_EQ(0, LastInputByte()) << size;
         u32 streamEnd = (u32)payload.size() - PADDING_SIZE;
         ASSERT_GE(context.readPos, 4u) << size;
         ASSERT_LE(context.readPos, (u32)payload.size()) << size;
@@ -254,6 +255,33 @@ TEST(Extraction, DecoderReadAheadStaysInsideThePadding)
     }
     for (const auto& entry : taken)
         EXPECT_LE(entry.first, (u32)PADDING_SIZE);
+}
+
+TEST(Extraction, PayloadCutShortDoesNotEndInThePadding)
+{
+    // A size field smaller than what the bit stream holds: the decoder stops inside the
+    // stream, on a byte that is not padding, which the tools report as damage.
+    Bytes data = RandomBytes(3000, 77);
+    Bytes payload;
+    LzariEncodePayload(data.data(), data.size(), payload);
+    u32 shorter = 1000;
+    std::memcpy(payload.data(), &shorter, 4);
+    ResetHost();
+    context.readBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    context.outputBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    std::memcpy(context.readBuffer, payload.data(), payload.size());
+    context.readFill = (u32)payload.size();
+    TempDir dir;
+    context.outputHandle = PlatCreateOutput(ToWindowsPath(dir / "out").c_str());
+    ResetDecoder(&context);
+    EXPECT_EQ(shorter, DecodeFile());
+    EXPECT_NE(0, LastInputByte());
+    EXPECT_LT(context.readPos, (u32)payload.size() - PADDING_SIZE);
+    PlatClose(context.outputHandle);
+    context.outputHandle = nullptr;
+    PlatFree(context.readBuffer);
+    PlatFree(context.outputBuffer);
+    context.readBuffer = context.outputBuffer = nullptr;
 }
 
 TEST(Volumes, NameBuilding)

@@ -168,6 +168,13 @@ void StreamWatcher::FileDone(const RecordHeader& header, u32 size)
                               std::to_string(size) + " (a damaged bit stream)");
         return;
     }
+    if (size != 0 && LastInputByte() != 0) {
+        if (writes_ && !record.kept)
+            damagedFile_ = record.diskPath;
+        Stop(STOP_DAMAGE, RecordWhere() + " (file \"" + Shown(record.path) +
+                              "\"): the bit stream does not end in its zero padding (a damaged payload)");
+        return;
+    }
     if (sizeSum_ > reader_.Header().totalSize) {
         Stop(STOP_DAMAGE, RecordWhere() + " (file \"" + Shown(record.path) +
                               "\"): the files hold more than the header's total of " +
