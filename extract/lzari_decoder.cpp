@@ -98,21 +98,7 @@ static inline void Narrow(u32 range, u32 upper, u32 lower, u32 total)
     high = low + (range * upper) / total;
     offset -= newLow - low;
     low = newLow;
-    u32 steps = 0;
-    for (;;) {
-        if (low >= LZ_HALF) {
-            low -= LZ_HALF;
-            high -= LZ_HALF;
-        } else if (low >= LZ_FIRST_QUARTER && high <= LZ_THIRD_QUARTER) {
-            low -= LZ_FIRST_QUARTER;
-            high -= LZ_FIRST_QUARTER;
-        } else if (high > LZ_HALF) {
-            break;
-        }
-        low += low;
-        high += high;
-        steps++;
-    }
+    u32 steps = NormaliseInterval(&low, &high);
     // The narrowed range is at least 1 and the loop stops once it exceeds 0x8000, so
     // there are at most 17 steps: within what TakeBits serves at once.
     if (steps)
@@ -123,7 +109,14 @@ static u32 DecodeCharacter()
 {
     u32 range = high - low;
     u32 total = symbols.cumulative[0];
-    u32 s = SearchSymbol(&symbols, ((offset + 1) * total - 1) / range);
+    u32 key = (u16)(((offset + 1) * total - 1) / range);
+    // Frequent symbols sit at the front: a short forward scan finds most of them with one
+    // mispredicted branch, where the binary search pays for several.
+    u32 s = 1;
+    while (s < 16 && symbols.cumulative[s] > key)
+        s++;
+    if (symbols.cumulative[s] > key)
+        s = SearchSymbol(&symbols, key);
     Narrow(range, symbols.cumulative[s - 1], symbols.cumulative[s], total);
     u32 c = symbols.symbolToChar[s];
     UpdateSymbolModel(&symbols, s);

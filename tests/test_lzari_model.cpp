@@ -6,6 +6,66 @@
 
 #include "extract/lzari.h"
 
+namespace {
+
+// The normalisation step by step, as the coding defines it.
+u32 PlainNormalise(u32* low, u32* high)
+{
+    u32 steps = 0;
+    for (;;) {
+        if (*low >= LZ_HALF) {
+            *low -= LZ_HALF;
+            *high -= LZ_HALF;
+        } else if (*low >= LZ_FIRST_QUARTER && *high <= LZ_THIRD_QUARTER) {
+            *low -= LZ_FIRST_QUARTER;
+            *high -= LZ_FIRST_QUARTER;
+        } else if (*high > LZ_HALF) {
+            return steps;
+        }
+        *low *= 2;
+        *high *= 2;
+        steps++;
+    }
+}
+
+::testing::AssertionResult SameNormalisation(u32 low, u32 high)
+{
+    u32 plainLow = low, plainHigh = high, fastLow = low, fastHigh = high;
+    u32 plainSteps = PlainNormalise(&plainLow, &plainHigh);
+    u32 fastSteps = NormaliseInterval(&fastLow, &fastHigh);
+    if (plainSteps == fastSteps && plainLow == fastLow && plainHigh == fastHigh)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << std::hex << "[" << low << ", " << high << "): steps "
+                                         << plainSteps << " vs " << fastSteps << ", to [" << plainLow
+                                         << ", " << plainHigh << ") vs [" << fastLow << ", " << fastHigh << ")";
+}
+
+}  // namespace
+
+TEST(LzariModel, NormalisationInRunsEqualsStepByStep)
+{
+    // Every narrow interval, every interval near the quarter marks, then random intervals
+    // of every width class.
+    for (u32 width = 1; width <= 64; width++)
+        for (u32 low = 0; low + width <= LZ_FULL_RANGE; low += 1 + (low % 7))
+            ASSERT_TRUE(SameNormalisation(low, low + width));
+    const u32 marks[] = {0, LZ_FIRST_QUARTER, LZ_HALF, LZ_THIRD_QUARTER, LZ_FULL_RANGE};
+    for (u32 a : marks)
+        for (u32 b : marks)
+            for (int da = -3; da <= 3; da++)
+                for (int db = -3; db <= 3; db++) {
+                    long low = (long)a + da, high = (long)b + db;
+                    if (low >= 0 && low < high && high <= LZ_FULL_RANGE)
+                        ASSERT_TRUE(SameNormalisation((u32)low, (u32)high));
+                }
+    std::mt19937 random(99);
+    for (int i = 0; i < 2000000; i++) {
+        u32 width = 1 + (random() % LZ_FULL_RANGE) % (1u << (random() % 18));
+        u32 low = random() % (LZ_FULL_RANGE - width + 1);
+        ASSERT_TRUE(SameNormalisation(low, low + width));
+    }
+}
+
 TEST(LzariModel, SearchesFindTheSymbolOwningTheKey)
 {
     SymbolModel model;
