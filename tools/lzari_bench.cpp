@@ -70,7 +70,8 @@ void Collect(const std::string& path, const std::string& label, std::vector<Inpu
     if (DIR* dir = opendir(path.c_str())) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
-            if (name != "." && name != "..")
+            // A corpus folder's README describes the corpus; it is not part of it.
+            if (name != "." && name != ".." && name != "README.md")
                 children.push_back(name);
         }
         closedir(dir);
