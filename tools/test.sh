@@ -38,7 +38,7 @@ run_native() {  # name, build dir, extra cmake options
     if ! cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1; then
         tail -n 40 "$dir/build.log"; failed=$((failed + 1)); status=1; return
     fi
-    (cd "$dir" && ctest -j"$jobs" --output-on-failure) 2>&1 | tee "$dir/ctest.log" | grep -E '(Failed|\*\*\*|tests passed|Total Test time)' || true
+    (cd "$dir" && ctest -j"$jobs" --output-on-failure) 2>&1 | tee "$dir/ctest.log" | grep -E '(\*\*\*|\(Failed\)|tests passed|Total Test time)' || true
     count_ctest "$dir/ctest.log"
     grep -q ' 0 tests failed' "$dir/ctest.log" || status=1
 }
@@ -50,8 +50,8 @@ echo "== installer (i686-w64-mingw32) =="
 mkdir -p build-i686
 if cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build-i686/configure.log 2>&1 &&
    cmake --build build-i686 -j"$jobs" >build-i686/build.log 2>&1; then
-    grep -A 12 'core object code' build-i686/build.log || true
-    grep -iE 'installer.*bytes' build-i686/build.log | tail -n 3 || true
+    grep -A 10 'core object code' build-i686/build.log | grep -E 'core object|text|\.obj|TOTALS' || true
+    grep -E 'quillstead.exe: [0-9]+ bytes' build-i686/build.log | tail -n 1 || true
     passed=$((passed + 1))
 else
     tail -n 40 build-i686/build.log 2>/dev/null || cat build-i686/configure.log
@@ -60,7 +60,7 @@ fi
 
 if [ -x tests/wine/run.sh ]; then
     echo "== installer under Wine =="
-    tests/wine/run.sh 2>&1 | tee build-i686/wine.log
+    QUILL_BUILD_WIN=$root/build-i686 QUILL_BIN=$root/build/tools/quill/quill tests/wine/run.sh 2>&1 | tee build-i686/wine.log
     wine_status=${PIPESTATUS[0]}
     line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' build-i686/wine.log | tail -n 1)
     if [ -n "$line" ]; then

@@ -35,7 +35,8 @@ fi
 id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER" || die "cannot create user $WINE_USER"
 
 # --- builds ----------------------------------------------------------------------------
-BUILD_WIN=$ROOT/build-win
+# The builds the test command has made already, when it runs this; else its own.
+BUILD_WIN=${QUILL_BUILD_WIN:-$ROOT/build-win}
 BUILD_NATIVE=$ROOT/build-wine-native
 mkdir -p "$BUILD_NATIVE"
 if [ ! -f "$BUILD_WIN/CMakeCache.txt" ]; then
@@ -49,8 +50,8 @@ STUB=$BUILD_WIN/ui/quillstead.exe
 i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
     -lgdi32 -luser32 || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
-QUILL=
-if cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
+QUILL=${QUILL_BIN:-}
+if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
     cmake --build "$BUILD_NATIVE/tools" --target quill -j2 >>"$BUILD_NATIVE/quill.log" 2>&1; then
     QUILL=$(find "$BUILD_NATIVE/tools" -type f -name quill -perm -u+x | head -1)
 fi
