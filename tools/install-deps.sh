@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3)
 if [ "${1:-}" = wine ]; then
-    packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
+    packages+=(wine wine32:i386 xvfb xauth x11-utils)
 fi
 
 missing=()
