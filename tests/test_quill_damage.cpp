@@ -126,7 +126,7 @@ TEST_F(QuillDamage, TruncatedInstallers)
         {10, "Reading header of archive."},
         {stream - 1, "Reading resource of archive."},
         {stream + 7, "record 1 at setup.exe offset " + std::to_string(ARCHIVE_OFFSET + stream)},
-        {archive.size() / 2, "disk2.pak is missing (truncated or missing volume)"},
+        {archive.size() / 2, "disk2.pak is missing (a truncated or missing volume"},
         {archive.size() - 1, "disk2.pak is missing"},
     };
     for (const Case& c : cases) {

@@ -309,7 +309,7 @@ void StreamWatcher::Finish(u32 code)
             result.code = EXIT_DAMAGED;
             result.message = where + ": the archive goes on past the end of " +
                              BaseName(reader_.VolumeName(missing - 1)) + ", but disk" +
-                             std::to_string(missing) + ".pak is missing (truncated or missing volume)";
+                             std::to_string(missing) + ".pak is missing (a truncated or missing volume, or a damaged payload reading past the end)";
         } else if (code == MSG_WRONG_STRUCTURE) {
             result.code = EXIT_DAMAGED;
             result.message = RecordWhere() + ": wrong structure: a record type other than 1 to 4, "
