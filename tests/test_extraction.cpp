@@ -393,6 +393,16 @@ TEST(Volumes, MissingVolumeChosenElsewhereMovesTheArchiveDirectory)
     EXPECT_EQ(3u, context.volumeNumber);
 }
 
+TEST(VolumesDeathTest, RequestsLongerThanTheBufferAreAFault)
+{
+    // The format asks for 255 bytes at most; a longer request is a programming fault.
+    ResetHost();
+    context.readBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    EXPECT_DEATH(ReadStream(STREAM_BUFFER_SIZE + 1, nullptr), "count");
+    PlatFree(context.readBuffer);
+    context.readBuffer = nullptr;
+}
+
 TEST(Volumes, StepBackAfterARefill)
 {
     // A 15-byte request with 5 unread bytes moves them to the front and refills behind
