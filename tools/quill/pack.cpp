@@ -198,13 +198,15 @@ std::string FindBuiltStub()
     // A build tree: the Windows build beside the native one.
     std::string up = dir;
     for (int level = 0; level < 4; level++) {
-        glob_t found;
-        std::string pattern = up + "/build-win*/ui/quillstead.exe";
-        if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
-            for (size_t i = 0; i < found.gl_pathc; i++)
-                candidates.push_back(found.gl_pathv[i]);
+        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe"}) {
+            glob_t found;
+            std::string pattern = up + build;
+            if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+                for (size_t i = 0; i < found.gl_pathc; i++)
+                    candidates.push_back(found.gl_pathv[i]);
+            }
+            globfree(&found);
         }
-        globfree(&found);
         up += "/..";
     }
     for (const std::string& candidate : candidates) {
