@@ -18,16 +18,16 @@ out=build/demo
 rm -rf "$out"
 mkdir -p "$out"
 echo "== packing examples/product =="
-build/tools/quill/quill pack examples/product examples/product.ini --stub "$stub" -o "$out/setup.exe"
-build/tools/quill/quill list "$out/setup.exe" | head -n 20
+build/tools/quill/quill pack examples/product examples/product.ini --stub "$stub" -o "$out/ExampleViewer.exe"
+build/tools/quill/quill list "$out/ExampleViewer.exe" | head -n 20
 
 echo "== installing =="
 if [ -x tests/wine/install.sh ]; then
     # The real installer under Wine: in a window when there is a display, else on Xvfb
     # with the test driver pressing OK.
-    tests/wine/install.sh "$out/setup.exe" "$out/installed"
+    tests/wine/install.sh "$out/ExampleViewer.exe" "$out/installed"
 else
-    build/tools/quill/quill extract "$out/setup.exe" -d "$out/installed"
+    build/tools/quill/quill extract "$out/ExampleViewer.exe" -d "$out/installed"
 fi
 
 echo "== installed tree =="
