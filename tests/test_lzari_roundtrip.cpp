@@ -4,12 +4,10 @@
 // see a fault that the encoder and the decoder share, such as one in the common model.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,34 +143,6 @@ void ExpectRoundTrips(const std::vector<Bytes>& inputs, const std::vector<std::s
             EXPECT_LE(decoded[i].consumed, payload.size());
         }
     }
-}
-
-// Regular files under dir, recursively, sorted.
-std::vector<std::string> FilesUnder(const std::string& dir)
-{
-    std::vector<std::string> files;
-    std::function<void(const std::string&)> walk = [&](const std::string& path) {
-        DIR* handle = opendir(path.c_str());
-        if (!handle)
-            return;
-        while (dirent* entry = readdir(handle)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "/" + name;
-            struct stat info;
-            if (stat(child.c_str(), &info) != 0)
-                continue;
-            if (S_ISDIR(info.st_mode))
-                walk(child);
-            else if (S_ISREG(info.st_mode))
-                files.push_back(child);
-        }
-        closedir(handle);
-    };
-    walk(dir);
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 std::string CorpusDir()
@@ -382,10 +352,14 @@ TEST(LzariRoundTrip, Corpus)
     std::string dir = CorpusDir();
     if (dir.empty())
         GTEST_SKIP() << "no corpus beside the checkout";
-    std::vector<std::string> names = FilesUnder(dir);
-    ASSERT_FALSE(names.empty());
+    std::vector<std::string> names;
     std::vector<Bytes> inputs;
-    for (const std::string& name : names)
-        inputs.push_back(ReadBytes(name));
+    for (auto& [name, bytes] : ReadTree(dir)) {
+        if (name.back() == '/')
+            continue;  // a folder
+        names.push_back(dir + "/" + name);
+        inputs.push_back(std::move(bytes));
+    }
+    ASSERT_FALSE(names.empty());
     ExpectRoundTrips(inputs, names);
 }

@@ -161,6 +161,32 @@ u64 ParseSizeOption(const std::string& option, const std::string& value)
     return size;
 }
 
+// Options that stand for a project file setting: [section] key.
+struct SettingOption {
+    const char* option;
+    const char* section;
+    const char* key;
+};
+const SettingOption SETTING_OPTIONS[] = {
+    {"--title", "installer", "title"},
+    {"--window-title", "installer", "window-title"},
+    {"--install-dir", "installer", "install-dir"},
+    {"--post-install", "installer", "post-install"},
+    {"--background", "installer", "background"},
+    {"--language", "installer", "language"},
+    {"--codepage", "installer", "codepage"},
+    {"--group-name", "group", "name"},
+    {"--group-item", "group", "item"},
+};
+
+const SettingOption* TakeSetting(Arguments& args, const std::string& arg, std::string& value)
+{
+    for (const SettingOption& setting : SETTING_OPTIONS)
+        if (args.Take(arg, {setting.option}, value))
+            return &setting;
+    return nullptr;
+}
+
 int RunPack(Arguments& args)
 {
     PackOptions options;
@@ -185,24 +211,8 @@ int RunPack(Arguments& args)
             options.verify = false;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
-        } else if (args.Take(arg, {"--title"}, value)) {
-            overrides.push_back({"installer", "title", value, "--title"});
-        } else if (args.Take(arg, {"--window-title"}, value)) {
-            overrides.push_back({"installer", "window-title", value, "--window-title"});
-        } else if (args.Take(arg, {"--install-dir"}, value)) {
-            overrides.push_back({"installer", "install-dir", value, "--install-dir"});
-        } else if (args.Take(arg, {"--post-install"}, value)) {
-            overrides.push_back({"installer", "post-install", value, "--post-install"});
-        } else if (args.Take(arg, {"--background"}, value)) {
-            overrides.push_back({"installer", "background", value, "--background"});
-        } else if (args.Take(arg, {"--language"}, value)) {
-            overrides.push_back({"installer", "language", value, "--language"});
-        } else if (args.Take(arg, {"--codepage"}, value)) {
-            overrides.push_back({"installer", "codepage", value, "--codepage"});
-        } else if (args.Take(arg, {"--group-name"}, value)) {
-            overrides.push_back({"group", "name", value, "--group-name"});
-        } else if (args.Take(arg, {"--group-item"}, value)) {
-            overrides.push_back({"group", "item", value, "--group-item"});
+        } else if (const SettingOption* setting = TakeSetting(args, arg, value)) {
+            overrides.push_back({setting->section, setting->key, value, setting->option});
         } else if (args.Take(arg, {"--message"}, value) || args.Take(arg, {"--attribute"}, value)) {
             bool message = arg.compare(0, 9, "--message") == 0;
             size_t equals = value.find('=');
