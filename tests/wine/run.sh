@@ -62,7 +62,8 @@ g++ -O2 -std=c++17 -o "$BUILD_NATIVE/make_fixtures" "$ROOT/tests/wine/make_fixtu
 # --- the stage: a work directory, a Wine prefix, an X server ---------------------------
 RUN=$(mktemp -d /tmp/quill-wine.XXXXXX)
 chmod 755 "$RUN"
-PREFIX=/home/$WINE_USER/.wine-quill
+# QUILL_WINE_PREFIX lets two runs on one machine keep their Wine servers apart.
+PREFIX=${QUILL_WINE_PREFIX:-/home/$WINE_USER/.wine-quill}
 MOUNTS=()
 XVFB_PID=
 as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
