@@ -101,50 +101,36 @@ static void ShowStartupError(const char* text)
     PlatMessageBox(0, text, TEXT_ERROR_CAPTION, BOX_ICON_ERROR);
 }
 
-int OpenArchive()
+static void ClearContext()
 {
     char* bytes = (char*)&context;
     for (u32 i = 0; i < sizeof(context); i++)
         bytes[i] = 0;
+}
 
-    char programPath[TEXT_SIZE];
-    programPath[0] = 0;
-    PlatProgramPath(programPath);
-    CopyText(programDir, programPath, TEXT_SIZE);
+// Cuts path at its last backslash into directory (no trailing backslash).
+static void DirectoryOf(const char* path, char* directory)
+{
+    CopyText(directory, path, TEXT_SIZE);
     char* lastSlash = 0;
-    for (char* p = programDir; *p; p++)
+    for (char* p = directory; *p; p++)
         if (*p == '\\')
             lastSlash = p;
     if (lastSlash)
         *lastSlash = 0;
-    CopyText(firstVolumePath, programPath, TEXT_SIZE);
-    CopyText(archiveDir, programDir, TEXT_SIZE);
+}
 
-    FileHandle file = PlatOpenRead(programPath);
-    if (!file) {
-        char text[TEXT_SIZE + 16];
-        FormatWithText(text, sizeof(text), TEXT_DONT_OPEN, programPath);
-        ShowStartupError(text);
-        return 0;
-    }
-    context.programFileSize = PlatFileSize(file);
-    u32 start = 0;
-    if (context.programFileSize > ARCHIVE_OFFSET) {
-        context.embedded = 1;
-        start = ARCHIVE_OFFSET;
-    } else {
-        PlatClose(file);
-        char path[260];
-        VolumePath(programDir, 1, path);
-        for (;;) {
-            CopyText(firstVolumePath, path, TEXT_SIZE);
-            file = PlatOpenRead(firstVolumePath);
-            if (file)
-                break;
-            if (!AskForVolume(1, path))
-                return 0;
-        }
-    }
+static void ShowCantOpen(const char* path)
+{
+    char text[TEXT_SIZE + 16];
+    FormatWithText(text, sizeof(text), TEXT_DONT_OPEN, path);
+    ShowStartupError(text);
+}
+
+// Reads the header and the string block of volume 1 (file, the archive starting at start),
+// closes the file and derives the titles and the default install directory.
+static int ReadArchiveStart(FileHandle file, u32 start)
+{
     u32 fileSize = PlatFileSize(file);
 
     int ok = PlatSeek(file, start);
@@ -184,4 +170,56 @@ int OpenArchive()
     DefaultInstallDirectory(StringBlockEntry(0, ENTRY_INSTALL_DIR),
                             haveProgramFiles ? programFiles : 0, context.installDir);
     return 1;
+}
+
+int OpenArchive()
+{
+    ClearContext();
+    char programPath[TEXT_SIZE];
+    programPath[0] = 0;
+    PlatProgramPath(programPath);
+    DirectoryOf(programPath, programDir);
+    CopyText(firstVolumePath, programPath, TEXT_SIZE);
+    CopyText(archiveDir, programDir, TEXT_SIZE);
+
+    FileHandle file = PlatOpenRead(programPath);
+    if (!file) {
+        ShowCantOpen(programPath);
+        return 0;
+    }
+    context.programFileSize = PlatFileSize(file);
+    u32 start = 0;
+    if (context.programFileSize > ARCHIVE_OFFSET) {
+        context.embedded = 1;
+        start = ARCHIVE_OFFSET;
+    } else {
+        PlatClose(file);
+        char path[260];
+        VolumePath(programDir, 1, path);
+        for (;;) {
+            CopyText(firstVolumePath, path, TEXT_SIZE);
+            file = PlatOpenRead(firstVolumePath);
+            if (file)
+                break;
+            if (!AskForVolume(1, path))
+                return 0;
+        }
+    }
+    return ReadArchiveStart(file, start);
+}
+
+int OpenArchiveFile(const char* path, int embedded)
+{
+    ClearContext();
+    CopyText(firstVolumePath, path, TEXT_SIZE);
+    DirectoryOf(path, programDir);
+    CopyText(archiveDir, programDir, TEXT_SIZE);
+    FileHandle file = PlatOpenRead(path);
+    if (!file) {
+        ShowCantOpen(path);
+        return 0;
+    }
+    context.programFileSize = PlatFileSize(file);
+    context.embedded = embedded ? 1 : 0;
+    return ReadArchiveStart(file, embedded ? ARCHIVE_OFFSET : 0);
 }

@@ -10,6 +10,11 @@
 // been told (or cancelled) and 0 is returned.
 int OpenArchive();
 
+// Opens the named file as volume 1, without the installer's search: with embedded the
+// archive starts at 0xE000 of it, else at its first byte (a disk1.pak of any size or
+// name). Later volumes are looked for beside it. Results as OpenArchive's.
+int OpenArchiveFile(const char* path, int embedded);
+
 // The n-th entry (from 1) of the NUL-ended string list at list; n <= 1 gives list itself.
 // end points at the block's guard NUL: a list that runs out yields that empty text, so
 // no lookup ever reads past the block.

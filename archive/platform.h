@@ -1,6 +1,6 @@
 // The seam between the portable core and the platform. The core (archive/, extract/)
 // reaches files, directories, dialogs and threads only through these functions.
-// ui/platform_win32.cpp implements them for the installer, archive/platform_posix.cpp
+// ui/platform_win32.cpp implements them for the installer, host/platform_posix.cpp
 // for the native tools and tests. Every function runs on the calling thread.
 #ifndef QUILL_ARCHIVE_PLATFORM_H
 #define QUILL_ARCHIVE_PLATFORM_H

@@ -2,10 +2,10 @@
 
 #include <assert.h>
 
+#include "abort.h"
 #include "context.h"
 #include "messages.h"
 #include "text.h"
-#include "../extract/worker.h"
 
 char* VolumeFileName(u32 n, char* destination)
 {

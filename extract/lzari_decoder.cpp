@@ -5,6 +5,7 @@
 #include "../archive/context.h"
 #include "../archive/messages.h"
 #include "../archive/volume.h"
+#include "../archive/abort.h"
 #include "worker.h"
 
 // Decoder state. Everything is static: the decoder allocates nothing.

@@ -1,5 +1,6 @@
 #include "worker.h"
 
+#include "../archive/abort.h"
 #include "../archive/archive.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
@@ -7,37 +8,6 @@
 #include "../archive/text.h"
 #include "../archive/volume.h"
 #include "lzari.h"
-
-// Each release marks the field released before the call, so that a second caller (the
-// worker's own end racing the interface's break) skips it.
-void ReleaseWorkerResources()
-{
-    FileHandle output = context.outputHandle;
-    context.outputHandle = 0;
-    if (output)
-        PlatClose(output);
-    FileHandle volume = context.volumeHandle;
-    context.volumeHandle = 0;
-    if (volume)
-        PlatClose(volume);
-    u8* readBuffer = context.readBuffer;
-    context.readBuffer = 0;
-    if (readBuffer)
-        PlatFree(readBuffer);
-    u8* outputBuffer = context.outputBuffer;
-    context.outputBuffer = 0;
-    if (outputBuffer)
-        PlatFree(outputBuffer);
-}
-
-void AbortWorker(int messageId, const char* detail)
-{
-    if (detail)
-        CopyText(detailText, detail, TEXT_SIZE);
-    ReleaseWorkerResources();
-    PlatNotifyWorkerAborted();
-    PlatExitWorker((u32)messageId);
-}
 
 void BreakWorker()
 {

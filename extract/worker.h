@@ -4,6 +4,7 @@
 #ifndef QUILL_EXTRACT_WORKER_H
 #define QUILL_EXTRACT_WORKER_H
 
+#include "../archive/abort.h"
 #include "../archive/format.h"
 
 struct InstallContext;
@@ -12,22 +13,11 @@ struct InstallContext;
 u32 ExtractionWorker(void* parameter);
 // Writes one file record whose name is in install->entryName. Returns 0.
 int ExtractFile(InstallContext* install, const RecordHeader* record);
-// Ends the worker: keeps the detail (when given), closes the handles, releases the
-// buffers, tells the progress dialog and ends the thread with the message id.
-#if defined(__GNUC__)
-__attribute__((noreturn))
-#endif
-void AbortWorker(int messageId, const char* detail);
-
 // Ends the worker after a confirmed break: releases what it holds and ends the thread
 // with WORKER_BROKEN, without telling the dialog, which has ended itself.
 #if defined(__GNUC__)
 __attribute__((noreturn))
 #endif
 void BreakWorker();
-
-// Releases whatever handles and buffers the install context still holds, marking each
-// released at once, so that no release happens twice whoever calls it.
-void ReleaseWorkerResources();
 
 #endif

@@ -2,6 +2,8 @@
 // directory, the message lookup and the bounded text helpers it relies on.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "archive/archive.h"
@@ -55,6 +57,42 @@ TEST(OpenArchive, AppendedOnlyPastTheArchiveOffset)
     EXPECT_STREQ("Test Product", productTitle);
     EXPECT_STREQ("Test Product Setup", windowTitle);
     EXPECT_TRUE(BoxTexts().empty());
+}
+
+TEST(OpenArchive, AGivenFileIsVolumeOneWhateverItsSizeAndName)
+{
+    // The tools' entry: a volume larger than 0xE000 is still read from its first byte,
+    // and a stray disk2.pak beside it is not taken when the host names the volumes.
+    TempDir dir;
+    Bytes content = RandomBytes(ARCHIVE_OFFSET + 5000, 7);
+    RecordWriter records;
+    records.File("big.bin", content);
+    records.End();
+    Bytes archive = MakeArchive(records);
+    size_t cut = archive.size() - 100;
+    mkdir((dir / "sets").c_str(), 0777);
+    WriteBytes(dir / "first.part", Bytes(archive.begin(), archive.begin() + cut));
+    WriteBytes(dir / "second.part", Bytes(archive.begin() + cut, archive.end()));
+    WriteBytes(dir / "disk2.pak", Bytes(100, 0xAB));  // not part of this archive
+
+    ResetHost();
+    Host().volumes = {dir / "first.part", dir / "second.part"};
+    ASSERT_EQ(1, OpenArchiveFile(ToWindowsPath(dir / "first.part").c_str(), 0));
+    EXPECT_EQ(0u, context.embedded);
+    EXPECT_STREQ("Test Product", productTitle);
+    TempDir target;
+    EXPECT_EQ(0u, ExtractInto(target.Path()));
+    EXPECT_EQ(content, ReadBytes(target / "big.bin"));
+    ASSERT_EQ(1u, EventsOf(HostEvent::OPEN_FILE).size());
+    EXPECT_EQ(1u, EventsOf(HostEvent::OPEN_FILE)[0].value);
+
+    // Embedded: the archive starts at 0xE000 of the file given.
+    std::string program = WriteInstaller(dir / "sets", archive);
+    ResetHost();
+    ASSERT_EQ(1, OpenArchiveFile(ToWindowsPath(program).c_str(), 1));
+    EXPECT_EQ(1u, context.embedded);
+    EXPECT_EQ(0, OpenArchiveFile(ToWindowsPath(dir / "none.exe").c_str(), 1));
+    EXPECT_EQ("Don't open " + ToWindowsPath(dir / "none.exe"), BoxTexts().back());
 }
 
 TEST(OpenArchive, StartupFailuresAreReportedWithTheFixedTexts)

@@ -39,19 +39,6 @@ Bytes Hex(const char* text)
     return bytes;
 }
 
-Bytes Repeat(u8 byte, size_t count)
-{
-    return Bytes(count, byte);
-}
-
-Bytes Join(std::initializer_list<Bytes> pieces)
-{
-    Bytes bytes;
-    for (const Bytes& piece : pieces)
-        bytes.insert(bytes.end(), piece.begin(), piece.end());
-    return bytes;
-}
-
 Bytes Text(const std::string& text)
 {
     return TextBytes(text);
@@ -306,12 +293,12 @@ TEST(DecoderVectors, ProgressReportsTheThresholdsPassed)
     // progress, file 1: 'x' match(0,60) x529 match(0,3): 1 + 31740 + 3 = 31744 bytes
     Bytes payload1 =
         Join({Hex("007c0000 9d5a28ff 873f"),
-              Repeat(0xff, 701),
+              Bytes(701, 0xff),
               Hex("feec56e0 00000000")});
     // progress, file 2: 'y' match(0,60) x529 match(0,4): 31745 bytes
     Bytes payload2 =
         Join({Hex("017c0000 9c89297f 873f"),
-              Repeat(0xff, 701),
+              Bytes(701, 0xff),
               Hex("feebfce0 00000000")});
     // progress, file 3: 'z'
     Bytes payload3 =

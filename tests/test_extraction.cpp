@@ -14,7 +14,7 @@
 #include "archive/messages.h"
 #include "archive/volume.h"
 #include "extract/lzari.h"
-#include "extract/lzari_encoder.h"
+#include "pack/lzari_encoder.h"
 #include "harness.h"
 
 namespace {

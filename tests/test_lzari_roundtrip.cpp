@@ -16,7 +16,7 @@
 #include "archive/platform.h"
 #include "archive/volume.h"
 #include "extract/lzari.h"
-#include "extract/lzari_encoder.h"
+#include "pack/lzari_encoder.h"
 #include "extract/worker.h"
 #include "harness.h"
 
@@ -27,22 +27,6 @@ Bytes Encode(const Bytes& data)
     Bytes payload;
     LzariEncodePayload(data.data(), data.size(), payload);
     return payload;
-}
-
-Bytes Repeat(const std::string& text, size_t size)
-{
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; i++)
-        bytes[i] = (u8)text[i % text.size()];
-    return bytes;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes joined;
-    for (const Bytes& part : parts)
-        joined.insert(joined.end(), part.begin(), part.end());
-    return joined;
 }
 
 // English-like text: words from a small vocabulary, so that matches of every length and

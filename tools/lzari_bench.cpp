@@ -21,9 +21,9 @@
 
 #include "archive/archive.h"
 #include "archive/context.h"
-#include "archive/native_host.h"
-#include "archive/writer.h"
-#include "extract/lzari_encoder.h"
+#include "host/native_host.h"
+#include "pack/writer.h"
+#include "pack/lzari_encoder.h"
 
 #ifndef QUILL_SOURCE_DIR
 #define QUILL_SOURCE_DIR "."

@@ -59,6 +59,22 @@ Bytes RandomBytes(size_t size, unsigned seed)
     return bytes;
 }
 
+Bytes Repeat(const std::string& text, size_t size)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; i++)
+        bytes[i] = (u8)text[i % text.size()];
+    return bytes;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts)
+{
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
 Bytes MakeArchive(const RecordWriter& records, StringBlockContent content)
 {
     ArchiveHeader header{};

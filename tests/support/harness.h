@@ -3,13 +3,14 @@
 #ifndef QUILL_TESTS_HARNESS_H
 #define QUILL_TESTS_HARNESS_H
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "archive/format.h"
-#include "archive/native_host.h"
-#include "archive/writer.h"
+#include "host/native_host.h"
+#include "pack/writer.h"
 
 typedef std::vector<u8> Bytes;
 
@@ -28,6 +29,9 @@ void WriteBytes(const std::string& path, const Bytes& bytes);
 Bytes ReadBytes(const std::string& path);
 Bytes TextBytes(const std::string& text);
 Bytes RandomBytes(size_t size, unsigned seed);
+// text repeated to size bytes (the last copy cut short).
+Bytes Repeat(const std::string& text, size_t size);
+Bytes Join(std::initializer_list<Bytes> parts);
 
 // A whole archive with the English messages and a default string block.
 Bytes MakeArchive(const RecordWriter& records, StringBlockContent content = {});

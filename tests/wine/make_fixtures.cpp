@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "../../extract/lzari_encoder.h"
+#include "../../pack/lzari_encoder.h"
 
 typedef std::vector<u8> Bytes;
 

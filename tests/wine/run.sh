@@ -57,7 +57,7 @@ if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TY
 fi
 [ -n "$QUILL" ] || say "the packer did not build (see $BUILD_NATIVE/quill.log): its case is skipped"
 g++ -O2 -std=c++17 -o "$BUILD_NATIVE/make_fixtures" "$ROOT/tests/wine/make_fixtures.cpp" \
-    "$ROOT/extract/lzari_encoder.cpp" "$ROOT/extract/lzari_model.cpp" || die "the fixture generator did not build"
+    "$ROOT/pack/lzari_encoder.cpp" "$ROOT/extract/lzari_model.cpp" || die "the fixture generator did not build"
 
 # --- the stage: a work directory, a Wine prefix, an X server ---------------------------
 RUN=$(mktemp -d /tmp/quill-wine.XXXXXX)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/messages.h"
-#include "archive/writer.h"
+#include "pack/writer.h"
 #include "codepage.h"
 #include "files.h"
 #include "message_sets.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "pack/writer.h"
 
 struct MessageLanguage {
     const char* name;     // as the project names it: english, german, french, russian

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/writer.h"
+#include "pack/writer.h"
 #include "output.h"
 #include "project.h"
 

@@ -1,7 +1,6 @@
 #include "reader.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +10,7 @@
 #include "archive/archive.h"
 #include "archive/context.h"
 #include "archive/messages.h"
-#include "archive/native_host.h"
+#include "host/native_host.h"
 #include "codepage.h"
 #include "files.h"
 #include "quill.h"
@@ -116,42 +115,21 @@ ArchiveReader::ArchiveReader(const std::string& archive, const std::string& volu
             FailErrno("cannot open " + path);
         volumes_.push_back({path, (u64)volume.st_size});
     }
-    LinkVolumes();
+    CheckVolumeSizes();
 }
 
 ArchiveReader::ArchiveReader(const std::vector<VolumeFile>& volumes, bool embedded)
     : embedded_(embedded), volumes_(volumes)
 {
     archive_ = volumes.at(0).path;
-    LinkVolumes();
+    CheckVolumeSizes();
 }
 
-void ArchiveReader::LinkVolumes()
+void ArchiveReader::CheckVolumeSizes()
 {
     for (const VolumeFile& volume : volumes_)
         if (volume.size > 0xFFFFFFFFull)
             Fail(EXIT_DAMAGED, volume.path + " is larger than a volume can be (4 GiB - 1)");
-
-    // The core finds the archive as the installer does, beside a program file; the
-    // scratch folder gives it one with short paths, the volumes linked in under the names
-    // it looks for.
-    scratch_.reset(new ScratchDir());
-    const std::string& dir = scratch_->Path();
-    std::string program = dir + "/setup.exe";
-    if (embedded_) {
-        if (symlink(volumes_[0].path.c_str(), program.c_str()) != 0)
-            FailErrno("cannot link " + program);
-    } else {
-        int fd = open(program.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0)
-            FailErrno("cannot create " + program);
-        close(fd);
-    }
-    for (size_t i = embedded_ ? 1 : 0; i < volumes_.size(); i++) {
-        std::string link = dir + "/disk" + std::to_string(i + 1) + ".pak";
-        if (symlink(volumes_[i].path.c_str(), link.c_str()) != 0)
-            FailErrno("cannot link " + link);
-    }
 }
 
 ArchiveReader::~ArchiveReader()
@@ -163,9 +141,11 @@ void ArchiveReader::Open()
 {
     FreeStringBlock();
     ResetHost();
-    Host().programPath = scratch_->Path() + "/setup.exe";
     Host().programFilesDir = std::string("C:\\Program Files");
-    if (!OpenArchive()) {
+    // The core reads exactly the files found, whatever their names.
+    for (const VolumeFile& volume : volumes_)
+        Host().volumes.push_back(volume.path);
+    if (!OpenArchiveFile(ToWindowsPath(volumes_[0].path).c_str(), embedded_)) {
         std::string text = "cannot be opened";
         for (const HostEvent& event : Host().events)
             if (event.kind == HostEvent::MESSAGE_BOX)
@@ -251,6 +231,8 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     // without writing, in an empty scratch folder as the confinement root.
     std::string target = settings.target;
     if (target.empty()) {
+        if (!scratch_)
+            scratch_.reset(new ScratchDir());
         target = scratch_->Path() + "/tree";
         if (mkdir(target.c_str(), 0700) != 0 && errno != EEXIST)
             FailErrno("cannot create " + target);
@@ -274,9 +256,6 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     StreamWatcher watcher(*this, settings, writes ? target : "");
     host.recordDone = [&watcher](const RecordHeader& record, u32 size) { watcher.RecordDone(record, size); };
     host.safePoint = [&watcher]() { return watcher.SafePoint(); };
-    // Every volume was linked in beside the program; one the worker still asks for is
-    // missing. The dialog is "cancelled", which ends the worker.
-    host.openFile = [](const std::string&) { return std::optional<std::string>(); };
 
     std::string saved = NativeCurrentDirectory();
     if (chdir(target.c_str()) != 0)

@@ -97,7 +97,7 @@ public:
     WalkResult Walk(const WalkSettings& settings);
 
 private:
-    void LinkVolumes();
+    void CheckVolumeSizes();
     std::string VolumeName(u32 volume) const;
     std::string Where(u32 volume, u64 offset) const;
     void Position(u32& volume, u64& offset) const;
@@ -106,7 +106,7 @@ private:
     std::string volumesDir_;
     bool embedded_ = false;
     std::vector<VolumeFile> volumes_;
-    std::unique_ptr<ScratchDir> scratch_;
+    std::unique_ptr<ScratchDir> scratch_;  // the empty folder a walk that writes nothing runs in
     bool walked_ = false;  // the worker leaves the install context used
     friend class StreamWatcher;
 };

@@ -8,7 +8,7 @@
 #include "archive/commands.h"
 #include "archive/context.h"
 #include "archive/messages.h"
-#include "archive/native_host.h"
+#include "host/native_host.h"
 #include "codepage.h"
 #include "extract/lzari.h"
 #include "files.h"
@@ -278,7 +278,7 @@ void StreamWatcher::Finish(u32 code)
             kept = true;
         else if (event.kind == HostEvent::REFUSED && refused < 0)
             refused = (int)i;
-        else if (event.kind == HostEvent::OPEN_FILE)
+        else if (event.kind == HostEvent::OPEN_FILE && !event.value)
             askedForVolume = true;
     }
     std::string current = Shown(StoredPath(context.entryName));

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "lzari.h"
+#include "../extract/lzari.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Writing archives (native tools and tests only): the string block and the record stream
 // exactly as format.h draws them. The packer builds on this; the tests use it to make
 // sound and deliberately damaged archives.
-#ifndef QUILL_ARCHIVE_WRITER_H
-#define QUILL_ARCHIVE_WRITER_H
+#ifndef QUILL_PACK_WRITER_H
+#define QUILL_PACK_WRITER_H
 
 #include <array>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "format.h"
+#include "../archive/format.h"
 
 // The 28 message texts in list order (ids 1..17, then 111..121), as stored bytes except
 // that id 120 is given plain: the writer shifts it.

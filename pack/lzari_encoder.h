@@ -1,7 +1,7 @@
 // The LZARI encoder, for the packer and the tests; never linked into the installer. It
 // writes what the decoder in lzari_decoder.cpp reads, with the models of lzari_model.cpp.
-#ifndef QUILL_EXTRACT_LZARI_ENCODER_H
-#define QUILL_EXTRACT_LZARI_ENCODER_H
+#ifndef QUILL_PACK_LZARI_ENCODER_H
+#define QUILL_PACK_LZARI_ENCODER_H
 
 #include <stddef.h>
 

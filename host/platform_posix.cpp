@@ -1,23 +1,25 @@
 // The native side of the platform seam: POSIX files and directories, and the host's
 // answers and records in place of dialogs and windows.
-#include "platform.h"
+#include "../archive/platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <setjmp.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
-#include "commands.h"
-#include "context.h"
+#include "../archive/commands.h"
+#include "../archive/context.h"
 #include "native_host.h"
-#include "text.h"
+#include "../archive/text.h"
 #include "../extract/worker.h"
 
 namespace {
@@ -156,7 +158,11 @@ void PlatFree(void* block)
 
 FileHandle PlatOpenRead(const char* path)
 {
-    int fd = open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string native = ToNativePath(path);
+    if (!host.volumes.empty() &&
+        std::find(host.volumes.begin(), host.volumes.end(), native) == host.volumes.end())
+        return nullptr;
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     struct stat info;
@@ -385,16 +391,28 @@ int PlatMessageBox(WindowHandle, const char* text, const char* caption, u32 styl
     return ANSWER_OK;
 }
 
+// The volume a "diskN.pak" names, from host.volumes; none when the name is another.
+static std::optional<std::string> KnownVolume(const char* name)
+{
+    unsigned number = 0;
+    int end = 0;
+    if (sscanf(name, "disk%u.pak%n", &number, &end) != 1 || name[end] || number == 0 ||
+        number > host.volumes.size())
+        return std::nullopt;
+    return host.volumes[number - 1];
+}
+
 int PlatOpenFileDialog(WindowHandle, const char* filter, char* path, const char*)
 {
-    Record(HostEvent::OPEN_FILE, 0, 0, path, filter);
-    if (!host.openFile)
-        return 0;
-    std::optional<std::string> chosen = host.openFile(path);
-    if (!chosen)
-        return 0;
-    std::string full = ToWindowsPath(*chosen);
-    if (full.size() + 1 > 260)
+    std::optional<std::string> chosen;
+    if (!host.volumes.empty())
+        chosen = KnownVolume(path);
+    else if (host.openFile)
+        chosen = host.openFile(path);
+    std::string full = chosen ? ToWindowsPath(*chosen) : "";
+    bool fits = chosen && full.size() + 1 <= 260;
+    Record(HostEvent::OPEN_FILE, 0, fits ? 1 : 0, path, filter);
+    if (!fits)
         return 0;
     memcpy(path, full.c_str(), full.size() + 1);
     return 1;

@@ -1,22 +1,23 @@
 // The native (POSIX) host of the core: runs the installer's own worker on Linux for the
 // tools and the tests. It answers the prompts the worker would show, records what the
 // worker shows and sends, and can confine extraction to one directory. Native only.
-#ifndef QUILL_ARCHIVE_NATIVE_HOST_H
-#define QUILL_ARCHIVE_NATIVE_HOST_H
+#ifndef QUILL_HOST_NATIVE_HOST_H
+#define QUILL_HOST_NATIVE_HOST_H
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "format.h"
+#include "../archive/format.h"
 
 struct HostEvent {
     enum Kind {
         CONTROL_TEXT,   // id: control, text
         BAR,            // id: command, value
         MESSAGE_BOX,    // text, caption, value: style
-        OPEN_FILE,      // text: the dialog's initial file name, caption: the filter's description
+        OPEN_FILE,      // text: the dialog's initial file name, caption: the filter's description,
+                        // value: 1 when a file was chosen
         ABORTED,        // ID_WORKER_ABORTED sent
         CREATE_GROUP,   // CMD_CREATE_GROUP posted
         START_PROCESS,  // text: command line, caption: the directory it would start in
@@ -58,6 +59,11 @@ struct NativeHost {
     // With overwrite: an existing read-only file is replaced too (the installer, like
     // Windows, refuses it).
     bool replaceReadOnly = false;
+
+    // Volume files by number (native paths), for a reader that knows its volumes: when
+    // set, only these files are opened for reading (so a stray diskN.pak beside them is
+    // never taken), and the open-file dialog for volume N chooses volumes[N - 1].
+    std::vector<std::string> volumes;
 
     // Records. Bar positions are many: recordBar off keeps only the last one.
     bool recordBar = true;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "../extract/lzari_encoder.h"
-#include "messages.h"
+#include "lzari_encoder.h"
+#include "../archive/messages.h"
 
 const MessageList& EnglishMessages()
 {

@@ -1,0 +1,20 @@
+// Ending the extraction with a message. It lives here, beside the seam, because the volume
+// input and the decoder give up as the worker does, and none of them may reach up into
+// the worker for it: every layer above includes this, this includes nothing above.
+#ifndef QUILL_ARCHIVE_ABORT_H
+#define QUILL_ARCHIVE_ABORT_H
+
+#include "format.h"
+
+// Ends the worker: keeps the detail (when given), closes the handles, releases the
+// buffers, tells the progress dialog and ends the thread with the message id.
+#if defined(__GNUC__)
+__attribute__((noreturn))
+#endif
+void AbortWorker(int messageId, const char* detail);
+
+// Releases whatever handles and buffers the install context still holds, marking each
+// released at once, so that no release happens twice whoever calls it.
+void ReleaseWorkerResources();
+
+#endif
