@@ -63,12 +63,15 @@ void PlatPostCreateGroup();      // CMD_CREATE_GROUP to mainWindow; does not wai
 // not waited for. The command line may be changed in place. Nonzero on success.
 int PlatStartProcess(char* commandLine);
 
-// Called by the worker after each record it has handled (size: a file's uncompressedSize),
-// while the volume input still stands behind it. The native tools list and check archives
-// through it; the installer has no use for it.
+// The record hooks. PlatRecordStart: the worker is about to read a record, the volume
+// input standing at its first byte. PlatRecordDone: it has handled the record (size: a
+// file's uncompressedSize), the volume input still standing behind it. The native tools
+// list and check archives through them; the installer has no use for them.
 #ifdef _WIN32
+inline void PlatRecordStart() {}
 inline void PlatRecordDone(const RecordHeader*, u32) {}
 #else
+void PlatRecordStart();
 void PlatRecordDone(const RecordHeader* record, u32 size);
 #endif
 

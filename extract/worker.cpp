@@ -91,6 +91,7 @@ u32 ExtractionWorker(void*)
     for (;;) {
         if (PlatWorkerSafePoint())
             BreakWorker();
+        PlatRecordStart();
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
         if (record.type == RECORD_END) {

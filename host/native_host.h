@@ -44,6 +44,8 @@ struct NativeHost {
     // Receives the initial file name and returns the chosen native path, or none.
     std::function<std::optional<std::string>(const std::string& initialName)> openFile;
     std::function<bool(const std::string& commandLine)> startProcess;
+    // Called before the worker reads each record, the volume input at its first byte.
+    std::function<void()> recordStart;
     // Called after each record the worker handled (size: a file's uncompressedSize), with
     // the worker's state as it stands: the entry name, DecodedCount(), the volume input.
     std::function<void(const RecordHeader& record, u32 size)> recordDone;

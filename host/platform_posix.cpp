@@ -452,6 +452,12 @@ int PlatStartProcess(char* commandLine)
     return 1;
 }
 
+void PlatRecordStart()
+{
+    if (host.recordStart)
+        host.recordStart();
+}
+
 void PlatRecordDone(const RecordHeader* record, u32 size)
 {
     if (host.recordDone)

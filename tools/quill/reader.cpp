@@ -254,6 +254,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.lastBarPosition = 0;
     host.barPositions = 0;
     StreamWatcher watcher(*this, settings, writes ? target : "");
+    host.recordStart = [&watcher]() { watcher.RecordStart(); };
     host.recordDone = [&watcher](const RecordHeader& record, u32 size) { watcher.RecordDone(record, size); };
     host.safePoint = [&watcher]() { return watcher.SafePoint(); };
 
@@ -267,6 +268,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     }
     host.safePoint = nullptr;
     host.recordDone = nullptr;
+    host.recordStart = nullptr;
     watcher.Finish(code);
     return watcher.result;
 }

@@ -212,9 +212,17 @@ void StreamWatcher::DirectoryDone()
     Emit(record);
 }
 
+void StreamWatcher::RecordStart()
+{
+    inRecord_ = true;
+    Host().events.clear();
+    recordIndex_++;
+    reader_.Position(recordVolume_, recordOffset_);
+}
+
 void StreamWatcher::RecordDone(const RecordHeader& header, u32 size)
 {
-    atRecordStart_ = true;
+    inRecord_ = false;
     for (const HostEvent& event : Host().events)
         if (event.kind == HostEvent::REFUSED)
             Stop(STOP_DAMAGE, RecordWhere() + ": refused: " + Shown(event.text));
@@ -248,20 +256,12 @@ bool StreamWatcher::SafePoint()
             return Stop(STOP_DAMAGE, RecordWhere() + ": refused: " + Shown(event.text));
     if (stop_ != RUNNING)
         return true;
-    if (!atRecordStart_) {
-        // Inside a file's payload: a size field damaged upwards shows here, long before
-        // the decoder would reach the end of its gigabytes.
-        u64 progress = (u64)Host().lastBarPosition;
-        if (progress > reader_.Header().totalSize)
-            return Stop(STOP_DAMAGE, RecordWhere() + " (file \"" + Shown(StoredPath(context.entryName)) +
-                                         "\"): the file decodes past the header's total of " +
-                                         std::to_string(reader_.Header().totalSize) + " bytes");
-        return false;
-    }
-    atRecordStart_ = false;
-    Host().events.clear();
-    recordIndex_++;
-    reader_.Position(recordVolume_, recordOffset_);
+    // Inside a file's payload: a size field damaged upwards shows here, long before the
+    // decoder would reach the end of its gigabytes.
+    if (inRecord_ && (u64)Host().lastBarPosition > reader_.Header().totalSize)
+        return Stop(STOP_DAMAGE, RecordWhere() + " (file \"" + Shown(StoredPath(context.entryName)) +
+                                     "\"): the file decodes past the header's total of " +
+                                     std::to_string(reader_.Header().totalSize) + " bytes");
     return false;
 }
 
@@ -284,7 +284,7 @@ void StreamWatcher::Finish(u32 code)
     std::string current = Shown(StoredPath(context.entryName));
     // The record the worker stopped in: a file when its status line was set and no
     // recordDone followed (after the end record the status line holds the closing text).
-    bool inFile = code != 0 && status >= 0 && !atRecordStart_;
+    bool inFile = code != 0 && status >= 0 && inRecord_;
     std::string where = RecordWhere() + (inFile ? " (file \"" + current + "\")" : "");
     // A file the worker created and did not finish; not one it failed to create, nor an
     // existing one it kept.

@@ -22,6 +22,8 @@ public:
         levels_.push_back(level);
     }
 
+    // The host's recordStart: the worker is about to read the next record.
+    void RecordStart();
     // The host's recordDone: the worker has handled a record (size: a file's size).
     void RecordDone(const RecordHeader& header, u32 size);
     // The safe point: true ends the worker (as a break).
@@ -63,7 +65,7 @@ private:
     const WalkSettings& settings_;
     bool writes_;                 // the worker writes files (extract, verify)
     std::vector<Level> levels_;   // [0] the target; one per directory record entered
-    bool atRecordStart_ = true;   // the next safe point is the one before a record
+    bool inRecord_ = false;       // between a record's start and its end
     u32 recordIndex_ = 0;         // the record being read, from 1
     u32 recordVolume_ = 1;        // where it starts
     u64 recordOffset_ = 0;
