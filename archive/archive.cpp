@@ -172,22 +172,30 @@ static int ReadArchiveStart(FileHandle file, u32 start)
     return 1;
 }
 
-int OpenArchive()
+// Fresh context and texts for volume 1 at path, the program's directory beside it. Opens
+// the file and takes its size; 0 after telling the user it cannot be opened.
+static FileHandle StartAt(const char* path)
 {
     ClearContext();
+    CopyText(firstVolumePath, path, TEXT_SIZE);
+    DirectoryOf(path, programDir);
+    CopyText(archiveDir, programDir, TEXT_SIZE);
+    FileHandle file = PlatOpenRead(path);
+    if (!file)
+        ShowCantOpen(path);
+    else
+        context.programFileSize = PlatFileSize(file);
+    return file;
+}
+
+int OpenArchive()
+{
     char programPath[TEXT_SIZE];
     programPath[0] = 0;
     PlatProgramPath(programPath);
-    DirectoryOf(programPath, programDir);
-    CopyText(firstVolumePath, programPath, TEXT_SIZE);
-    CopyText(archiveDir, programDir, TEXT_SIZE);
-
-    FileHandle file = PlatOpenRead(programPath);
-    if (!file) {
-        ShowCantOpen(programPath);
+    FileHandle file = StartAt(programPath);
+    if (!file)
         return 0;
-    }
-    context.programFileSize = PlatFileSize(file);
     u32 start = 0;
     if (context.programFileSize > ARCHIVE_OFFSET) {
         context.embedded = 1;
@@ -210,16 +218,9 @@ int OpenArchive()
 
 int OpenArchiveFile(const char* path, int embedded)
 {
-    ClearContext();
-    CopyText(firstVolumePath, path, TEXT_SIZE);
-    DirectoryOf(path, programDir);
-    CopyText(archiveDir, programDir, TEXT_SIZE);
-    FileHandle file = PlatOpenRead(path);
-    if (!file) {
-        ShowCantOpen(path);
+    FileHandle file = StartAt(path);
+    if (!file)
         return 0;
-    }
-    context.programFileSize = PlatFileSize(file);
     context.embedded = embedded ? 1 : 0;
     return ReadArchiveStart(file, embedded ? ARCHIVE_OFFSET : 0);
 }

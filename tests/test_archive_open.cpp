@@ -91,6 +91,7 @@ TEST(OpenArchive, AGivenFileIsVolumeOneWhateverItsSizeAndName)
     ResetHost();
     ASSERT_EQ(1, OpenArchiveFile(ToWindowsPath(program).c_str(), 1));
     EXPECT_EQ(1u, context.embedded);
+    ResetHost();
     EXPECT_EQ(0, OpenArchiveFile(ToWindowsPath(dir / "none.exe").c_str(), 1));
     EXPECT_EQ("Don't open " + ToWindowsPath(dir / "none.exe"), BoxTexts().back());
 }
