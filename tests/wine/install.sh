@@ -45,7 +45,7 @@ if [ ! -f "$PREFIX/system.reg" ]; then
     as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
-i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32
+i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32 -lshell32 -lole32 -luuid
 cp "$setup" "$work/setup.exe"
 mkdir -p "$(dirname "$target")"
 rm -rf "$target"

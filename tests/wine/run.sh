@@ -48,7 +48,7 @@ cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 |
 grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
 i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
-    -lgdi32 -luser32 || die "the driver did not build"
+    -lgdi32 -luser32 -lshell32 -lole32 -luuid || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
 QUILL=${QUILL_BIN:-}
 if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
@@ -361,6 +361,43 @@ case_background_pixels() {  # the gradient bands at client heights 768, 100 and 
         background 768 -- background 100 -- background 30 -- screenshot "$(win "$RUN/background.bmp")" -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
     } | steps
+}
+
+case_folder_browser() {  # drives, opening folders by double click and Enter, messages, OK and Cancel
+    local d; d=$(stage browser full)
+    rm -rf "${RUN:?}/drive-r/"* "${RUN:?}/drive-p"
+    mkdir -p "$RUN/drive-r/alpha/beta/gamma" "$RUN/drive-r/alpha/beta/Delta" "$RUN/drive-r/alpha/.dotted" \
+        "$RUN/drive-r/locked" "$RUN/drive-p/one" "$RUN/drive-p/two"
+    touch "$RUN/drive-r/alpha/file.txt"
+    echo "Quill Data" >"$RUN/drive-p/.windows-label"  # the volume label of a drive without a device
+    chown -R "$WINE_USER" "$RUN/drive-r" "$RUN/drive-p"
+    chmod 000 "$RUN/drive-r/locked"
+    ln -sfn "$RUN/drive-p" "$PREFIX/dosdevices/p:"
+    ln -sfn "$RUN/no-such-drive" "$PREFIX/dosdevices/o:"
+    local B="Select directory"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        browse "$B" -- drives -- drive c: -- text 1001 'c:\' -- text 1 OK -- text 2 Cancel -- \
+        browser-end cancel -- text 1010 'C:\Program Files\QuillTest\Product' -- \
+        set 1010 'R:\alpha' -- browse "$B" -- drive r: -- \
+        entries '000R:\=1|>001alpha=2|002beta=3' -- text 1001 'R:\alpha' -- \
+        open 002beta dblclick -- entries '000R:\=1|001alpha=1|>002beta=2|003Delta=3|003gamma=3' -- \
+        text 1001 'R:\alpha\beta' -- browser-pixels -- \
+        open 003gamma enter -- entries '000R:\=1|001alpha=1|002beta=1|>003gamma=2' -- \
+        list-key 27 -- list-key 9 -- sync 1 -- alive -- \
+        open 001alpha dblclick -- entries '000R:\=1|>001alpha=2|002beta=3' -- \
+        open '000R:\' enter -- entries '>000R:\=2|001alpha=3|001locked=3' -- text 1001 'R:\' -- \
+        open 001locked dblclick -- box Attention "Can't open directory R:\\locked" dialog ok -- \
+        entries '000R:\=2|001alpha=3|>001locked=3' -- \
+        pick-drive p: -- entries '>000p:\=2|001one=3|001two=3' -- drive 'p: quill data' -- \
+        pick-drive o: -- box Attention "Can't read disk o:\\" dialog ok -- drive 'p: quill data' -- \
+        entries '>000p:\=2|001one=3|001two=3' -- \
+        open 001two enter -- browser-end ok -- text 1010 'p:\two' -- \
+        browse "$B" -- entries '000p:\=1|>001two=2' -- pick-drive r: -- browser-end cancel -- text 1010 'p:\two' -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps
+    local status=$?
+    rm -f "$PREFIX/dosdevices/p:" "$PREFIX/dosdevices/o:"
+    return $status
 }
 
 # --- runner ----------------------------------------------------------------------------
