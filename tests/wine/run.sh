@@ -400,6 +400,39 @@ case_folder_browser() {  # drives, opening folders by double click and Enter, me
     return $status
 }
 
+case_program_group() {  # the group's shortcuts and their targets; none unchecked or without items
+    local d; d=$(stage group group)
+    stage group_off group_off >/dev/null
+    stage group_none group_none >/dev/null
+    rm -rf "${RUN:?}/drive-r/"*
+    local programs="Quill Test Group"
+    # A fresh Wine server, so that its desktop process, the program manager, traces the
+    # commands it receives; no host menu entries for the shortcuts.
+    as_user wineserver -k; as_user wineserver -w
+    { printf '%s\0' run "$(win "$RUN/cases/group_none/setup.exe")" "$(win "$RUN/cases/group_none")" -- \
+        dialog "$TITLE" 1010 -- check-state 1003 0 0 -- set 1010 "$(win "$RUN/cases/group_none/target")" -- \
+        click 1 -- dialog "$TITLE" 1068 --; finish_install
+      printf '%s\0' run "$(win "$RUN/cases/group_off/setup.exe")" "$(win "$RUN/cases/group_off")" -- \
+        dialog "$TITLE" 1010 -- check-state 1003 1 1 -- click 1003 -- sync 1002 -- check-state 1003 0 1 -- \
+        set 1010 "$(win "$RUN/cases/group_off/target")" -- click 1 -- dialog "$TITLE" 1068 --; finish_install
+      start_install "$d/setup.exe" "$d" 'R:\g'; finish_install
+      printf '%s\0' link "$programs" "Read Me" 'R:\g\readme.txt' -- \
+        link "$programs" Notepad 'C:\windows\notepad.exe' -- link "$programs" Guide 'R:\g\docs\guide.txt' -- \
+        no-group "Quill Unchecked Group" -- no-group "Quill Empty Group"
+    } | { mapfile -d '' s; as_user env WINEDEBUG=trace+shell WINEDLLOVERRIDES=winemenubuilder.exe=d \
+        wine "$RUN/driver.exe" "${s[@]}" 2>"$d/trace.log"; }
+    local status=$?
+    # The item with arguments was sent whole and last; the program manager refuses it.
+    local sent='[CreateGroup(Quill Test Group)][ShowGroup(Quill Test Group, 1)][AddItem(R:\\g\\readme.txt,Read Me)][AddItem(C:\\windows\\notepad.exe,Notepad)][AddItem(R:\\g\\docs\\guide.txt,Guide)][AddItem(R:\\g\\readme.txt /x,Setup)]'
+    if [ $status = 0 ] && ! grep -qF "data=L\"$sent\"" "$d/trace.log"; then
+        say "the program manager did not receive $sent:"; grep -a 'Dde_OnExecute' "$d/trace.log"; status=1
+    fi
+    [ $(grep -ac 'Dde_OnExecute' "$d/trace.log") = 1 ] || { say "not exactly one execute"; status=1; }
+    # The new group opened a window of Wine's explorer: a fresh server for the next cases.
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
+    return $status
+}
+
 # --- runner ----------------------------------------------------------------------------
 ALL=$(declare -F | awk '{print $3}' | grep '^case_' | sed 's/^case_//')
 SELECTED=${*:-$ALL}
