@@ -773,6 +773,7 @@ static void ListGroup(const char* group, int count)
                 char path[MAX_PATH * 2], target[MAX_PATH];
                 snprintf(path, sizeof(path), "%s\\%s\\%s", folder, group, found.cFileName);
                 LinkTarget(path, target);
+                GetLongPathNameA(target, target, MAX_PATH);  // the installer may send short forms
                 size_t used = strlen(lines);
                 snprintf(lines + used, sizeof(lines) - used, "  %-24s -> %s\n", found.cFileName, target);
                 n++;
