@@ -118,7 +118,8 @@ static void AddFolder(const char* entry, int kind)
 static void Refill()
 {
     char* directory = request->currentDir;
-    if (GetCurrentDirectoryA(TEXT_SIZE - 1, directory) >= TEXT_SIZE - 1)
+    // A failure (0) and a directory longer than 254 characters both leave it empty.
+    if (GetCurrentDirectoryA(TEXT_SIZE - 1, directory) - 1 >= TEXT_SIZE - 2)
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 
