@@ -1065,6 +1065,10 @@ static int Run(int argc, char** argv)
             snprintf(path, sizeof(path), "%s\\%s", folder, a[0]);
             if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
                 Fail("%s exists", path);
+        } else if (!strcmp(step, "attributes")) {  // PATH VALUE: set, and read back
+            DWORD value = strtoul(a[1], 0, 10);
+            if (!SetFileAttributesA(a[0], value) || (GetFileAttributesA(a[0]) & value) != value)
+                Fail("%s does not keep the attributes %#lx", a[0], value);
         } else if (!strcmp(step, "verify")) {  // EXPECT SOURCE TARGET [EXTRA,NAMES]
             Verify(a[0], a[1], a[2], a[3]);
         } else if (!strcmp(step, "file-text")) {  // PATH TEXT (line ends trimmed)

@@ -364,6 +364,7 @@ case_background_pixels() {  # the gradient bands at client heights 768, 100 and 
 }
 
 case_folder_browser() {  # drives, opening folders by double click and Enter, messages, OK and Cancel
+    # (Delta is made hidden and system: it is listed all the same)
     local d; d=$(stage browser full)
     rm -rf "${RUN:?}/drive-r/"* "${RUN:?}/drive-p"
     mkdir -p "$RUN/drive-r/alpha/beta/gamma" "$RUN/drive-r/alpha/beta/Delta" "$RUN/drive-r/alpha/.dotted" \
@@ -378,7 +379,7 @@ case_folder_browser() {  # drives, opening folders by double click and Enter, me
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         browse "$B" -- drives -- drive c: -- text 1001 'c:\' -- text 1 OK -- text 2 Cancel -- \
         browser-end cancel -- text 1010 'C:\Program Files\QuillTest\Product' -- \
-        set 1010 'R:\alpha' -- browse "$B" -- drive r: -- \
+        attributes 'R:\alpha\beta\Delta' 6 -- set 1010 'R:\alpha' -- browse "$B" -- drive r: -- \
         entries '000R:\=1|>001alpha=2|002beta=3' -- text 1001 'R:\alpha' -- \
         open 002beta dblclick -- entries '000R:\=1|001alpha=1|>002beta=2|003Delta=3|003gamma=3' -- \
         text 1001 'R:\alpha\beta' -- browser-pixels -- \
