@@ -254,7 +254,7 @@ static void FillDriveList(char* preselected)
     for (const char* root = roots; *root; root += TextLength(root) + 1) {
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
         UINT type = GetDriveTypeA(root);
-        u32 capacity = TEXT_SIZE;
+        u32 capacity = TEXT_SIZE - 1;  // a label: 254 characters at most; a network name: 253
         suffix[0] = 0;
         if (type == DRIVE_FIXED) {
             if (!GetVolumeInformationA(root, suffix, TEXT_SIZE, 0, 0, 0, 0, 0))
