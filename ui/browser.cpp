@@ -1,16 +1,354 @@
-// The folder browser behind the install-directory dialog's Browse button. Until it is
-// built, Browse changes nothing: the user types the directory.
+// The folder browser behind the install-directory dialog's Browse button: a drop-down list
+// of the drives and a list of the open path from the root down to the current folder,
+// followed by that folder's subfolders, each line with a picture. It works by changing
+// the process's current directory, so the folder shown is always the current one, also
+// after the dialog has closed.
+//
+// Bounds: paths are held in TEXT_SIZE bytes. A current directory longer than 254
+// characters shows no entries; a folder whose joined path would not fit cannot be
+// entered (message 7 with the path cut to fit); list entries hold the three depth digits
+// and a name of at most 255 characters.
 #include "ui.h"
 
-int BrowseForFolder(BrowseRequest*)
-{
-    return 0;
-}
+#include "shell_text.h"
+#include "../archive/messages.h"
+#include "../archive/platform.h"
+#include "../archive/text.h"
+#include "../resources/resource.h"
+
+// Kinds of folder list entries, kept as each entry's item data.
+enum FolderKind {
+    FOLDER_ANCESTOR = 1,  // on the path above the current folder, the root included
+    FOLDER_CURRENT = 2,
+    FOLDER_CHILD = 3      // a subfolder of the current folder
+};
+
+enum {
+    BITMAP_COUNT = IDB_CURRENT_FOLDER - IDB_CDROM + 1,
+    ENTRY_SIZE = TEXT_SIZE + 8,  // three depth digits and a name of up to 255 characters
+    DEPTH_INDENT = 8,            // pixels per level of the folder list
+    PICTURE_SIZE = 16,
+    TEXT_OFFSET = 22             // from the picture's left edge to the text
+};
+
+static HBITMAP bitmaps[BITMAP_COUNT];  // by resource id - IDB_CDROM; loaded at start-up
+static BrowseRequest* request;         // the caller's request, while the dialog runs
+static HWND browser;                   // the dialog, while it runs
+static WNDPROC listProc;               // the folder list's own window procedure
+
+// Pictures by drive type (GetDriveTypeA, 0 to 6) and by folder kind; 0: none.
+static const u8 drivePictures[] = {0, 0, IDB_REMOVABLE, IDB_FIXED, IDB_NETWORK, IDB_CDROM, IDB_RAMDISK};
+static const u8 folderPictures[] = {0, IDB_OPEN_FOLDER, IDB_CURRENT_FOLDER, IDB_CLOSED_FOLDER};
 
 void LoadBrowserBitmaps()
 {
+    for (int i = 0; i < BITMAP_COUNT; i++)
+        bitmaps[i] = LoadBitmapA(instanceHandle, MAKEINTRESOURCEA(IDB_CDROM + i));
 }
 
 void FreeBrowserBitmaps()
 {
+    for (int i = 0; i < BITMAP_COUNT; i++)
+        DeleteObject(bitmaps[i]);
+}
+
+__attribute__((noinline)) static LRESULT SendItem(int control, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return SendDlgItemMessageA(browser, control, message, wParam, lParam);
+}
+
+// The masks have one bit a pixel: copied onto the entry they take the text colour for
+// black and the background colour for white, so those are black and white meanwhile.
+static void DrawPicture(HDC dc, int x, int y, int picture, int mask)
+{
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, RGB(255, 255, 255));
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmaps[mask - IDB_CDROM]);
+    BitBlt(dc, x, y, PICTURE_SIZE, PICTURE_SIZE, memory, 0, 0, SRCAND);
+    SelectObject(memory, bitmaps[picture - IDB_CDROM]);
+    BitBlt(dc, x, y, PICTURE_SIZE, PICTURE_SIZE, memory, 0, 0, SRCPAINT);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+
+static void DrawEntry(const DRAWITEMSTRUCT* item)
+{
+    if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
+        return;
+    HDC dc = item->hDC;
+    int selected = (item->itemState & ODS_SELECTED) != 0;
+    int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
+    RECT box = item->rcItem;
+    FillRect(dc, &box, GetSysColorBrush(background));
+
+    char text[ENTRY_SIZE];
+    const char* shown = text;
+    int picture = 0, mask = IDB_DRIVE_MASK;
+    ULONG_PTR data = item->itemData;
+    int drive = item->CtlID == IDC_DRIVE_LIST;
+    SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
+    if (drive) {
+        if (data < sizeof(drivePictures))
+            picture = drivePictures[data];
+    } else {
+        if (data < sizeof(folderPictures))
+            picture = folderPictures[data];
+        mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
+        box.left += FolderEntryDepth(text) * DEPTH_INDENT;
+        shown = text + 3;
+    }
+    if (picture && box.top >= 0) {
+        int y = box.top + (box.bottom - box.top - PICTURE_SIZE) / 2;
+        DrawPicture(dc, box.left + 2, y < 0 ? 0 : y, picture, mask);
+    }
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    SetBkColor(dc, GetSysColor(background));
+    box.left += TEXT_OFFSET;
+    DrawTextA(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+}
+
+static void AddFolder(const char* entry, int kind)
+{
+    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendItem(IDC_FOLDER_LIST, LB_ADDSTRING, 0, (LPARAM)entry),
+             kind);
+}
+
+// Lists the current directory: the path from the root, then the subfolders.
+static void Refill()
+{
+    char* directory = request->currentDir;
+    // A failure (0) and a directory longer than 254 characters both leave it empty.
+    if (GetCurrentDirectoryA(TEXT_SIZE - 1, directory) - 1 >= TEXT_SIZE - 2)
+        directory[0] = 0;
+    SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
+
+    char parts[TEXT_SIZE], entry[ENTRY_SIZE], current[ENTRY_SIZE];
+    CopyText(parts, directory, TEXT_SIZE);
+    current[0] = 0;
+    u32 depth = 0;
+    const char* name = parts;
+    for (u32 i = 0;; i++) {
+        char c = parts[i];
+        if (c && c != '\\')
+            continue;
+        parts[i] = 0;
+        if (*name) {
+            FolderEntryText(entry, ENTRY_SIZE, depth, name);
+            if (!depth)
+                AppendText(entry, "\\", ENTRY_SIZE);
+            // The last part, also when a root's backslash follows it.
+            int last = !c || !parts[i + 1];
+            AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
+            if (last)
+                CopyText(current, entry, ENTRY_SIZE);
+            depth++;
+        }
+        if (!c)
+            break;
+        name = parts + i + 1;
+    }
+
+    char pattern[TEXT_SIZE];
+    CopyText(pattern, directory, TEXT_SIZE);
+    WIN32_FIND_DATAA found;
+    HANDLE search = AppendPathPart(pattern, TEXT_SIZE, "*.*") ? FindFirstFileA(pattern, &found)
+                                                               : INVALID_HANDLE_VALUE;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            // Hidden and system folders too; ".", ".." and every other dot-name not.
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.') {
+                FolderEntryText(entry, ENTRY_SIZE, depth, found.cFileName);
+                AddFolder(entry, FOLDER_CHILD);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SendItem(IDC_FOLDER_LIST, LB_SELECTSTRING, (WPARAM)-1, (LPARAM)current);
+
+    char shown[TEXT_SIZE];
+    CopyText(shown, directory, TEXT_SIZE);
+    if (request->leafName[0])
+        AppendPathPart(shown, TEXT_SIZE, request->leafName);
+    SetDlgItemTextA(browser, IDC_BROWSE_PATH, shown);
+    SetFocus(GetDlgItem(browser, IDC_FOLDER_LIST));
+}
+
+// Double click or Enter in the folder list.
+static void OpenSelected()
+{
+    LRESULT index = SendItem(IDC_FOLDER_LIST, LB_GETCURSEL, 0, 0);
+    if (index < 0)
+        return;
+    LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
+    if (kind == FOLDER_CURRENT)
+        return;
+    char target[TEXT_SIZE], entry[ENTRY_SIZE];
+    int fits = 1;
+    if (kind == FOLDER_CHILD) {
+        CopyText(target, request->currentDir, TEXT_SIZE);
+        SendItem(IDC_FOLDER_LIST, LB_GETTEXT, index, (LPARAM)entry);
+        fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
+    } else {
+        // Sorted by depth, the entries up to the chosen one are its path from the root.
+        target[0] = 0;
+        for (LRESULT i = 0; i <= index && fits; i++) {
+            SendItem(IDC_FOLDER_LIST, LB_GETTEXT, i, (LPARAM)entry);
+            fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
+        }
+    }
+    if (fits && SetCurrentDirectoryA(target))
+        Refill();
+    else
+        ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
+}
+
+// A selection change of the drive list: that drive's root becomes current.
+static void ChooseDrive()
+{
+    SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
+    char entry[ENTRY_SIZE];
+    entry[0] = 0;
+    SendItem(IDC_DRIVE_LIST, CB_GETLBTEXT, SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), (LPARAM)entry);
+    char target[4] = {entry[0], entry[1], '\\', 0};
+    if (SetCurrentDirectoryA(target)) {
+        Refill();
+    } else {
+        ShowMessage(browser, MSG_CANT_READ_DISK, target, MSG_ATTENTION, MB_ICONINFORMATION);
+        // Back to the drive that the folder list still shows.
+        char directory[TEXT_SIZE];
+        directory[0] = 0;
+        GetCurrentDirectoryA(TEXT_SIZE, directory);
+        directory[2] = 0;
+        LowerText(directory);
+        SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)directory);
+    }
+    SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
+}
+
+// Every key goes to the folder list while it has the focus; Enter opens the selection.
+static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_GETDLGCODE)
+        return DLGC_WANTALLKEYS;
+    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        OpenSelected();
+        return 0;
+    }
+    return CallWindowProcA(listProc, list, message, wParam, lParam);
+}
+
+static void SetItemMessage(int control, int id)
+{
+    char text[TEXT_SIZE];
+    SetDlgItemTextA(browser, control, LookupMessage(id, text, TEXT_SIZE));
+}
+
+static void FillDriveList(char* preselected)
+{
+    DWORD size = GetLogicalDriveStringsA(0, 0);
+    char* roots = (char*)PlatAlloc(size + 1);
+    if (!roots)
+        return;
+    GetLogicalDriveStringsA(size, roots);
+    for (const char* root = roots; *root; root += TextLength(root) + 1) {
+        char suffix[TEXT_SIZE], entry[TEXT_SIZE];
+        UINT type = GetDriveTypeA(root);
+        u32 capacity = TEXT_SIZE - 1;  // a label: 254 characters at most; a network name: 253
+        suffix[0] = 0;
+        if (type == DRIVE_FIXED) {
+            if (!GetVolumeInformationA(root, suffix, TEXT_SIZE, 0, 0, 0, 0, 0))
+                suffix[0] = 0;
+        } else if (type == DRIVE_REMOTE) {
+            char device[3] = {root[0], root[1], 0};
+            DWORD length = TEXT_SIZE;
+            if (WNetGetConnectionA(device, suffix, &length) != NO_ERROR)
+                suffix[0] = 0;
+            capacity = TEXT_SIZE - 2;
+        }
+        DriveEntryText(entry, capacity, root, suffix);
+        // The first fixed drive, unless a drive matches the start path.
+        if ((type == DRIVE_FIXED && !preselected[0]) || SameDrive(root, request->startPath))
+            CopyText(preselected, entry, TEXT_SIZE);
+        SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendItem(IDC_DRIVE_LIST, CB_ADDSTRING, 0, (LPARAM)entry),
+                 type);
+    }
+    PlatFree(roots);
+}
+
+static void InitBrowser(HWND dialog, BrowseRequest* browse)
+{
+    browser = dialog;
+    request = browse;
+    SetItemMessage(IDCANCEL, MSG_CANCEL);
+    SetItemMessage(IDOK, MSG_OK);
+    char text[TEXT_SIZE];
+    SetWindowTextA(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
+    listProc = (WNDPROC)SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
+                                       (LONG)(LONG_PTR)FolderListFilter);
+    SendItem(IDC_DRIVE_LIST, CB_RESETCONTENT, 0, 0);
+    char preselected[TEXT_SIZE];
+    preselected[0] = 0;
+    FillDriveList(preselected);
+
+    // With nothing preselected the empty prefix selects the first drive.
+    LRESULT index = SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)preselected);
+    char entry[ENTRY_SIZE];
+    entry[0] = 0;
+    SendItem(IDC_DRIVE_LIST, CB_GETLBTEXT, index, (LPARAM)entry);
+    char drive[4] = {entry[0], entry[1], 0, 0};
+    int entered;
+    if (request->startPath[0]) {
+        // A start path that does not exist opens the drive's own current directory.
+        entered = SetCurrentDirectoryA(request->startPath) || SetCurrentDirectoryA(drive);
+    } else {
+        drive[2] = '\\';
+        entered = SetCurrentDirectoryA(drive);
+    }
+    if (!entered) {
+        SetCurrentDirectoryA("c:\\");
+        SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM) "c:");
+    }
+    Refill();
+}
+
+static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitBrowser(dialog, (BrowseRequest*)lParam);
+        return 1;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            GetDlgItemTextA(dialog, IDC_BROWSE_PATH, request->result, TEXT_SIZE - 1);
+            EndDialog(dialog, 1);
+            break;
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            break;
+        case IDC_FOLDER_LIST:
+            if (HIWORD(wParam) == LBN_DBLCLK)
+                OpenSelected();
+            break;
+        case IDC_DRIVE_LIST:
+            if (HIWORD(wParam) == CBN_SELCHANGE)
+                ChooseDrive();
+            break;
+        }
+        return 0;
+    case WM_DRAWITEM:
+        DrawEntry((const DRAWITEMSTRUCT*)lParam);
+        return 1;
+    case WM_DESTROY:
+        SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
+        return 1;
+    }
+    return 0;
+}
+
+int BrowseForFolder(BrowseRequest* browse)
+{
+    return DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_BROWSER), mainWindow, BrowserProc,
+                           (LPARAM)browse) == 1;
 }

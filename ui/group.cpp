@@ -1,11 +1,108 @@
 // The program group, created through a DDE conversation with the shell's program manager
-// once extraction has finished. Until it is built, no group is created.
+// once extraction has finished and the user left "Create folder" checked.
+//
+// The command string travels in a shared global block that is posted: only posted DDE
+// messages carry their data to another process. The block belongs to the conversation
+// until the program manager acknowledges the execute (positively or not); then it is freed
+// and the conversation terminated. Nothing waits for an answer: without one the install
+// ends as usual and the block goes with the process.
 #include "ui.h"
 
-void StartGroupConversation(HWND)
+#include <dde.h>
+
+#include "shell_text.h"
+#include "../archive/archive.h"
+#include "../archive/context.h"
+
+static const char programManager[] = "PROGMAN";  // the application and its topic
+
+static int ddeAwaitingAck;    // the initiate is out; the first ack naming PROGMAN is taken
+static HWND groupServer;      // the program manager's window while the execute is out; 0 else
+static HGLOBAL commandBlock;  // the posted command string, until its acknowledgement
+
+// Writes the whole command string into out (capacity bytes; 0 only counts) and returns
+// its length. An item's path is sent in its short form when it has one; a text that is
+// not a plain path (a program with arguments) has none and is sent whole. An item whose
+// joined path would pass 511 characters is left out: no shell takes such a path.
+static u32 BuildCommands(char* out, u32 capacity)
 {
+    const char* name = StringBlockEntry(0, ENTRY_GROUP_NAME);
+    u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, name, name);
+    u32 items = context.header.groupItemsOffset;
+    for (u32 i = 1; i <= context.header.groupItemCount; i++) {
+        char joined[2 * TEXT_SIZE], shortPath[TEXT_SIZE];
+        if (!JoinItemPath(joined, sizeof(joined), context.installDir, StringBlockEntry(items, 2 * i)))
+            continue;
+        DWORD shortLength = GetShortPathNameA(joined, shortPath, TEXT_SIZE);
+        const char* sent = shortLength && shortLength < TEXT_SIZE ? shortPath : joined;
+        length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent,
+                            StringBlockEntry(items, 2 * i - 1));
+    }
+    return length;
 }
 
-void ContinueGroupConversation(HWND, WPARAM, LPARAM)
+static void EndConversation(HWND client)
 {
+    GlobalFree(commandBlock);
+    commandBlock = 0;
+    PostMessageA(groupServer, WM_DDE_TERMINATE, (WPARAM)client, 0);
+    groupServer = 0;
+}
+
+static void SendGroupCommands(HWND server, HWND client)
+{
+    groupServer = server;
+    u32 size = BuildCommands(0, 0) + 1;
+    commandBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size);
+    char* text = commandBlock ? (char*)GlobalLock(commandBlock) : 0;
+    if (!text) {
+        EndConversation(client);
+        return;
+    }
+    BuildCommands(text, size);
+    text[size - 1] = 0;
+    GlobalUnlock(commandBlock);
+    if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)client, (LPARAM)commandBlock))
+        EndConversation(client);
+}
+
+void StartGroupConversation(HWND client)
+{
+    if (!context.createGroup)
+        return;
+    ATOM application = GlobalAddAtomA(programManager);
+    ATOM topic = GlobalAddAtomA(programManager);
+    ddeAwaitingAck = 1;
+    // A hung top-level window must not hold the install: each gets a second to answer.
+    DWORD_PTR answer;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client,
+                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, 1000, &answer);
+    // Every server that answers has made atoms of its own by now.
+    GlobalDeleteAtom(application);
+    GlobalDeleteAtom(topic);
+}
+
+void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
+{
+    HWND server = (HWND)wParam;
+    if (ddeAwaitingAck) {
+        // The answer to the initiate: its atoms name the application and the topic.
+        char name[TEXT_SIZE];
+        name[0] = 0;
+        ATOM application = LOWORD(lParam);
+        GlobalGetAtomNameA(application, name, TEXT_SIZE);
+        if (lstrcmpiA(name, programManager))
+            return;
+        ddeAwaitingAck = 0;
+        GlobalDeleteAtom(application);
+        GlobalDeleteAtom(HIWORD(lParam));
+        if (server)
+            SendGroupCommands(server, client);
+        return;
+    }
+    // The answer to the execute; another server's late answer to the initiate is ignored.
+    if (server && server == groupServer && commandBlock) {
+        FreeDDElParam(WM_DDE_ACK, lParam);
+        EndConversation(client);
+    }
 }

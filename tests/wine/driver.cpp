@@ -7,11 +7,14 @@
 // Every wait is on a condition (a window, a text, a state, a process end), polled, with a
 // generous time limit. The first failing step prints what it saw and ends with 1.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <string>
 
 static const DWORD TIMEOUT_MS = 60000;
 static const DWORD POLL_MS = 10;
@@ -20,6 +23,7 @@ static const int MESSAGE_TEXT_ID = 0xFFFF;  // the text of a message box
 
 static PROCESS_INFORMATION subject;  // the installer under test
 static HWND dialog;                  // the current dialog
+static HWND outerDialog;             // the install-directory dialog while the browser is current
 static HWND heldBox;                 // the break question, while the worker holds
 static int stepNumber;
 static const char* stepName = "";
@@ -66,7 +70,8 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
     Search* search = (Search*)parameter;
     DWORD process;
     GetWindowThreadProcessId(window, &process);
-    if (process != search->process || !IsWindowVisible(window) || window == search->except)
+    if (process != search->process || !IsWindowVisible(window) || window == search->except ||
+        (search->except && window == outerDialog))
         return TRUE;
     char text[512];
     if (search->className) {
@@ -567,6 +572,224 @@ static void Verify(const char* expectPath, const char* source, const char* targe
     Note("verified %d files and %d directories in %s", files, directories, target);
 }
 
+// --- the folder browser ---
+
+enum { FOLDER_LIST = 1008, DRIVE_LIST = 1009 };
+
+// An entry's text of another process's owner-drawn list: Wine hands it over in its wide
+// form only, so it is asked for wide and turned back.
+static void ItemText(HWND control, UINT message, int index, char* text, int capacity)
+{
+    WCHAR wide[600] = L"";
+    SendMessageW(control, message, index, (LPARAM)wide);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, capacity, 0, 0);
+}
+
+// The folder list as "text=kind|..." with the selected entry marked by a leading '>'.
+static void FolderEntries(char* out, size_t capacity)
+{
+    HWND list = GetDlgItem(dialog, FOLDER_LIST);
+    int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    int selected = (int)SendMessageA(list, LB_GETCURSEL, 0, 0);
+    out[0] = 0;
+    for (int i = 0; i < count; i++) {
+        char text[600];
+        ItemText(list, LB_GETTEXT, i, text, sizeof(text));
+        size_t used = strlen(out);
+        snprintf(out + used, capacity - used, "%s%s%s=%ld", i ? "|" : "", i == selected ? ">" : "",
+                 text, (long)SendMessageA(list, LB_GETITEMDATA, i, 0));
+    }
+}
+
+static int FindFolderEntry(const char* text)
+{
+    int index = (int)SendMessageA(GetDlgItem(dialog, FOLDER_LIST), LB_FINDSTRINGEXACT, (WPARAM)-1,
+                                  (LPARAM)text);
+    if (index < 0) {
+        char seen[4096];
+        FolderEntries(seen, sizeof(seen));
+        Fail("no folder entry %s among %s", text, seen);
+    }
+    return index;
+}
+
+// Selects an entry and opens it as the user would: a double click on it, or Enter while
+// the list has the focus (posted to the list, so the dialog manager sees the key first).
+static void OpenFolderEntry(const char* text, const char* how)
+{
+    HWND list = GetDlgItem(dialog, FOLDER_LIST);
+    int index = FindFolderEntry(text);
+    if (!strcmp(how, "dblclick")) {
+        RECT item;
+        SendMessageA(list, LB_GETITEMRECT, index, (LPARAM)&item);
+        LPARAM at = MAKELPARAM(item.left + 40, (item.top + item.bottom) / 2);
+        PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageA(list, WM_LBUTTONUP, 0, at);
+        PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        PostMessageA(list, WM_LBUTTONUP, 0, at);
+    } else {
+        SendMessageA(list, LB_SETCURSEL, index, 0);
+        PostMessageA(list, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+        PostMessageA(list, WM_KEYUP, VK_RETURN, 0xC01C0001);
+    }
+}
+
+// Counts, in the capture, the pixels of a colour inside a rectangle of the window's client.
+static int CountColour(const Capture& capture, RECT area, DWORD colour)
+{
+    int n = 0;
+    for (int y = area.top < 0 ? 0 : area.top; y < area.bottom && y < capture.height; y++)
+        for (int x = area.left < 0 ? 0 : area.left; x < area.right && x < capture.width; x++)
+            n += Pixel(capture, x, y) == colour;
+    return n;
+}
+
+// The pictures beside the entries, read from the screen: each folder entry's picture box
+// (indented 8 pixels a level, 2 pixels in) holds the folder's yellow, the current
+// folder's box also the grey of its front, a subfolder's no grey; the text column right
+// of the pictures holds no yellow; the drive list's face shows a drive picture's grey
+// and dark grey.
+static void CheckBrowserPixels()
+{
+    HWND list = GetDlgItem(dialog, FOLDER_LIST);
+    HWND drives = GetDlgItem(dialog, DRIVE_LIST);
+    DWORD start = GetTickCount();
+    for (;;) {
+        char problem[512] = "";
+        Capture capture = CaptureClient(list);
+        int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
+        int top = (int)SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+        int checked = 0;
+        for (int i = top; i < count && !problem[0]; i++) {
+            RECT item;
+            SendMessageA(list, LB_GETITEMRECT, i, (LPARAM)&item);
+            if (item.bottom > capture.height)
+                break;
+            char text[600];
+            ItemText(list, LB_GETTEXT, i, text, sizeof(text));
+            long kind = (long)SendMessageA(list, LB_GETITEMDATA, i, 0);
+            int indent = atoi(std::string(text, 3).c_str()) * 8;
+            RECT box = {item.left + indent + 2, item.top, item.left + indent + 18, item.bottom};
+            RECT words = {item.left + indent + 22, item.top, item.right, item.bottom};
+            int yellow = CountColour(capture, box, 0xFFFF00);
+            int grey = CountColour(capture, box, 0xC0C0C0);
+            if (yellow < 8 || (kind == 2) != (grey >= 3) || CountColour(capture, words, 0xFFFF00))
+                snprintf(problem, sizeof(problem), "entry %s (kind %ld): %d yellow, %d grey pixels in its picture",
+                         text, kind, yellow, grey);
+            checked++;
+        }
+        free(capture.pixels);
+        RECT face = {2, 0, 18, 0};
+        Capture combo = CaptureClient(drives);
+        face.bottom = combo.height;
+        int light = CountColour(combo, face, 0xC0C0C0), dark = CountColour(combo, face, 0x808080);
+        if (!problem[0] && (light < 8 || dark < 8))
+            snprintf(problem, sizeof(problem), "drive picture: %d grey, %d dark grey pixels", light, dark);
+        free(combo.pixels);
+        if (!problem[0] && checked) {
+            Note("browser: pictures of %d folder entries and the drive checked", checked);
+            return;
+        }
+        if (GetTickCount() - start > SCREEN_LAG_MS)
+            Fail("%s", problem[0] ? problem : "no folder entries to check");
+        Sleep(POLL_MS);
+    }
+}
+
+// --- the program group, as the shell keeps it ---
+
+static void ProgramsFolder(char* path)
+{
+    if (SHGetFolderPathA(0, CSIDL_PROGRAMS, 0, 0, path) != S_OK)
+        Fail("no Programs folder");
+}
+
+// The target of a shortcut, or "" when it cannot be read.
+static void LinkTarget(const char* linkPath, char* target)
+{
+    target[0] = 0;
+    IShellLinkA* link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link)))
+        Fail("no shell link object");
+    IPersistFile* file;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, MAX_PATH);
+        if (SUCCEEDED(file->Load(wide, STGM_READ)))
+            link->GetPath(target, MAX_PATH, 0, 0);
+        file->Release();
+    }
+    link->Release();
+}
+
+// Two paths name the same file (the installer may send the short form).
+static int SamePath(const char* a, const char* b)
+{
+    char longA[MAX_PATH], longB[MAX_PATH];
+    if (!GetLongPathNameA(a, longA, MAX_PATH))
+        snprintf(longA, MAX_PATH, "%s", a);
+    if (!GetLongPathNameA(b, longB, MAX_PATH))
+        snprintf(longB, MAX_PATH, "%s", b);
+    return !lstrcmpiA(longA, longB);
+}
+
+// Waits for GROUP\TITLE.lnk under the Programs folder and checks its target.
+static void CheckLink(const char* group, const char* title, const char* expected)
+{
+    char folder[MAX_PATH], path[MAX_PATH * 2], target[MAX_PATH];
+    ProgramsFolder(folder);
+    snprintf(path, sizeof(path), "%s\\%s\\%s.lnk", folder, group, title);
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            LinkTarget(path, target);
+            if (target[0] && SamePath(target, expected)) {
+                Note("%s -> %s", path, target);
+                return;
+            }
+        }
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("%s %s, expected a link to %s", path,
+                 GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? "is missing" : "points elsewhere",
+                 expected);
+        Sleep(POLL_MS);
+    }
+}
+
+// Lists GROUP's shortcuts and their targets once COUNT of them exist.
+static void ListGroup(const char* group, int count)
+{
+    char folder[MAX_PATH], pattern[MAX_PATH * 2];
+    ProgramsFolder(folder);
+    snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
+    DWORD start = GetTickCount();
+    for (;;) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(pattern, &found);
+        int n = 0;
+        char lines[4096] = "";
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                char path[MAX_PATH * 2], target[MAX_PATH];
+                snprintf(path, sizeof(path), "%s\\%s\\%s", folder, group, found.cFileName);
+                LinkTarget(path, target);
+                GetLongPathNameA(target, target, MAX_PATH);  // the installer may send short forms
+                size_t used = strlen(lines);
+                snprintf(lines + used, sizeof(lines) - used, "  %-24s -> %s\n", found.cFileName, target);
+                n++;
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        if (n >= count) {
+            printf("program group \"%s\" (Start Menu\\Programs):\n%s", group, lines);
+            return;
+        }
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("%d of %d shortcuts in group %s", n, count, group);
+        Sleep(POLL_MS);
+    }
+}
+
 // --- steps ---
 
 static void StartSubject(const char* exe, const char* directory)
@@ -758,6 +981,94 @@ static int Run(int argc, char** argv)
                 Press(open, IDOK);
             }
             WaitGone(open, "the open-file dialog");
+        } else if (!strcmp(step, "browse")) {  // press Browse; the browser becomes the dialog
+            outerDialog = dialog;
+            Press(dialog, 1002);
+            HWND browser = 0;
+            DWORD start = GetTickCount();
+            while (!browser || !GetDlgItem(browser, FOLDER_LIST)) {
+                browser = WaitWindow("#32770", a[0], outerDialog);
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("no folder browser");
+                Sleep(POLL_MS);
+            }
+            if (GetWindow(browser, GW_OWNER) != outerDialog)
+                Fail("the browser is not owned by the install-directory dialog");
+            dialog = browser;
+        } else if (!strcmp(step, "browser-end")) {  // ok|cancel: back to the outer dialog
+            Press(dialog, !strcmp(a[0], "ok") ? IDOK : IDCANCEL);
+            WaitGone(dialog, "the browser");
+            dialog = outerDialog;
+            outerDialog = 0;
+        } else if (!strcmp(step, "entries")) {  // "TEXT=KIND|>SELECTED=KIND|..."
+            char seen[8192];
+            DWORD start = GetTickCount();
+            for (;;) {
+                FolderEntries(seen, sizeof(seen));
+                if (!strcmp(seen, a[0]))
+                    break;
+                FailOnOtherBox(0);
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("folder list %s, expected %s", seen, a[0]);
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "open")) {  // ENTRY dblclick|enter
+            OpenFolderEntry(a[0], a[1]);
+        } else if (!strcmp(step, "list-key")) {  // VK: a key pressed in the folder list
+            HWND list = GetDlgItem(dialog, FOLDER_LIST);
+            PostMessageA(list, WM_KEYDOWN, atoi(a[0]), 1);
+            PostMessageA(list, WM_KEYUP, atoi(a[0]), 0xC0000001);
+        } else if (!strcmp(step, "pick-drive")) {  // PREFIX: the user chooses a drive entry
+            HWND drives = GetDlgItem(dialog, DRIVE_LIST);
+            int index = (int)SendMessageA(drives, CB_FINDSTRING, (WPARAM)-1, (LPARAM)a[0]);
+            if (index < 0)
+                Fail("no drive entry %s", a[0]);
+            SendMessageA(drives, CB_SETCURSEL, index, 0);
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(DRIVE_LIST, CBN_SELCHANGE), (LPARAM)drives);
+        } else if (!strcmp(step, "drive")) {  // TEXT: the drive list shows this entry
+            HWND drives = GetDlgItem(dialog, DRIVE_LIST);
+            char text[600] = "";
+            DWORD start = GetTickCount();
+            for (;;) {
+                // A drop-down list's text is its selected entry's.
+                SendMessageA(drives, WM_GETTEXT, sizeof(text), (LPARAM)text);
+                if (!strncmp(text, a[0], strlen(a[0])))
+                    break;
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("the drive list shows \"%s\", expected \"%s\"", text, a[0]);
+                Sleep(POLL_MS);
+            }
+        } else if (!strcmp(step, "drives")) {  // the drive list: lowercase, sorted, printed
+            HWND drives = GetDlgItem(dialog, DRIVE_LIST);
+            int count = (int)SendMessageA(drives, CB_GETCOUNT, 0, 0);
+            char previous[600] = "";
+            for (int i = 0; i < count; i++) {
+                char text[600];
+                ItemText(drives, CB_GETLBTEXT, i, text, sizeof(text));
+                Note("drive entry \"%s\", type %ld", text, (long)SendMessageA(drives, CB_GETITEMDATA, i, 0));
+                for (char* c = text; *c; c++)
+                    if (*c >= 'A' && *c <= 'Z')
+                        Fail("drive entry %s is not in lowercase", text);
+                if (lstrcmpiA(previous, text) > 0)
+                    Fail("drive entry %s sorts after %s", previous, text);
+                snprintf(previous, sizeof(previous), "%s", text);
+            }
+        } else if (!strcmp(step, "browser-pixels")) {
+            CheckBrowserPixels();
+        } else if (!strcmp(step, "link")) {  // GROUP TITLE TARGET
+            CheckLink(a[0], a[1], a[2]);
+        } else if (!strcmp(step, "group-list")) {  // GROUP COUNT
+            ListGroup(a[0], atoi(a[1]));
+        } else if (!strcmp(step, "no-group")) {  // GROUP: no such folder under Programs
+            char folder[MAX_PATH], path[MAX_PATH * 2];
+            ProgramsFolder(folder);
+            snprintf(path, sizeof(path), "%s\\%s", folder, a[0]);
+            if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+                Fail("%s exists", path);
+        } else if (!strcmp(step, "attributes")) {  // PATH VALUE: set, and read back
+            DWORD value = strtoul(a[1], 0, 10);
+            if (!SetFileAttributesA(a[0], value) || (GetFileAttributesA(a[0]) & value) != value)
+                Fail("%s does not keep the attributes %#lx", a[0], value);
         } else if (!strcmp(step, "verify")) {  // EXPECT SOURCE TARGET [EXTRA,NAMES]
             Verify(a[0], a[1], a[2], a[3]);
         } else if (!strcmp(step, "file-text")) {  // PATH TEXT (line ends trimmed)
@@ -820,6 +1131,7 @@ static int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     setvbuf(stdout, 0, _IONBF, 0);
+    CoInitialize(0);
     int result = Run(argc, argv);
     if (subject.hProcess && SubjectRunning()) {
         stepName = "end";

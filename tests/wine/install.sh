@@ -4,7 +4,9 @@
 # With a display ($DISPLAY) the installer opens in a window and the user answers it (the
 # install directory it suggests is kept unless changed; afterwards TARGET-DIR links to it).
 # Without one it runs on a private Xvfb as an unprivileged user, and the test driver takes
-# the suggested dialog through: the install directory set to TARGET-DIR, OK, then OK at the end.
+# the suggested dialog through: the install directory set to TARGET-DIR, OK, then OK at the
+# end; then it lists the program group that the installer made in Wine's Start Menu.
+# QUILL_WINE_PREFIX names the Wine prefix (default /home/quilltest/.wine-quill).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,7 +24,7 @@ fi
 WINE_USER=quilltest
 [ "$(id -u)" = 0 ] || { echo "without a display this needs root (it runs Wine as $WINE_USER)" >&2; exit 2; }
 id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER"
-PREFIX=/home/$WINE_USER/.wine-quill
+PREFIX=${QUILL_WINE_PREFIX:-/home/$WINE_USER/.wine-quill}
 work=$(mktemp -d /tmp/quill-install.XXXXXX)
 chmod 755 "$work"
 number=
@@ -32,8 +34,9 @@ done
 [ -n "$number" ] || { echo "no free X display" >&2; exit 2; }
 Xvfb ":$number" -screen 0 1024x768x24 -ac -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
+# No host menu entries for the program group's shortcuts.
 as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
-    DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
+    WINEDLLOVERRIDES=winemenubuilder.exe=d DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
 cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
@@ -45,16 +48,22 @@ if [ ! -f "$PREFIX/system.reg" ]; then
     as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
-i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32
+i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32 -lshell32 -lole32 -luuid
 cp "$setup" "$work/setup.exe"
 mkdir -p "$(dirname "$target")"
 rm -rf "$target"
 mkdir -p "$work/out"
 chown -R "$WINE_USER" "$work"
-title=$("$ROOT/build/tools/quill/quill" list "$setup" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["windowTitle"])')
-complete=$("$ROOT/build/tools/quill/quill" list "$setup" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["messages"]["117"])')
+listing=$("$ROOT/build/tools/quill/quill" list "$setup" --json)
+field() { python3 -c "import json,sys; j = json.load(sys.stdin); print($1)" <<<"$listing"; }
+title=$(field 'j["windowTitle"]')
+complete=$(field 'j["messages"]["117"]')
+# The group's shortcuts appear once the shell has carried out the installer's commands.
+group=()
+[ "$(field 'j["group"] is not None')" = True ] &&
+    group=(-- group-list "$(field 'j["group"]["name"]')" "$(field 'len(j["group"]["items"])')")
 as_user wine "$work/driver.exe" run "$(win "$work/setup.exe")" "$(win "$work")" -- \
     dialog "$title" 1010 -- set 1010 "$(win "$work/out/installed")" -- click 1 -- \
-    dialog "$title" 1068 -- text 1012 "$complete" -- click 1011 -- exit 0
+    dialog "$title" 1068 -- text 1012 "$complete" -- click 1011 -- exit 0 "${group[@]}"
 cp -a "$work/out/installed" "$target"
 echo "installed by the installer under Wine into $target"

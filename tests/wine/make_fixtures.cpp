@@ -60,6 +60,8 @@ struct Fixture {
     std::string installDir = "QuillTest\\Product";
     u8 maximized = 1;
     u32 totalSizeOverride = 0;  // nonzero: written instead of the sum of the file sizes
+    std::string groupName;
+    std::vector<std::pair<std::string, std::string>> groupItems;  // title, path
     Bytes records;
     u64 totalSize = 0;
     std::vector<std::string> path;  // directories entered, for expect.txt
@@ -131,6 +133,15 @@ struct Fixture {
         PutText(block, "Quill Test Setup");
         PutText(block, installDir);
         PutText(block, postInstall);
+        u32 groupItemsOffset = 0;
+        if (!groupItems.empty()) {
+            PutText(block, groupName);
+            groupItemsOffset = (u32)block.size();
+            for (const auto& item : groupItems) {
+                PutText(block, item.first);
+                PutText(block, item.second);
+            }
+        }
         u32 messagesOffset = (u32)block.size();
         for (int i = 0; i < 28; i++) {
             std::string text = englishMessages[i];
@@ -142,11 +153,11 @@ struct Fixture {
         Bytes archive;
         Put32(archive, totalSizeOverride ? totalSizeOverride : (u32)totalSize);
         Put32(archive, (u32)block.size());
-        Put16(archive, 0);  // no program group
+        Put16(archive, (u32)groupItems.size());
         Put16(archive, 0);
         archive.push_back(maximized);
         archive.push_back(0);
-        Put32(archive, 0);
+        Put32(archive, groupItemsOffset);
         Put32(archive, messagesOffset);
         archive.insert(archive.end(), block.begin(), block.end());
         archive.insert(archive.end(), records.begin(), records.end());
@@ -338,6 +349,32 @@ int main(int argc, char** argv)
         f.End();
         f.totalSizeOverride = 4000000000u;
         f.WriteInstaller(stub);
+    }
+    {
+        // A program group: items relative to the install directory (one in a subfolder),
+        // an absolute one, and last one with arguments, which the shell refuses.
+        Fixture f(out, "group");
+        FullTree(f);
+        f.End();
+        f.groupName = "Quill Test Group";
+        f.groupItems = {{"Read Me", "\\readme.txt"},
+                        {"Notepad", "C:\\windows\\notepad.exe"},
+                        {"Guide", "\\docs\\guide.txt"},
+                        {"Setup", "\\readme.txt /x"}};
+        f.WriteInstaller(stub);
+        // The same items under other names: one installed with the box unchecked, one
+        // with no items at all (the box disabled).
+        Fixture off(out, "group_off");
+        FullTree(off);
+        off.End();
+        off.groupName = "Quill Unchecked Group";
+        off.groupItems = f.groupItems;
+        off.WriteInstaller(stub);
+        Fixture none(out, "group_none");
+        none.File("one.txt", MakeData(100, 12), 0x20, FileTimeOfUnix(SEPTEMBER_1998));
+        none.End();
+        none.groupName = "Quill Empty Group";
+        none.WriteInstaller(stub);
     }
     {
         // An archive of no bytes: the bar's range is empty.

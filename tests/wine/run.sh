@@ -48,7 +48,7 @@ cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 |
 grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
 i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
-    -lgdi32 -luser32 || die "the driver did not build"
+    -lgdi32 -luser32 -lshell32 -lole32 -luuid || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
 QUILL=${QUILL_BIN:-}
 if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
@@ -361,6 +361,77 @@ case_background_pixels() {  # the gradient bands at client heights 768, 100 and 
         background 768 -- background 100 -- background 30 -- screenshot "$(win "$RUN/background.bmp")" -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
     } | steps
+}
+
+case_folder_browser() {  # drives, opening folders by double click and Enter, messages, OK and Cancel
+    # (Delta is made hidden and system: it is listed all the same)
+    local d; d=$(stage browser full)
+    rm -rf "${RUN:?}/drive-r/"* "${RUN:?}/drive-p"
+    mkdir -p "$RUN/drive-r/alpha/beta/gamma" "$RUN/drive-r/alpha/beta/Delta" "$RUN/drive-r/alpha/.dotted" \
+        "$RUN/drive-r/locked" "$RUN/drive-p/one" "$RUN/drive-p/two"
+    touch "$RUN/drive-r/alpha/file.txt"
+    echo "Quill Data" >"$RUN/drive-p/.windows-label"  # the volume label of a drive without a device
+    chown -R "$WINE_USER" "$RUN/drive-r" "$RUN/drive-p"
+    chmod 000 "$RUN/drive-r/locked"
+    ln -sfn "$RUN/drive-p" "$PREFIX/dosdevices/p:"
+    ln -sfn "$RUN/no-such-drive" "$PREFIX/dosdevices/o:"
+    local B="Select directory"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        browse "$B" -- drives -- drive c: -- text 1001 'c:\' -- text 1 OK -- text 2 Cancel -- \
+        browser-end cancel -- text 1010 'C:\Program Files\QuillTest\Product' -- \
+        attributes 'R:\alpha\beta\Delta' 6 -- set 1010 'R:\alpha' -- browse "$B" -- drive r: -- \
+        entries '000R:\=1|>001alpha=2|002beta=3' -- text 1001 'R:\alpha' -- \
+        open 002beta dblclick -- entries '000R:\=1|001alpha=1|>002beta=2|003Delta=3|003gamma=3' -- \
+        text 1001 'R:\alpha\beta' -- browser-pixels -- \
+        open 003gamma enter -- entries '000R:\=1|001alpha=1|002beta=1|>003gamma=2' -- \
+        list-key 27 -- list-key 9 -- sync 1 -- alive -- \
+        open 001alpha dblclick -- entries '000R:\=1|>001alpha=2|002beta=3' -- \
+        open '000R:\' enter -- entries '>000R:\=2|001alpha=3|001locked=3' -- text 1001 'R:\' -- \
+        open 001locked dblclick -- box Attention "Can't open directory R:\\locked" dialog ok -- \
+        entries '000R:\=2|001alpha=3|>001locked=3' -- \
+        pick-drive p: -- entries '>000p:\=2|001one=3|001two=3' -- drive 'p: quill data' -- \
+        pick-drive o: -- box Attention "Can't read disk o:\\" dialog ok -- drive 'p: quill data' -- \
+        entries '>000p:\=2|001one=3|001two=3' -- \
+        open 001two enter -- browser-end ok -- text 1010 'p:\two' -- \
+        browse "$B" -- entries '000p:\=1|>001two=2' -- pick-drive r: -- browser-end cancel -- text 1010 'p:\two' -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps
+    local status=$?
+    rm -f "$PREFIX/dosdevices/p:" "$PREFIX/dosdevices/o:"
+    return $status
+}
+
+case_program_group() {  # the group's shortcuts and their targets; none unchecked or without items
+    local d; d=$(stage group group)
+    stage group_off group_off >/dev/null
+    stage group_none group_none >/dev/null
+    rm -rf "${RUN:?}/drive-r/"*
+    local programs="Quill Test Group"
+    # A fresh Wine server, so that its desktop process, the program manager, traces the
+    # commands it receives; no host menu entries for the shortcuts.
+    as_user wineserver -k; as_user wineserver -w
+    { printf '%s\0' run "$(win "$RUN/cases/group_none/setup.exe")" "$(win "$RUN/cases/group_none")" -- \
+        dialog "$TITLE" 1010 -- check-state 1003 0 0 -- set 1010 "$(win "$RUN/cases/group_none/target")" -- \
+        click 1 -- dialog "$TITLE" 1068 --; finish_install
+      printf '%s\0' run "$(win "$RUN/cases/group_off/setup.exe")" "$(win "$RUN/cases/group_off")" -- \
+        dialog "$TITLE" 1010 -- check-state 1003 1 1 -- click 1003 -- sync 1002 -- check-state 1003 0 1 -- \
+        set 1010 "$(win "$RUN/cases/group_off/target")" -- click 1 -- dialog "$TITLE" 1068 --; finish_install
+      start_install "$d/setup.exe" "$d" 'R:\g'; finish_install
+      printf '%s\0' link "$programs" "Read Me" 'R:\g\readme.txt' -- \
+        link "$programs" Notepad 'C:\windows\notepad.exe' -- link "$programs" Guide 'R:\g\docs\guide.txt' -- \
+        no-group "Quill Unchecked Group" -- no-group "Quill Empty Group"
+    } | { mapfile -d '' s; as_user env WINEDEBUG=trace+shell WINEDLLOVERRIDES=winemenubuilder.exe=d \
+        wine "$RUN/driver.exe" "${s[@]}" 2>"$d/trace.log"; }
+    local status=$?
+    # The item with arguments was sent whole and last; the program manager refuses it.
+    local sent='[CreateGroup(Quill Test Group)][ShowGroup(Quill Test Group, 1)][AddItem(R:\\g\\readme.txt,Read Me)][AddItem(C:\\windows\\notepad.exe,Notepad)][AddItem(R:\\g\\docs\\guide.txt,Guide)][AddItem(R:\\g\\readme.txt /x,Setup)]'
+    if [ $status = 0 ] && ! grep -qF "data=L\"$sent\"" "$d/trace.log"; then
+        say "the program manager did not receive $sent:"; grep -a 'Dde_OnExecute' "$d/trace.log"; status=1
+    fi
+    [ $(grep -ac 'Dde_OnExecute' "$d/trace.log") = 1 ] || { say "not exactly one execute"; status=1; }
+    # The new group opened a window of Wine's explorer: a fresh server for the next cases.
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
+    return $status
 }
 
 # --- runner ----------------------------------------------------------------------------

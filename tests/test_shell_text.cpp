@@ -1,0 +1,133 @@
+// The installer's text rules for the folder browser and the program group: path joining,
+// list entry texts and the DDE command string.
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ui/shell_text.h"
+
+namespace {
+
+std::string Joined(const char* path, const char* name, u32 capacity = TEXT_SIZE, int* fitted = nullptr)
+{
+    char buffer[TEXT_SIZE * 2];
+    strcpy(buffer, path);
+    int fits = AppendPathPart(buffer, capacity, name);
+    if (fitted)
+        *fitted = fits;
+    return buffer;
+}
+
+TEST(ShellText, PathPartsGetOneBackslashBetweenThem)
+{
+    EXPECT_EQ("C:\\A", Joined("C:\\", "A"));        // a root keeps its own backslash only
+    EXPECT_EQ("C:\\A\\B", Joined("C:\\A", "B"));
+    EXPECT_EQ("C:\\", Joined("", "C:\\"));          // the first ancestor entry starts the path
+    EXPECT_EQ("C:\\A\\*.*", Joined("C:\\A", "*.*"));
+    EXPECT_EQ("C:\\A\\setup", Joined("C:\\A\\", "setup"));
+
+    // A path of 255 characters fits a 256-byte buffer; one more is cut and reported.
+    std::string base = "C:\\" + std::string(250, 'x');
+    int fits = 0;
+    EXPECT_EQ(base + "\\a", Joined(base.c_str(), "a", TEXT_SIZE, &fits));
+    EXPECT_EQ(1, fits);
+    EXPECT_EQ(base + "\\a", Joined(base.c_str(), "ab", TEXT_SIZE, &fits));
+    EXPECT_EQ(0, fits);
+}
+
+TEST(ShellText, FolderEntriesSortIntoPathOrder)
+{
+    char entry[TEXT_SIZE + 8];
+    FolderEntryText(entry, sizeof(entry), 2, "Tools");
+    EXPECT_STREQ("002Tools", entry);
+    for (u32 depth : {0u, 7u, 42u, 123u}) {
+        FolderEntryText(entry, sizeof(entry), depth, "x");
+        EXPECT_EQ(depth, FolderEntryDepth(entry));
+    }
+    // The list sorts case-blind: the padded depth keeps C:\ a\...\j above its subfolders,
+    // also past depth 9, where unpadded numbers would sort 10 before 9.
+    std::vector<std::string> entries;
+    const char* path[] = {"C:\\", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j"};
+    for (u32 depth = 0; depth < 11; depth++) {
+        FolderEntryText(entry, sizeof(entry), depth, path[depth]);
+        entries.push_back(entry);
+    }
+    std::vector<std::string> expected = entries;
+    for (const char* child : {"Zeta", "alpha", "Mid"}) {
+        FolderEntryText(entry, sizeof(entry), 11, child);
+        entries.push_back(entry);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+    entries.resize(expected.size());
+    EXPECT_EQ(expected, entries);
+}
+
+TEST(ShellText, DriveEntriesAndTheStartDrive)
+{
+    char entry[TEXT_SIZE];
+    DriveEntryText(entry, sizeof(entry), "c:\\", "SYSTEM");
+    EXPECT_STREQ("c: SYSTEM", entry);
+    DriveEntryText(entry, sizeof(entry), "a:\\", "");
+    EXPECT_STREQ("a: ", entry);
+    DriveEntryText(entry, sizeof(entry), "z:\\", "\\\\server\\share");
+    EXPECT_STREQ("z: \\\\server\\share", entry);
+    std::string label(300, 'L');
+    DriveEntryText(entry, TEXT_SIZE - 2, "n:\\", label.c_str());  // a network name: 254 bytes
+    EXPECT_EQ(253u, strlen(entry));
+
+    EXPECT_TRUE(SameDrive("c: system", "C:\\Program Files\\Product"));
+    EXPECT_FALSE(SameDrive("d: data", "C:\\Program Files"));
+    EXPECT_FALSE(SameDrive("c: ", "c"));  // a start path of one character names no drive
+    EXPECT_FALSE(SameDrive("c: ", ""));
+}
+
+TEST(ShellText, GroupItemPaths)
+{
+    char out[TEXT_SIZE];
+    ASSERT_TRUE(JoinItemPath(out, sizeof(out), "C:\\Apps\\Tools", "\\edit.exe"));
+    EXPECT_STREQ("C:\\Apps\\Tools\\edit.exe", out);
+    ASSERT_TRUE(JoinItemPath(out, sizeof(out), "C:\\", "\\prog.exe"));
+    EXPECT_STREQ("C:\\prog.exe", out);  // not C:\\prog.exe with two backslashes
+    ASSERT_TRUE(JoinItemPath(out, sizeof(out), "C:\\Apps", "\\setup.exe /x"));
+    EXPECT_STREQ("C:\\Apps\\setup.exe /x", out);
+    ASSERT_TRUE(JoinItemPath(out, sizeof(out), "C:\\Apps", "C:\\Windows\\notepad.exe"));
+    EXPECT_STREQ("C:\\Windows\\notepad.exe", out);
+
+    std::string dir = "C:\\" + std::string(240, 'd');
+    EXPECT_TRUE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\1234567.txt"));   // 255
+    EXPECT_FALSE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\12345678.txt"));  // 256
+    EXPECT_FALSE(JoinItemPath(out, sizeof(out), "C:\\", std::string(256, 'a').c_str()));
+}
+
+TEST(ShellText, GroupCommandIsCountedThenWrittenWhole)
+{
+    // The example: group Tools, install directory C:\Apps\Tools, item Editor at \edit.exe.
+    auto build = [](char* out, u32 capacity) {
+        u32 n = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, "Tools", "Tools");
+        return PutCommand(out, capacity, n, GROUP_ADD_ITEM_FORMAT, "C:\\Apps\\Tools\\edit.exe", "Editor");
+    };
+    const std::string expected =
+        "[CreateGroup(Tools)][ShowGroup(Tools, 1)][AddItem(C:\\Apps\\Tools\\edit.exe,Editor)]";
+    u32 size = build(nullptr, 0);
+    ASSERT_EQ(expected.size(), size);
+    std::vector<char> block(size + 1, '#');
+    EXPECT_EQ(size, build(block.data(), size));
+    EXPECT_EQ(expected, std::string(block.data(), size));
+    EXPECT_EQ('#', block[size]);  // no terminator of its own: the caller's
+
+    // Cut at the capacity, nothing written past it; texts are inserted as they are.
+    std::vector<char> small(12, '#');
+    EXPECT_EQ(size, build(small.data(), 10));
+    EXPECT_EQ("[CreateGro#", std::string(small.data(), 11));
+    char text[64];
+    u32 n = PutCommand(text, sizeof(text), 0, GROUP_ADD_ITEM_FORMAT, "a%sb", "100%");
+    EXPECT_EQ("[AddItem(a%sb,100%)]", std::string(text, n));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "shell_text.h"
+
+#include "../archive/text.h"
+
+int AppendPathPart(char* path, u32 capacity, const char* name)
+{
+    u32 length = TextLength(path);
+    u32 wanted = length + TextLength(name);
+    if (length && path[length - 1] != '\\') {
+        AppendText(path, "\\", capacity);
+        wanted++;
+    }
+    AppendText(path, name, capacity);
+    return TextLength(path) == wanted;
+}
+
+void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
+{
+    char digits[4] = {(char)('0' + depth / 100 % 10), (char)('0' + depth / 10 % 10),
+                      (char)('0' + depth % 10), 0};
+    CopyText(entry, digits, capacity);
+    AppendText(entry, name, capacity);
+}
+
+u32 FolderEntryDepth(const char* entry)
+{
+    u32 depth = 0;
+    for (int i = 0; i < 3 && entry[i] >= '0' && entry[i] <= '9'; i++)
+        depth = depth * 10 + (u32)(entry[i] - '0');
+    return depth;
+}
+
+void DriveEntryText(char* entry, u32 capacity, const char* root, const char* suffix)
+{
+    CopyText(entry, root, capacity);
+    u32 length = TextLength(entry);
+    if (length && entry[length - 1] == '\\')
+        entry[length - 1] = ' ';
+    AppendText(entry, suffix, capacity);
+}
+
+static char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c + ('a' - 'A')) : c;
+}
+
+int SameDrive(const char* a, const char* b)
+{
+    return a[0] && Lower(a[0]) == Lower(b[0]) && a[1] && Lower(a[1]) == Lower(b[1]);
+}
+
+int JoinItemPath(char* out, u32 capacity, const char* installDir, const char* itemPath)
+{
+    if (itemPath[0] != '\\') {
+        if (TextLength(itemPath) >= capacity)
+            return 0;
+        CopyText(out, itemPath, capacity);
+        return 1;
+    }
+    u32 length = TextLength(installDir);
+    // A root such as C:\ keeps no backslash of its own: C:\ and \prog.exe give C:\prog.exe.
+    if (length && installDir[length - 1] == '\\')
+        length--;
+    if (length + TextLength(itemPath) >= capacity)
+        return 0;
+    CopyText(out, installDir, length + 1);
+    CopyText(out + length, itemPath, capacity - length);
+    return 1;
+}
+
+u32 PutCommand(char* out, u32 capacity, u32 length, const char* format, const char* first,
+               const char* second)
+{
+    const char* argument = first;
+    for (const char* p = format; *p; p++) {
+        if (p[0] == '%' && p[1] == 's') {
+            for (const char* a = argument; *a; a++, length++)
+                if (length < capacity)
+                    out[length] = *a;
+            argument = second;
+            p++;
+            continue;
+        }
+        if (length < capacity)
+            out[length] = *p;
+        length++;
+    }
+    return length;
+}
