@@ -65,12 +65,8 @@ int PlatStartProcess(char* commandLine);
 
 // Called by the worker after each record it has handled (size: a file's uncompressedSize),
 // while the volume input still stands behind it. The native tools list and check archives
-// through it; the installer has no use for it.
-#ifdef _WIN32
-inline void PlatRecordDone(const RecordHeader*, u32) {}
-#else
+// through it; the installer logs the files written.
 void PlatRecordDone(const RecordHeader* record, u32 size);
-#endif
 
 // Worker thread control.
 // A safe point of the worker: no handle or heap call is half done. The platform may hold

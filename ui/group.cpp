@@ -9,3 +9,8 @@ void StartGroupConversation(HWND)
 void ContinueGroupConversation(HWND, WPARAM, LPARAM)
 {
 }
+
+int GroupConversationRunning()
+{
+    return 0;
+}
