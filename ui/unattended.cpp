@@ -20,7 +20,7 @@ static HANDLE logFile;  // 0 without /LOG=
 // A silent second start waits this long for the first to end.
 static const DWORD INSTANCE_WAIT_MS = 10 * 60 * 1000;
 // The group conversation is the shell's work: it gets this long once the files are in.
-static const DWORD GROUP_WAIT_MS = 15000;
+static const DWORD GROUP_WAIT_MS = 10000;
 
 int OpenLog()
 {
