@@ -66,14 +66,13 @@ int PlatStartProcess(char* commandLine);
 // The record hooks. PlatRecordStart: the worker is about to read a record, the volume
 // input standing at its first byte. PlatRecordDone: it has handled the record (size: a
 // file's uncompressedSize), the volume input still standing behind it. The native tools
-// list and check archives through them; the installer has no use for them.
+// list and check archives through them; the installer logs the files written.
 #ifdef _WIN32
 inline void PlatRecordStart() {}
-inline void PlatRecordDone(const RecordHeader*, u32) {}
 #else
 void PlatRecordStart();
-void PlatRecordDone(const RecordHeader* record, u32 size);
 #endif
+void PlatRecordDone(const RecordHeader* record, u32 size);
 
 // Worker thread control.
 // A safe point of the worker: no handle or heap call is half done. The platform may hold

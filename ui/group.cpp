@@ -106,3 +106,10 @@ void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
         EndConversation(client);
     }
 }
+
+int GroupConversationRunning()
+{
+    // Waiting for the program manager to answer the initiate, or for its answer to the
+    // execute: the silent install keeps the messages coming until neither is out.
+    return ddeAwaitingAck || commandBlock;
+}

@@ -124,7 +124,11 @@ int ApplyInstallDirectory(HWND dialog)
         SendMessageA(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
     char text[TEXT_SIZE];
     GetDlgItemTextA(dialog, IDC_INSTALL_PATH, text, TEXT_SIZE);
+    return SetUpInstallDirectory(dialog, text) == 0;
+}
 
+int SetUpInstallDirectory(HWND owner, const char* text)
+{
     int failure = AbsoluteInstallPath(text);
     if (!failure) {
         char root[4] = {context.installDir[0], ':', '\\', 0};
@@ -139,17 +143,15 @@ int ApplyInstallDirectory(HWND dialog)
                 LookupMessage(MSG_NOT_ENOUGH_SPACE, format, TEXT_SIZE);
                 FormatText(message, TEXT_SIZE, format, figures, 2);
                 LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-                MessageBoxA(dialog, message, caption, MB_ICONINFORMATION | MB_OK);
-                return 0;
+                ShowBox(owner, MSG_NOT_ENOUGH_SPACE, message, caption, MB_ICONINFORMATION | MB_OK);
+                return MSG_NOT_ENOUGH_SPACE;
             }
         }
         failure = MakeInstallPath(context.installDir);
     }
-    if (failure) {
-        ShowMessage(dialog, failure, context.installDir, MSG_ERROR, MB_ICONERROR | MB_OK);
-        return 0;
-    }
-    return 1;
+    if (failure)
+        ShowMessage(owner, failure, context.installDir, MSG_ERROR, MB_ICONERROR | MB_OK);
+    return failure;
 }
 
 INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)

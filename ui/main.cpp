@@ -19,6 +19,9 @@ __attribute__((section(".Shared"), shared)) volatile LONG instanceCounter = -1;
 
 static const char backgroundClass[] = "Quillstead";
 
+// How the install ended, for the exit code: 0, OUTCOME_QUIT or a failure's message id.
+static int installOutcome;
+
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
 {
     char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
@@ -28,7 +31,7 @@ void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT sty
     else
         CopyText(text, format, TEXT_SIZE);
     LookupMessage(captionId, caption, TEXT_SIZE);
-    MessageBoxA(owner, text, caption, style);
+    ShowBox(owner, id, text, caption, style);
 }
 
 static void FillRows(HDC dc, int top, int width, int height, COLORREF colour)
@@ -87,14 +90,23 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         return 0;
     case WM_COMMAND:
         if (wParam == CMD_START_INSTALL) {
-            if (DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_INSTALL_DIRECTORY),
-                                mainWindow, InstallDirectoryProc, 0) == 1)
-                RunProgressDialog();
+            if (commandLine.silent) {
+                installOutcome = RunSilentInstall();
+            } else if (DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_INSTALL_DIRECTORY),
+                                       mainWindow, InstallDirectoryProc, 0) == 1) {
+                LogLine("directory", context.installDir);
+                installOutcome = RunProgressDialog();
+            } else {
+                installOutcome = OUTCOME_QUIT;
+            }
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP)
+        if (wParam == CMD_CREATE_GROUP) {
+            if (context.createGroup)
+                LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
             StartGroupConversation(window);
+        }
         break;
     case WM_DDE_ACK:
         ContinueGroupConversation(window, wParam, lParam);
@@ -105,11 +117,31 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    if (InterlockedIncrement(&instanceCounter) != 0) {
-        HWND first = FindWindowA(backgroundClass, 0);
-        ShowWindow(first, SW_MINIMIZE);
-        ShowWindow(first, SW_SHOWMAXIMIZED);
-        return 0;
+    const char* line = GetCommandLineA();
+    int understood = ParseCommandLine(line, &commandLine);
+    // No system box either, for a drive that is not ready.
+    if (commandLine.silent)
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    if (!OpenLog()) {
+        char text[TEXT_SIZE + 32];
+        CopyText(text, "Can't open the log file ", sizeof(text));
+        ShowBox(0, 0, AppendText(text, commandLine.logFile, sizeof(text)), TEXT_ERROR_CAPTION,
+                MB_ICONERROR);
+        return EXIT_INSTALL_FAILED;
+    }
+    LogLine("start", line);
+    if (!understood || commandLine.usage)
+        return EndLog(ShowUsage());
+
+    int first = InterlockedIncrement(&instanceCounter) == 0;
+    if (!ClaimInstance(first)) {
+        // A silent install has none to raise: its window is never shown.
+        HWND running = FindWindowA(backgroundClass, 0);
+        if (!commandLine.silent) {
+            ShowWindow(running, SW_MINIMIZE);
+            ShowWindow(running, SW_SHOWMAXIMIZED);
+        }
+        return EndLog(EXIT_ALREADY_RUNNING);
     }
 
     WNDCLASSA windowClass = {};
@@ -122,18 +154,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     instanceHandle = instance;
 
     if (!OpenArchive())
-        return 0;
+        return EndLog(EXIT_INSTALL_FAILED);
+    if (commandLine.installDir[0])
+        CopyText(context.installDir, commandLine.installDir, TEXT_SIZE);
     RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
-    int maximized = context.header.backgroundMaximized != 0;
-    mainWindow = CreateWindowExA(0, backgroundClass, windowTitle,
-                                 WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 0, 0, instance, 0);
-    ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
-    UpdateWindow(mainWindow);
+    if (commandLine.silent) {
+        // Never shown, and not found by a search for top-level windows; it receives the
+        // commands and the group conversation's messages as the background window does.
+        mainWindow = CreateWindowExA(0, backgroundClass, windowTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                     0, instance, 0);
+    } else {
+        int maximized = context.header.backgroundMaximized != 0;
+        mainWindow = CreateWindowExA(0, backgroundClass, windowTitle,
+                                     WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                     0, 0, instance, 0);
+        ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
+        UpdateWindow(mainWindow);
+    }
 
+    // A loop that ends before the install has run has failed.
+    installOutcome = MSG_SYSTEM_ERROR;
     MSG message;
     while (GetMessageA(&message, 0, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -141,7 +184,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     FreeBrowserBitmaps();
     FreeStringBlock();
-    return (int)message.wParam;
+    return EndLog((int)ExitCodeFor(installOutcome));
 }
 
 // Without the C runtime's start-up code the program saves several kilobytes; nothing in

@@ -134,12 +134,17 @@ int PlatProgramFilesDir(char* buffer)
 
 int PlatMessageBox(WindowHandle owner, const char* text, const char* caption, u32 style)
 {
-    return MessageBoxA((HWND)owner, text, caption, style);
+    return ShowBox((HWND)owner, 0, text, caption, style);
 }
 
 int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
                        const char* defaultExtension)
 {
+    // A silent install asks nobody: a missing volume is a failure.
+    if (commandLine.silent) {
+        LogLine("missing volume", path);
+        return 0;
+    }
     OPENFILENAMEA request = {};
     request.lStructSize = sizeof(request);
     request.hwndOwner = (HWND)owner;
@@ -175,17 +180,30 @@ void PlatPostCreateGroup()
 
 static_assert(sizeof(STARTUPINFOA) == 68, "the start-up record the system expects");
 
-int PlatStartProcess(char* commandLine)
+int PlatStartProcess(char* command)
 {
+    if (commandLine.silent && !commandLine.runPostInstall) {
+        LogLine("not run (no /RUN)", command);
+        return 1;
+    }
+    LogLine("run", command);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(0, commandLine, 0, 0, TRUE, CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS,
+    if (!CreateProcessA(0, command, 0, 0, TRUE, CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS,
                         0, 0, &startup, &process))
         return 0;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 1;
+}
+
+void PlatRecordDone(const RecordHeader* record, u32)
+{
+    char path[TEXT_SIZE];
+    // The current directory is still the file's: the worker has not moved on.
+    if (Logging() && record->type == RECORD_FILE && PlatFullPath(context.entryName, path))
+        LogLine("file", path);
 }
 
 int PlatWorkerSafePoint()

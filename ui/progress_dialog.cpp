@@ -128,7 +128,7 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
     return FALSE;
 }
 
-void RunProgressDialog()
+int RunProgressDialog()
 {
     INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
                                      ProgressProc, 0);
@@ -145,9 +145,12 @@ void RunProgressDialog()
         CloseHandle(heldEvent);
     if (releaseEvent)
         CloseHandle(releaseEvent);
-    if (result == 0 || code == 0)
-        return;
+    if (result == 0)
+        return OUTCOME_QUIT;
+    if (code == 0)
+        return 0;
     ShowMessage(mainWindow, (int)code,
                 MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
                 MSG_ERROR, MB_ICONERROR | MB_OK);
+    return (int)code;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "../archive/format.h"
+#include "command_line.h"
 
 extern HINSTANCE instanceHandle;  // the program's module
 extern HWND mainWindow;           // owner of the dialogs: the background window, or the
@@ -19,6 +20,10 @@ void PaintBackground(HWND window);
 // Install-directory dialog (install_dialog.cpp).
 INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int ApplyInstallDirectory(HWND dialog);  // nonzero: accepted, created and current
+// Makes text the install directory: absolute, room enough on its drive, created and
+// current. Returns 0, or the message id of the failure, which has been shown (owner 0:
+// the silent install, where it is logged).
+int SetUpInstallDirectory(HWND owner, const char* text);
 int MakeInstallPath(char* path);         // 0, or message 7 / 8
 
 // Folder browser (browser.cpp). Each field holds TEXT_SIZE bytes.
@@ -33,11 +38,15 @@ void LoadBrowserBitmaps();
 void FreeBrowserBitmaps();
 
 // Program group (group.cpp): CMD_CREATE_GROUP and WM_DDE_ACK of the background window.
-void StartGroupConversation(HWND client);
+// The conversation must not block: it goes on in messages to the client window, which
+// the silent install keeps handling (a window never shown) until
+// GroupConversationRunning gives 0 or a time limit passes.
+void StartGroupConversation(HWND client);  // does nothing unless createGroup is set
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam);
+int GroupConversationRunning();  // nonzero from the start until it has ended or given up
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
-void RunProgressDialog();
+int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
 int HoldWorkerAtSafePoint();  // the worker's side of the hold; nonzero: break confirmed
 
 // Progress bar control "Diagr" (progress_bar.cpp).
@@ -46,5 +55,22 @@ void RegisterBarClass(HINSTANCE instance);
 // Shows message id in a box owned by owner, with message captionId as its caption; the
 // text's one %s, if any, is filled with detail when detail is given.
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style);
+
+// The command line and what it adds (unattended.cpp).
+extern CommandLine commandLine;
+int OpenLog();   // opens /LOG='s file for appending; 0 when it cannot be opened
+int Logging();   // nonzero while a log is open
+// Appends "event: text" as one line; nothing without a log. Any thread.
+void LogLine(const char* event, const char* text);
+int EndLog(int exitCode);  // logs the end and closes the log; returns exitCode
+// Every message box goes through here: logged (with its message id, if any, but not a
+// yes/no question), and shown unless the install is silent, where the answer is the one
+// that gives up (Cancel, No) or OK.
+int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT style);
+int ShowUsage();  // the usage, shown or logged; returns EXIT_BAD_COMMAND_LINE
+// After the instance counter's increment (first: it gave 0): nonzero when this process
+// may install. A silent second start waits for the running one to end, 10 minutes at most.
+int ClaimInstance(int first);
+int RunSilentInstall();  // the silent install's outcome (as RunProgressDialog's)
 
 #endif

@@ -22,6 +22,7 @@ static const DWORD SCREEN_LAG_MS = 10000;  // the screen may show a paint a litt
 static const int MESSAGE_TEXT_ID = 0xFFFF;  // the text of a message box
 
 static PROCESS_INFORMATION subject;  // the installer under test
+static PROCESS_INFORMATION waiter;   // a second installer started beside it ("also")
 static HWND dialog;                  // the current dialog
 static HWND outerDialog;             // the install-directory dialog while the browser is current
 static HWND heldBox;                 // the break question, while the worker holds
@@ -790,16 +791,115 @@ static void ListGroup(const char* group, int count)
     }
 }
 
+// --- windows made at any moment ---
+
+// The system reports every window that a started installer creates, and (on Windows)
+// every one it shows, however briefly: a window-list poll alone could miss one that
+// comes and goes. A silent install may make message-only windows (never shown) and the
+// system's own input-method window, nothing else.
+struct ShowWatch {
+    DWORD process;
+    HWINEVENTHOOK hook;
+    int reported;        // windows reported, of any kind
+    int made;            // windows other than message-only and input-method ones
+    char first[300];     // the first of those: class and caption
+};
+static ShowWatch watches[2];  // subject, waiter
+static HWND messageRoot;      // the parent of message-only windows
+
+static void CALLBACK OnWindowEvent(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child,
+                                   DWORD, DWORD)
+{
+    if (object != OBJID_WINDOW || child != CHILDID_SELF || !window)
+        return;
+    for (ShowWatch& watch : watches) {
+        if (watch.hook != hook)
+            continue;
+        watch.reported++;
+        char className[64] = "", caption[200] = "";
+        // A window already gone reads as no class: it counts, it came and went.
+        GetClassNameA(window, className, sizeof(className));
+        GetWindowTextA(window, caption, sizeof(caption));
+        HWND parent = GetAncestor(window, GA_PARENT);
+        if (event == EVENT_OBJECT_CREATE && ((parent && parent == messageRoot) || !strcmp(className, "IME")))
+            continue;
+        if (!watch.made++)
+            snprintf(watch.first, sizeof(watch.first), "%s of class \"%s\", \"%s\"",
+                     event == EVENT_OBJECT_SHOW ? "shown" : "made", className, caption);
+    }
+}
+
+// Hands the hook's reports to OnWindowEvent.
+static void PumpOwnMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+// A visible top-level window of the process, from the window list.
+static HWND VisibleWindowOf(DWORD process)
+{
+    return FindSubjectWindow(process, 0, 0, 0, 0);
+}
+
+// Waits for the end of a process that must show nothing, watching both the reports and
+// the window list all the while. Returns the exit code.
+static DWORD WaitUnseen(PROCESS_INFORMATION* process, ShowWatch* watch, DWORD limit)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &process->hProcess, FALSE, POLL_MS, QS_ALLINPUT);
+        PumpOwnMessages();
+        HWND visible = VisibleWindowOf(process->dwProcessId);
+        if (visible) {
+            char className[64] = "", caption[200] = "";
+            GetClassNameA(visible, className, sizeof(className));
+            GetWindowTextA(visible, caption, sizeof(caption));
+            Fail("a window is visible: class %s, \"%s\"", className, caption);
+        }
+        if (watch->made)
+            Fail("%d window(s) made or shown, the first %s", watch->made, watch->first);
+        if (woken == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - start > limit)
+            Fail("the process did not end within %lu ms", limit);
+    }
+    DWORD code;
+    GetExitCodeProcess(process->hProcess, &code);
+    return code;
+}
+
 // --- steps ---
 
-static void StartSubject(const char* exe, const char* directory)
+// Starts EXE with its quoted name and ARGUMENTS (0: none) as the command line, suspended
+// until the show watch is in place.
+static void Start(PROCESS_INFORMATION* process, ShowWatch* watch, const char* exe,
+                  const char* directory, const char* arguments)
 {
-    char commandLine[MAX_PATH + 2];
-    snprintf(commandLine, sizeof(commandLine), "\"%s\"", exe);
+    static char commandLine[4096];
+    snprintf(commandLine, sizeof(commandLine), "\"%s\"%s%s", exe, arguments ? " " : "",
+             arguments ? arguments : "");
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, 0, 0, directory, &startup, &subject))
+    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, CREATE_SUSPENDED, 0, directory, &startup, process))
         Fail("cannot start %s (error %lu)", exe, GetLastError());
+    if (watch->hook)
+        UnhookWinEvent(watch->hook);
+    *watch = ShowWatch();
+    watch->process = process->dwProcessId;
+    if (!messageRoot)
+        messageRoot = GetAncestor(CreateWindowExA(0, "Static", "", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0), GA_PARENT);
+    watch->hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, 0, OnWindowEvent,
+                                  process->dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    if (!watch->hook)
+        Fail("cannot watch the windows of %s (error %lu)", exe, GetLastError());
+    ResumeThread(process->hThread);
+}
+
+static void StartSubject(const char* exe, const char* directory, const char* arguments = 0)
+{
+    Start(&subject, &watches[0], exe, directory, arguments);
 }
 
 static DWORD WaitExit(PROCESS_INFORMATION* process, int watchWindows)
@@ -833,26 +933,42 @@ static int Run(int argc, char** argv)
         if (i < argc && !strcmp(argv[i], "--"))
             i++;
 
-        if (!strcmp(step, "run")) {  // EXE DIRECTORY
-            StartSubject(a[0], a[1]);
-        } else if (!strcmp(step, "second")) {  // EXE: a second start shows nothing, ends with 0
-            PROCESS_INFORMATION first = subject;
-            StartSubject(a[0], 0);
-            PROCESS_INFORMATION second = subject;
-            subject = first;
+        if (!strcmp(step, "run")) {  // EXE DIRECTORY [ARGUMENTS]
+            StartSubject(a[0], a[1], a[2]);
+        } else if (!strcmp(step, "unseen-exit")) {  // CODE [MS]: ends showing no window at all
+            DWORD code = WaitUnseen(&subject, &watches[0], a[1] ? strtoul(a[1], 0, 10) : TIMEOUT_MS);
+            if (code != strtoul(a[0], 0, 10))
+                Fail("exit code %lu, expected %s", code, a[0]);
+        } else if (!strcmp(step, "watched")) {  // the watch saw the subject's windows (its self-test)
+            PumpOwnMessages();
+            if (!watches[0].made)
+                Fail("no window of the installer was reported");
+            Note("%d windows reported, the first %s", watches[0].reported, watches[0].first);
+        } else if (!strcmp(step, "also")) {  // EXE DIRECTORY ARGUMENTS: a second installer beside
+            Start(&waiter, &watches[1], a[0], a[1], a[2]);
+        } else if (!strcmp(step, "also-waits")) {  // MS: it runs on, showing nothing
+            // An observation over a span of time, not a wait for a condition.
             DWORD start = GetTickCount();
-            for (;;) {
-                if (FindSubjectWindow(second.dwProcessId, 0, 0, 0, 0))
-                    Fail("the second instance shows a window");
-                if (WaitForSingleObject(second.hProcess, POLL_MS) == WAIT_OBJECT_0)
-                    break;
-                if (GetTickCount() - start > TIMEOUT_MS)
-                    Fail("the second instance did not end");
+            while (GetTickCount() - start < strtoul(a[0], 0, 10)) {
+                if (WaitForSingleObject(waiter.hProcess, POLL_MS) == WAIT_OBJECT_0) {
+                    DWORD code;
+                    GetExitCodeProcess(waiter.hProcess, &code);
+                    Fail("the second installer ended with %lu instead of waiting", code);
+                }
+                PumpOwnMessages();
+                if (watches[1].made || VisibleWindowOf(waiter.dwProcessId))
+                    Fail("the second installer makes a window: %s", watches[1].first);
             }
-            DWORD code;
-            GetExitCodeProcess(second.hProcess, &code);
-            if (code != 0)
-                Fail("the second instance ended with %lu", code);
+        } else if (!strcmp(step, "also-exit")) {  // CODE: the second installer's end, unseen
+            DWORD code = WaitUnseen(&waiter, &watches[1], TIMEOUT_MS);
+            if (code != strtoul(a[0], 0, 10))
+                Fail("the second installer's exit code %lu, expected %s", code, a[0]);
+        } else if (!strcmp(step, "second")) {  // EXE CODE: a second start shows nothing
+            PROCESS_INFORMATION second;
+            Start(&second, &watches[1], a[0], 0, 0);
+            DWORD code = WaitUnseen(&second, &watches[1], TIMEOUT_MS);
+            if (code != strtoul(a[1], 0, 10))
+                Fail("the second instance ended with %lu, expected %s", code, a[1]);
             CloseHandle(second.hProcess);
             CloseHandle(second.hThread);
         } else if (!strcmp(step, "dialog")) {  // CAPTION CONTROL: the dialog holding CONTROL
@@ -882,6 +998,11 @@ static int Run(int argc, char** argv)
         } else if (!strcmp(step, "box")) {  // CAPTION TEXT OWNER(dialog|background|any) ANSWER
             HWND box = WaitBox(a[0], a[1], a[2]);
             Press(box, AnswerId(a[3]));
+            WaitGone(box, "the message box");
+        } else if (!strcmp(step, "box-start")) {  // CAPTION TEXT-START ANSWER: a box of no owner
+            HWND box = WaitWindow("#32770", a[0], dialog);
+            WaitText(box, MESSAGE_TEXT_ID, a[1], 1);
+            Press(box, AnswerId(a[2]));
             WaitGone(box, "the message box");
         } else if (!strcmp(step, "escape")) {  // the Escape key, as the dialog manager gets it
             PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);

@@ -175,7 +175,7 @@ case_packed_by_quill() {  # the packer's installer of the full tree, with the st
     } | steps
 }
 
-case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 0
+case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 1602
     local d; d=$(stage dialog_quit full)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         text 1010 'C:\Program Files\QuillTest\Product' -- text 1000 "Directory of install" -- \
@@ -184,16 +184,17 @@ case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit wit
         escape -- sync 1002 -- alive -- \
         close -- box Confirmation "Are not you going to install?" dialog no -- sync 1002 -- alive -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog no -- sync 1002 -- alive -- \
-        close -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        close -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602 -- \
         absent 'C:\Program Files\QuillTest'
     } | steps && [ -z "$(ls -A "$d" | grep -v -e '^setup.exe$' -e '^expect.txt$' -e '^source$')" ]
 }
 
-case_quit_button() {  # the quit button with Yes: nothing extracted, exit 0
+case_quit_button() {  # the quit button with Yes: nothing extracted, exit 1602
     local d; d=$(stage quit_button full)
-    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+    # "watched": the watch that the silent cases rely on sees this installer's windows.
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- watched -- \
         set 1010 "$(win "$d/target")" -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602 -- \
         absent "$(win "$d/target")"
     } | steps
 }
@@ -233,7 +234,7 @@ case_refused_paths() {  # network paths and joined paths over 255 characters: me
         box Error "Can't open directory \\\\server\\share\\Product" dialog ok -- alive -- \
         set 1010 "$long" -- click 1 -- box Error "${shown:0:255}" dialog ok -- alive -- \
         set 1010 'C:Product' -- click 1 -- box Error "Can't open directory C:Product" dialog ok -- alive -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps && [ ! -e "$d/$long" ] && [ ! -e "$d/Product" ]
 }
 
@@ -248,7 +249,7 @@ case_not_enough_space() {  # message 121 with the free and needed thousands; the
         set 1010 'S:\target' -- click 1 -- \
         box Attention "You have $free kbytes free space, but need $need kbytes." dialog ok -- alive -- \
         absent 'S:\target' -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
 }
 
@@ -273,10 +274,10 @@ case_break_no_fifty_times() {  # Escape, close box: nothing; held while asked; N
     } | steps
 }
 
-case_break_yes() {  # Yes closes the dialog at once, no message follows, exit 0, files stay
+case_break_yes() {  # Yes closes the dialog at once, no message follows, exit 1602, files stay
     local d; d=$(stage break_yes big)
     { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
-      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- hold -- answer yes -- gone -- exit 0 -- \
+      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- hold -- answer yes -- gone -- exit 1602 -- \
         exists "$(win "$d/target/part0.bin")" -- absent "$(win "$d/target/tail")"
     } | steps && cmp -s "$d/source/part0.bin" "$d/target/part0.bin"
 }
@@ -288,7 +289,7 @@ case_read_only_target_file() {  # message 10 after the dialog has closed by itse
     # The first file fails at once: the progress dialog may be gone before it is seen.
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         set 1010 "$(win "$d/target")" -- click 1 -- \
-        box Error "Can't open file readme.txt" background ok -- exit 0
+        box Error "Can't open file readme.txt" background ok -- exit 1603
     } | steps && [ "$(cat "$d/target/readme.txt")" = old ]
 }
 
@@ -296,7 +297,7 @@ case_bad_record_type() {  # message 119 naming volume 1; what came before is who
     local d; d=$(stage bad_type badtype)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         set 1010 "$(win "$d/target")" -- click 1 -- \
-        box Error "Wrong structure of archive $(win "$d/setup.exe")" background ok -- exit 0 -- \
+        box Error "Wrong structure of archive $(win "$d/setup.exe")" background ok -- exit 1603 -- \
         verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
     } | steps
 }
@@ -341,17 +342,17 @@ case_volume_cancelled() {  # the open-file dialog cancelled: message 10 names di
     local d; d=$(stage volume_cancel volumes)
     rm "$d/disk2.pak"
     { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
-      printf '%s\0' openfile cancel -- gone -- box Error "Can't open file disk2.pak" background ok -- exit 0
+      printf '%s\0' openfile cancel -- gone -- box Error "Can't open file disk2.pak" background ok -- exit 1603
     } | steps
 }
 
-case_second_instance() {  # a second start raises the first, shows nothing, ends with 0
+case_second_instance() {  # a second start raises the first, shows nothing, ends with 1618
     local d; d=$(stage second volumes)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
-        background-state iconic -- second "$(win "$d/setup.exe")" -- background-state zoomed -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0 -- \
+        background-state iconic -- second "$(win "$d/setup.exe")" 1618 -- background-state zoomed -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602 -- \
         run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
 }
 
@@ -359,7 +360,7 @@ case_background_pixels() {  # the gradient bands at client heights 768, 100 and 
     local d; d=$(stage pixels full)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         background 768 -- background 100 -- background 30 -- screenshot "$(win "$RUN/background.bmp")" -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
 }
 
@@ -432,6 +433,153 @@ case_program_group() {  # the group's shortcuts and their targets; none unchecke
     # The new group opened a window of Wine's explorer: a fresh server for the next cases.
     as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
     return $status
+}
+
+# --- the command line and silent installs ---------------------------------------------
+
+# The log's lines without their CR, for grep.
+log_lines() { tr -d '\r' <"$1"; }
+# Fails naming the line when the log lacks it (a whole line, fixed text).
+log_has() {  # LOG LINE
+    log_lines "$1" | grep -qxF -- "$2" && return 0
+    say "the log lacks: $2"; say "--- log:"; log_lines "$1"; return 1
+}
+
+# The example product packed by quill, into a case directory.
+stage_example() {  # CASE
+    local dir=$RUN/cases/$1
+    mkdir -p "$dir"
+    "$QUILL" pack "$ROOT/examples/product" "$ROOT/examples/product.ini" -o "$dir/example-setup.exe" \
+        --stub "$STUB" -q >&2 || return 1
+    chown -R "$WINE_USER" "$dir"
+    printf '%s' "$dir"
+}
+
+case_silent_install() {  # the example product: no window at any moment, the tree, the log, exit 0
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(stage_example silent_install) || return 1
+    local target="$d/silent target/Example Viewer"
+    # /D= last, with blanks and no quotes; the options in mixed case.
+    { printf '%s\0' run "$(win "$d/example-setup.exe")" "$(win "$d")" \
+        "/log=setup.log /s /D=$(win "$target")" -- unseen-exit 0
+    } | steps || return 1
+    diff -r "$ROOT/examples/product" "$target" || return 1
+    local log=$d/setup.log
+    log_has "$log" "start: \"$(win "$d/example-setup.exe")\" /log=setup.log /s /D=$(win "$target")" &&
+    log_has "$log" "directory: $(win "$target")" &&
+    log_has "$log" "file: $(win "$target/docs/MANUAL.TXT")" &&
+    log_has "$log" "group: Example Viewer" &&
+    log_has "$log" "not run (no /RUN): notepad.exe README.TXT" &&
+    log_has "$log" "end: exit code 0" || return 1
+    local files; files=$(find "$ROOT/examples/product" -type f | wc -l)
+    [ "$(log_lines "$log" | grep -c '^file: ')" = "$files" ] || { say "not $files file lines"; return 1; }
+    # The end is the last line: nothing is written after it.
+    [ "$(log_lines "$log" | tail -n 1)" = "end: exit code 0" ]
+}
+
+case_silent_default_directory_run_and_nogroup() {  # no /D=: the default; /RUN; /NOGROUP
+    local d; d=$(stage silent_default full)
+    local default="$PREFIX/drive_c/Program Files/QuillTest/Product"
+    rm -rf "$PREFIX/drive_c/Program Files/QuillTest"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /RUN /LOG=$(win "$d/setup.log")" -- \
+        unseen-exit 0 -- \
+        verify "$(win "$d/expect.txt")" "$(win "$d/source")" 'C:\Program Files\QuillTest\Product' postinstall.txt -- \
+        file-text 'C:\Program Files\QuillTest\Product\postinstall.txt' 'C:\Program Files\QuillTest\Product'
+    } | steps
+    local status=$?
+    rm -rf "$PREFIX/drive_c/Program Files/QuillTest"
+    [ $status = 0 ] && log_has "$d/setup.log" "run: cmd.exe /c cd > postinstall.txt" || return 1
+    [ -n "$QUILL" ] || return 0
+    # The example product has group items: /NOGROUP leaves the group out.
+    local e; e=$(stage_example silent_nogroup) || return 1
+    { printf '%s\0' run "$(win "$e/example-setup.exe")" "$(win "$e")" \
+        "/NOGROUP /S /LOG=setup.log /D=$(win "$e/target")" -- unseen-exit 0
+    } | steps && diff -r "$ROOT/examples/product" "$e/target" &&
+    log_has "$e/setup.log" "end: exit code 0" && ! log_lines "$e/setup.log" | grep -q '^group'
+}
+
+case_silent_not_enough_space() {  # 112, message 121 in the log, nothing created
+    mountpoint -q "$RUN/drive-s" || { say "no small drive: tmpfs could not be mounted"; return 77; }
+    local d; d=$(stage silent_space big)
+    local figures; figures=$(driver free-space 'S:\' | tr -d '\r') || return 1
+    local bps spc clusters; read -r bps spc clusters <<<"$figures"
+    local free=$(( (bps * spc / 10) * (clusters / 100) ))
+    local need=$(( $(total_size "$d") / 1000 ))
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=setup.log /D=S:\\target" -- \
+        unseen-exit 112 -- absent 'S:\target'
+    } | steps &&
+    log_has "$d/setup.log" "message 121: You have $free kbytes free space, but need $need kbytes." &&
+    log_has "$d/setup.log" "end: exit code 112"
+}
+
+case_silent_missing_volume() {  # no prompt, no dialog: 1603 at once, for disk2.pak and disk1.pak
+    local d; d=$(stage silent_volume volumes)
+    rm "$d/disk2.pak"
+    # Well inside the driver's limit: a prompt would hold it until then.
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=setup.log /D=$(win "$d/target")" -- \
+        unseen-exit 1603 20000
+    } | steps &&
+    log_has "$d/setup.log" "missing volume: disk2.pak" &&
+    log_has "$d/setup.log" "message 10: Can't open file disk2.pak" &&
+    log_has "$d/setup.log" "end: exit code 1603" || return 1
+    rm "$d/disk1.pak" "$d/setup.log"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=setup.log /D=$(win "$d/target2")" -- \
+        unseen-exit 1603 20000 -- absent "$(win "$d/target2")"
+    } | steps &&
+    log_has "$d/setup.log" "missing volume: disk1.pak" && log_has "$d/setup.log" "end: exit code 1603"
+}
+
+case_silent_read_only_file() {  # a read-only file in the way: 1603, message 10 logged, file kept
+    local d; d=$(stage silent_read_only full)
+    mkdir -p "$d/target" && echo old >"$d/target/readme.txt" && chmod 444 "$d/target/readme.txt"
+    chown -R "$WINE_USER" "$d/target"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /D=$(win "$d/target")  /LOG=x" -- unseen-exit 1603
+    } | steps || return 1
+    # /LOG=x came after /D=: part of the path, which does not exist; the real one is untouched.
+    [ "$(cat "$d/target/readme.txt")" = old ] && [ ! -e "$d/x" ] || return 1
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/LOG=\"$(win "$d/a log.txt")\" /S /D=$(win "$d/target")" -- \
+        unseen-exit 1603
+    } | steps &&
+    log_has "$d/a log.txt" "message 10: Can't open file readme.txt" &&
+    log_has "$d/a log.txt" "end: exit code 1603" && [ "$(cat "$d/target/readme.txt")" = old ]
+}
+
+case_command_line() {  # /?, an unknown option (box or log) and 1639; /D= fills the dialog
+    local d; d=$(stage command_line full)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/?" -- \
+        box-start Setup "Usage: setup [/S]" ok -- exit 1639 -- \
+        run "$(win "$d/setup.exe")" "$(win "$d")" "/S/D=x" -- \
+        box-start Setup "Not understood: /S/D=x" ok -- exit 1639 -- \
+        run "$(win "$d/setup.exe")" "$(win "$d")" "/s /frobnicate /log=setup.log" -- unseen-exit 1639 -- \
+        run "$(win "$d/setup.exe")" "$(win "$d")" "/D=C:\\Some Where\\Product " -- dialog "$TITLE" 1010 -- \
+        text 1010 'C:\Some Where\Product' -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
+    } | steps && log_has "$d/setup.log" "message: Not understood: /frobnicate" &&
+    log_has "$d/setup.log" "end: exit code 1639" && [ ! -e "$d/target" ]
+}
+
+case_silent_second_start_waits() {  # a silent start waits for the running install, then installs
+    local d; d=$(stage silent_waits full)
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        also "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=setup.log /D=$(win "$d/target")" -- \
+        also-waits 2000 -- absent "$(win "$d/target")" -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602 -- \
+        also-exit 0 -- verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")"
+    } | steps && log_has "$d/setup.log" "end: exit code 0"
+}
+
+case_privileges_manifest() {  # read back with windres: admin by default, asInvoker for user
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    command -v i686-w64-mingw32-windres >/dev/null || { say "no windres"; return 77; }
+    local d=$RUN/cases/privileges
+    mkdir -p "$d"
+    level() { i686-w64-mingw32-windres -i "$1" -O rc | grep -o 'requestedExecutionLevel level=""[A-Za-z]*""'; }
+    "$QUILL" pack "$ROOT/examples/product" "$ROOT/examples/product.ini" -o "$d/admin.exe" --stub "$STUB" -q &&
+    "$QUILL" pack "$ROOT/examples/product" "$ROOT/examples/product.ini" -o "$d/user.exe" --stub "$STUB" -q \
+        --privileges user --install-dir 'C:\Tools\Viewer' || return 1
+    [ "$(level "$d/admin.exe")" = 'requestedExecutionLevel level=""requireAdministrator""' ] &&
+    [ "$(level "$d/user.exe")" = 'requestedExecutionLevel level=""asInvoker""' ] &&
+    [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ]
 }
 
 # --- runner ----------------------------------------------------------------------------

@@ -70,7 +70,8 @@ const char* PACK_HELP =
 const char* LIST_HELP =
     "usage: quill list ARCHIVE [--volumes DIR] [--codepage N] [--json]\n"
     "\n"
-    "Shows the archive header, the string block's entries, group items and messages,\n"
+    "Shows the archive header, the privileges the installer program asks for, the\n"
+    "string block's entries, group items and messages,\n"
     "then every folder and file with size, time (UTC) and attributes (r read-only,\n"
     "h hidden, s system, a archive). Decodes everything, so it also tests.\n"
     "  --volumes DIR   look for disk2.pak, ... here before looking beside ARCHIVE\n"
@@ -173,6 +174,7 @@ const SettingOption SETTING_OPTIONS[] = {
     {"--install-dir", "installer", "install-dir"},
     {"--post-install", "installer", "post-install"},
     {"--background", "installer", "background"},
+    {"--privileges", "installer", "privileges"},
     {"--language", "installer", "language"},
     {"--codepage", "installer", "codepage"},
     {"--group-name", "group", "name"},

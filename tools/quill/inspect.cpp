@@ -10,6 +10,7 @@
 #include "pack/writer.h"
 #include "codepage.h"
 #include "files.h"
+#include "manifest.h"
 #include "message_sets.h"
 #include "progress.h"
 #include "quill.h"
@@ -84,6 +85,22 @@ void PrintWarnings(const std::vector<std::string>& warnings)
         Warn(warning);
 }
 
+// The execution level of the installer program, when the archive given is one (a
+// disk1.pak is not): "" otherwise.
+std::string ProgramLevel(const std::string& path)
+{
+    std::vector<u8> program(ARCHIVE_OFFSET);
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return "";
+    program.resize(fread(program.data(), 1, program.size(), file));
+    fclose(file);
+    if (program.size() < 2 || program[0] != 'M' || program[1] != 'Z')
+        return "";
+    std::string level = ExecutionLevel(program);
+    return level.empty() ? "(no manifest level)" : level;
+}
+
 void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
 {
     const ArchiveHeader& header = reader.Header();
@@ -97,6 +114,9 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
     printf("total size    %u bytes\n", header.totalSize);
     printf("string block  %u bytes%s\n", header.stringBlockSize, reader.StringBlockSound() ? "" : ", DAMAGED");
     printf("background    %s\n", header.backgroundMaximized ? "maximized" : "minimized");
+    std::string level = ProgramLevel(reader.Archive());
+    if (!level.empty())
+        printf("privileges    %s (%s)\n", PrivilegesName(level).c_str(), level.c_str());
     printf("title         %s\n", Utf8(codePage, reader.Entry(1)).c_str());
     printf("window title  %s\n", Utf8(codePage, reader.Entry(2)).c_str());
     printf("install dir   %s  (%s)\n", Utf8(codePage, reader.Entry(3)).c_str(),
@@ -145,6 +165,8 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
            "\"backgroundMaximized\": %u, \"groupItemsOffset\": %u, \"messagesOffset\": %u},\n",
            header.totalSize, header.stringBlockSize, header.groupItemCount, header.backgroundMaximized,
            header.groupItemsOffset, header.messagesOffset);
+    std::string level = ProgramLevel(reader.Archive());
+    printf("  \"executionLevel\": %s,\n", level.empty() ? "null" : Json(level).c_str());
     printf("  \"codePage\": %d,\n  \"stringBlockSound\": %s,\n", codePage.Number(),
            reader.StringBlockSound() ? "true" : "false");
     printf("  \"title\": %s,\n  \"windowTitle\": %s,\n  \"installDir\": %s,\n  \"defaultInstallDir\": %s,\n"

@@ -17,6 +17,7 @@
 #include "archive/messages.h"
 #include "codepage.h"
 #include "files.h"
+#include "manifest.h"
 #include "message_sets.h"
 #include "progress.h"
 #include "quill.h"
@@ -217,6 +218,20 @@ std::string FindBuiltStub()
     return "";
 }
 
+// The execution level of the copy of the program: admin unless the settings say user. A
+// program without a manifest level keeps what it has unless a level was asked for.
+void SetPrivileges(const PackSettings& settings, std::vector<u8>& stub)
+{
+    bool user = settings.privileges.value == "user";
+    if (!SetExecutionLevel(stub, user ? LEVEL_USER : LEVEL_ADMIN) && settings.privileges.given())
+        Fail(EXIT_USAGE, settings.privileges.origin + ": privileges " + settings.privileges.value +
+                             ": the installer program has no manifest level to set");
+    if (user && UnderProgramFiles(settings.installDir.value))
+        Warn(settings.privileges.origin + ": privileges user with the default directory " +
+             settings.installDir.value + " under Program Files: without elevation the installer "
+             "cannot create it, unless the user chooses another directory");
+}
+
 }  // namespace
 
 int PackCodePage(const PackSettings& settings)
@@ -315,6 +330,7 @@ int Pack(const PackOptions& options)
     CodePage codePage(PackCodePage(settings));
     StringBlockContent content = BuildContent(settings, codePage);
     std::vector<u8> stub = LoadStub(options.stub);
+    SetPrivileges(settings, stub);
 
     WalkOptions walk;
     walk.codePage = &codePage;

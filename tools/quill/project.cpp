@@ -122,6 +122,11 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
                 settings.backgroundMaximized = false;
             else
                 Bad(origin, "background is maximized or minimized, not \"" + value + "\"");
+        } else if (key == "privileges") {
+            std::string v = Lower(value);
+            if (v != "user" && v != "admin")
+                Bad(origin, "privileges are user or admin, not \"" + value + "\"");
+            SetOnce(settings.privileges, key, v, origin);
         } else if (key == "language") {
             if (!FindLanguage(Lower(value)))
                 Bad(origin, "unknown language \"" + value + "\" (english, german, french, russian)");

@@ -7,6 +7,7 @@
 //   install-dir = Example\Viewer     item = Read me | \docs\readme.txt
 //   post-install = \viewer.exe /r    [messages]
 //   background = maximized           117 = The viewer is installed.
+//   privileges = admin
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
 #ifndef QUILL_TOOLS_PROJECT_H
@@ -46,6 +47,7 @@ struct PackSettings {
     std::vector<GroupItem> groupItems;
     bool groupItemsFromOptions = false;  // options replace the file's items, not add to them
     bool backgroundMaximized = true;
+    Setting privileges;   // "user" or "admin"; not given: admin
     std::string language = "english";
     int codePage = 0;     // 0: the language's own
     std::string codePageOrigin;

@@ -1,0 +1,127 @@
+#include "command_line.h"
+
+#include "../archive/text.h"
+
+const char usageText[] =
+    "Usage: setup [/S] [/NOGROUP] [/RUN] [/LOG=FILE] [/D=DIRECTORY]\n\n"
+    "/S\tsilent: no window and no question; /D= or the default directory\n"
+    "/NOGROUP\tno program group\n"
+    "/RUN\tsilent: start the post-install command as well\n"
+    "/LOG=FILE\tappend a line per event to FILE\n"
+    "/D=DIRECTORY\tthe install directory; last, to the end of the line\n\n"
+    "Exit codes: 0 installed, 1602 quit, 1603 failed, 112 disk full,\n"
+    "1618 another install running, 1639 command line not understood.";
+
+static int IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+static char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// Whether text begins with name (upper case), whatever the case of text.
+static int StartsWith(const char* text, const char* name)
+{
+    for (; *name; text++, name++)
+        if (Upper(*text) != *name)
+            return 0;
+    return 1;
+}
+
+static int IsOption(const char* token, const char* name)
+{
+    return StartsWith(token, name) && !token[TextLength(name)];
+}
+
+// Takes the value behind a prefix such as /LOG= into destination (TEXT_SIZE bytes):
+// nonzero when it is neither empty nor too long.
+static int TakeValue(const char* value, char* destination)
+{
+    u32 length = TextLength(value);
+    if (!length || length >= TEXT_SIZE)
+        return 0;
+    CopyText(destination, value, TEXT_SIZE);
+    return 1;
+}
+
+int ParseCommandLine(const char* line, CommandLine* result)
+{
+    char* bytes = (char*)result;
+    for (u32 i = 0; i < sizeof(*result); i++)
+        bytes[i] = 0;
+    const char* p = line;
+    // The program's name: quoted, or up to the first blank.
+    if (*p == '"') {
+        for (p++; *p && *p != '"'; p++) {
+        }
+        if (*p)
+            p++;
+    } else {
+        while (*p && !IsBlank(*p))
+            p++;
+    }
+
+    // Long enough for the longest option with a value of TEXT_SIZE bytes: a longer token
+    // cannot be a valid option, and is cut only for the message.
+    char token[TEXT_SIZE + 8];
+    for (;;) {
+        while (IsBlank(*p))
+            p++;
+        if (!*p)
+            break;
+        const char* start = p;
+        u32 n = 0;
+        for (int quoted = 0; *p && (quoted || !IsBlank(*p)); p++) {
+            if (*p == '"')
+                quoted = !quoted;
+            else if (n + 1 < sizeof(token))
+                token[n++] = *p;
+        }
+        token[n] = 0;
+
+        int understood = 1;
+        if (StartsWith(token, "/D=")) {
+            // The rest of the line, blanks included; a path holds no quotes, so every
+            // quote goes, wherever the script put it.
+            n = 0;
+            for (p = start; *p; p++)
+                if (*p != '"' && n + 1 < sizeof(token))
+                    token[n++] = *p;
+            while (n && IsBlank(token[n - 1]))
+                n--;
+            token[n] = 0;
+            understood = TakeValue(token + 3, result->installDir);
+        } else if (StartsWith(token, "/LOG=")) {
+            understood = TakeValue(token + 5, result->logFile);
+        } else if (IsOption(token, "/S")) {
+            result->silent = 1;
+        } else if (IsOption(token, "/NOGROUP")) {
+            result->noGroup = 1;
+        } else if (IsOption(token, "/RUN")) {
+            result->runPostInstall = 1;
+        } else if (IsOption(token, "/?")) {
+            result->usage = 1;
+        } else {
+            understood = 0;
+        }
+        if (!understood && !result->unknown[0])
+            CopyText(result->unknown, token[0] ? token : "\"\"", TEXT_SIZE);
+        if (!*p)
+            break;
+    }
+    return !result->unknown[0];
+}
+
+u32 ExitCodeFor(int outcome)
+{
+    if (outcome == 0)
+        return EXIT_INSTALLED;
+    if (outcome == OUTCOME_QUIT)
+        return EXIT_USER_QUIT;
+    if (outcome == MSG_NOT_ENOUGH_SPACE)
+        return EXIT_DISK_FULL;
+    return EXIT_INSTALL_FAILED;
+}

@@ -1,0 +1,198 @@
+// What the command line adds to the install: the log, message boxes that a silent install
+// writes to the log instead of showing, the wait of a silent second start for the first,
+// and the silent install itself, which runs the install-directory step and the worker
+// without any window being shown.
+#include "ui.h"
+
+#include "../archive/context.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../extract/worker.h"
+
+CommandLine commandLine;
+
+// The process running the install from this program file, for a silent second start to
+// wait for; shared like the instance counter (main.cpp). 0 until the first has stored itself.
+__attribute__((section(".Shared"), shared)) volatile LONG runningProcess = 0;
+
+static HANDLE logFile;  // 0 without /LOG=
+
+// A silent second start waits this long for the first to end.
+static const DWORD INSTANCE_WAIT_MS = 10 * 60 * 1000;
+// The group conversation is the shell's work: it gets this long once the files are in.
+static const DWORD GROUP_WAIT_MS = 10000;
+
+int OpenLog()
+{
+    if (!commandLine.logFile[0])
+        return 1;
+    // Append-only access: each line lands at the end in one write, whichever thread
+    // writes it, and the log stays readable while the install runs.
+    HANDLE file = CreateFileA(commandLine.logFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    logFile = file;
+    return 1;
+}
+
+int Logging()
+{
+    return logFile != 0;
+}
+
+void LogLine(const char* event, const char* text)
+{
+    if (!logFile)
+        return;
+    char line[2 * TEXT_SIZE + 32];
+    CopyText(line, event, sizeof(line));
+    AppendText(line, ": ", sizeof(line));
+    AppendText(line, text, sizeof(line) - 2);
+    AppendText(line, "\r\n", sizeof(line));
+    DWORD written;
+    WriteFile(logFile, line, TextLength(line), &written, 0);
+}
+
+// The end line, with the exit code; every way out of the program passes here.
+int EndLog(int exitCode)
+{
+    char text[24] = "exit code ";
+    LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
+    if (logFile)
+        CloseHandle(logFile);
+    logFile = 0;
+    return exitCode;
+}
+
+int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT style)
+{
+    // Questions are not events; what they lead to is.
+    if (!(style & MB_YESNO)) {
+        char event[24] = "message";
+        if (id) {
+            AppendText(event, " ", sizeof(event));
+            AppendNumber(event, (u32)id, sizeof(event));
+        }
+        LogLine(event, text);
+    }
+    if (!commandLine.silent)
+        return MessageBoxA(owner, text, caption, style);
+    // Nobody to answer: the volume prompt gives up, and so does every question.
+    if (style & MB_OKCANCEL)
+        return IDCANCEL;
+    return style & MB_YESNO ? IDNO : IDOK;
+}
+
+int ShowUsage()
+{
+    char text[1024] = "";
+    if (commandLine.unknown[0]) {
+        CopyText(text, "Not understood: ", sizeof(text));
+        AppendText(text, commandLine.unknown, sizeof(text));
+        AppendText(text, "\n\n", sizeof(text));
+    }
+    AppendText(text, usageText, sizeof(text));
+    ShowBox(0, 0, text, "Setup", commandLine.unknown[0] ? MB_ICONERROR : MB_ICONINFORMATION);
+    return EXIT_BAD_COMMAND_LINE;
+}
+
+// Handles this thread's messages until object is signalled (0: none) or the time is up.
+static void PumpMessages(HANDLE object, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        // No WM_QUIT can come here: only the background window's end posts one.
+        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return;
+        DWORD woken = MsgWaitForMultipleObjectsEx(object ? 1 : 0, &object, milliseconds - spent,
+                                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (object && woken == WAIT_OBJECT_0)
+            return;
+    }
+}
+
+int ClaimInstance(int first)
+{
+    LONG self = (LONG)GetCurrentProcessId();
+    if (first) {
+        runningProcess = self;
+        return 1;
+    }
+    if (!commandLine.silent)
+        return 0;
+    // Scripts start installers back to back: wait for the running one, then take its
+    // place, unless another waiter took it first, whom we then wait for in turn.
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= INSTANCE_WAIT_MS)
+            return 0;
+        LONG owner = runningProcess;
+        if (!owner) {  // the first has not stored itself yet
+            PumpMessages(0, 50);
+            continue;
+        }
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)owner);
+        if (process) {
+            DWORD waited = WaitForSingleObject(process, INSTANCE_WAIT_MS - spent);
+            CloseHandle(process);
+            if (waited != WAIT_OBJECT_0)
+                return 0;
+        }
+        if (InterlockedCompareExchange(&runningProcess, self, owner) == owner)
+            return 1;
+    }
+}
+
+static DWORD WINAPI SilentWorker(LPVOID parameter)
+{
+    return ExtractionWorker(parameter);
+}
+
+int RunSilentInstall()
+{
+    context.createGroup = context.header.groupItemCount && !commandLine.noGroup;
+    char text[TEXT_SIZE];
+    CopyText(text, context.installDir, TEXT_SIZE);
+    int outcome = SetUpInstallDirectory(0, text);
+    if (outcome)
+        return outcome;
+    LogLine("directory", context.installDir);
+
+    // No progress dialog: the worker's texts and bar commands go to no window.
+    context.progressDialog = 0;
+    context.volumeHandle = 0;
+    DWORD threadId;
+    workerThread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
+    if (!workerThread) {
+        ShowMessage(0, MSG_SYSTEM_ERROR, 0, MSG_ERROR, MB_ICONERROR);
+        return MSG_SYSTEM_ERROR;
+    }
+    PumpMessages(workerThread, INFINITE);
+    DWORD code = MSG_SYSTEM_ERROR;
+    GetExitCodeThread(workerThread, &code);
+    CloseHandle(workerThread);
+    workerThread = 0;
+    if (code) {
+        ShowMessage(0, (int)code,
+                    MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
+                    MSG_ERROR, MB_ICONERROR);
+        return (int)code;
+    }
+    // The worker posted CMD_CREATE_GROUP before it ended; the conversation it starts
+    // needs this thread's messages until it is over.
+    DWORD start = GetTickCount();
+    for (PumpMessages(0, 0); GroupConversationRunning(); PumpMessages(0, 100))
+        if (GetTickCount() - start > GROUP_WAIT_MS) {
+            LogLine("group", "no answer from the program manager");
+            break;
+        }
+    return 0;
+}
