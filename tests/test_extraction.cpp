@@ -164,21 +164,41 @@ TEST(Extraction, EmptyStreamStillFinishes)
 
 TEST(Extraction, PostInstallCommandThatCannotStart)
 {
+    // A command the system refuses, and one too long for the 255-character command line:
+    // cut, "... /KEEP-DATA" could become "... /KEEP" and do something else, so it is never
+    // run. Both show message 15 and the install still ends with 0.
+    std::string longCommand = "setup.exe " + std::string(245, 'x') + " /KEEP-DATA";
+    for (const std::string& command : {std::string("missing.exe"), longCommand}) {
+        SCOPED_TRACE(command.size());
+        TempDir dir, target;
+        RecordWriter records;
+        records.End();
+        StringBlockContent content;
+        content.postInstall = command;
+        std::string program = WriteInstaller(dir.Path(), MakeArchive(records, content));
+        ASSERT_EQ(1, OpenAt(program));
+        Host().startProcess = [&](const std::string&) { return command != "missing.exe"; };
+        EXPECT_EQ(0u, ExtractInto(target.Path()));
+        auto boxes = EventsOf(HostEvent::MESSAGE_BOX);
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ(("Can't run process " + command).substr(0, TEXT_SIZE - 1), boxes[0].text);
+        EXPECT_EQ("Attention", boxes[0].caption);
+        EXPECT_EQ((u32)BOX_ICON_INFORMATION, boxes[0].value);
+        EXPECT_EQ(1u, EventsOf(HostEvent::CREATE_GROUP).size());
+        EXPECT_EQ(command == "missing.exe" ? 1u : 0u, EventsOf(HostEvent::START_PROCESS).size());
+    }
+    // 255 characters fit and run whole.
     TempDir dir, target;
     RecordWriter records;
     records.End();
     StringBlockContent content;
-    content.postInstall = "missing.exe";
-    std::string program = WriteInstaller(dir.Path(), MakeArchive(records, content));
-    ASSERT_EQ(1, OpenAt(program));
-    Host().startProcess = [](const std::string&) { return false; };
+    content.postInstall = longCommand.substr(longCommand.size() - 255);
+    ASSERT_EQ(1, OpenAt(WriteInstaller(dir.Path(), MakeArchive(records, content))));
     EXPECT_EQ(0u, ExtractInto(target.Path()));
-    auto boxes = EventsOf(HostEvent::MESSAGE_BOX);
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ("Can't run process missing.exe", boxes[0].text);
-    EXPECT_EQ("Attention", boxes[0].caption);
-    EXPECT_EQ((u32)BOX_ICON_INFORMATION, boxes[0].value);
-    EXPECT_EQ(1u, EventsOf(HostEvent::CREATE_GROUP).size());
+    auto started = EventsOf(HostEvent::START_PROCESS);
+    ASSERT_EQ(1u, started.size());
+    EXPECT_EQ(content.postInstall, started[0].text);
+    EXPECT_TRUE(EventsOf(HostEvent::MESSAGE_BOX).empty());
 }
 
 TEST(Extraction, ExistingDirectoriesAndUpRecords)
