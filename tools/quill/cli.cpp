@@ -155,9 +155,14 @@ int ParseCodePage(const std::string& value)
 
 u64 ParseSizeOption(const std::string& option, const std::string& value)
 {
-    u64 size = ParseSize(value);
-    if (!size)
+    u64 size;
+    if (!ParseSize(value, size))
         Fail(EXIT_USAGE, option + " " + value + ": a size is 1.44M, 720K, a number with K or M, or bytes");
+    if (size == 0)
+        Fail(EXIT_USAGE, option + " " + value + ": a volume holds at least one byte");
+    // A volume's size is read in 32 bits by the installer.
+    if (size > 0xFFFFFFFFull)
+        Fail(EXIT_USAGE, option + " " + value + ": larger than a volume can be (4294967295 bytes)");
     return size;
 }
 
