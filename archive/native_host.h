@@ -21,6 +21,7 @@ struct HostEvent {
         CREATE_GROUP,   // CMD_CREATE_GROUP posted
         START_PROCESS,  // text: command line, caption: the directory it would start in
         REFUSED,        // text: what the confinement refused and why
+        WARNED,         // text: what the confinement would refuse, let pass (warnOnly)
         KEPT,           // text: an existing file left alone (its payload was discarded)
         ATTRIBUTES      // text: name, value: attributes as the archive gave them
     };
@@ -54,6 +55,9 @@ struct NativeHost {
     // the root, are refused; existing files are kept unless overwrite is set.
     bool discardOutput = false;
     std::string confineRoot;  // native absolute path; "" means no confinement
+    // With discardOutput and a confinement root: what would be refused is a WARNED event
+    // and the walk goes on, so that every such record is reported (list, test).
+    bool warnOnly = false;
     bool overwrite = true;
     // With overwrite: an existing read-only file is replaced too (the installer, like
     // Windows, refuses it).

@@ -72,7 +72,8 @@ const char* LIST_HELP =
     "\n"
     "Shows the archive header, the string block's entries, group items and messages,\n"
     "then every folder and file with size, time (UTC) and attributes (r read-only,\n"
-    "h hidden, s system, a archive). Decodes everything, so it also tests.\n"
+    "h hidden, s system, a archive). Decodes everything, so it also tests, and warns of\n"
+    "every record that leaves the install directory or names a device.\n"
     "  --volumes DIR   look for disk2.pak, ... here before looking beside ARCHIVE\n"
     "  --codepage N    the code page names and texts are stored in (default 1252)\n"
     "  --json          one JSON object instead of text\n";
@@ -83,8 +84,9 @@ const char* TEST_HELP =
     "Decodes every file with the installer's own code and checks what the format\n"
     "allows: valid record types and name lengths, each payload decoding to exactly its\n"
     "size, the sizes adding up to the header's total, nothing after the end record,\n"
-    "every volume present, and no name the extractor would refuse. Exit 0 when sound,\n"
-    "1 when damaged.\n";
+    "every volume present, and no name the extractor would refuse (each such record,\n"
+    "one that leaves the install directory or names a device, is warned of). Exit 0\n"
+    "when sound, 1 when damaged or when such records are there.\n";
 
 const char* EXTRACT_HELP =
     "usage: quill extract ARCHIVE -d DIR [--volumes DIR] [--codepage N] [--overwrite] [-v] [-q]\n"
