@@ -79,6 +79,10 @@ void ResetHost();
 // WORKER_BROKEN). The current directory is where extraction happens; it is restored after.
 u32 RunWorker();
 
+// Why confinement refuses a record's name (a separator, a drive, a dot name, a device, a
+// character or an ending Windows would not keep), or 0 when it is one plain name.
+const char* UnsafeRecordName(const char* name);
+
 // Native path <-> the Windows form the core works with.
 std::string ToWindowsPath(const std::string& native);
 std::string ToNativePath(const char* windows);

@@ -124,6 +124,11 @@ std::string CurrentDirectory()
 
 }  // namespace
 
+const char* UnsafeRecordName(const char* name)
+{
+    return UnsafeName(name);
+}
+
 NativeHost& Host()
 {
     return host;
