@@ -1,7 +1,5 @@
 #include "volume.h"
 
-#include <assert.h>
-
 #include "abort.h"
 #include "context.h"
 #include "messages.h"
@@ -111,7 +109,10 @@ static void FailRead()
 // together in readBuffer just before readPos, so StepBack can give them back.
 u8 ReadStream(u32 count, void* destination)
 {
-    assert(count >= 1 && count <= STREAM_BUFFER_SIZE);
+    // The format asks for 255 bytes at most; a longer request would run past the buffer.
+    // Checked in every build, the installer's too: a fault ends the worker, never memory.
+    if (count < 1 || count > STREAM_BUFFER_SIZE)
+        AbortWorker(MSG_SYSTEM_ERROR, 0);
     u8* buffer = context.readBuffer;
     u32 avail = context.readFill - context.readPos;
     if (avail < count) {
@@ -147,6 +148,7 @@ u8 ReadStream(u32 count, void* destination)
 
 void StepBack(u32 k)
 {
-    assert(k <= context.readPos);
+    if (k > context.readPos)
+        AbortWorker(MSG_SYSTEM_ERROR, 0);
     context.readPos -= k;
 }

@@ -8,11 +8,12 @@
 // Delivers the next count bytes (1..STREAM_BUFFER_SIZE, in practice at most 255) into
 // destination, or only consumes them when destination is 0, and returns the last one.
 // Refills from the current volume, opening further volumes as they are used up. A short
-// read ends the worker with MSG_READ_ERROR.
+// read ends the worker with MSG_READ_ERROR, a count outside 1..STREAM_BUFFER_SIZE with
+// MSG_SYSTEM_ERROR.
 u8 ReadStream(u32 count, void* destination);
 
 // Gives back the last k bytes delivered (k at most the latest request's count); the next
-// request delivers them again.
+// request delivers them again. More than was delivered ends the worker with MSG_SYSTEM_ERROR.
 void StepBack(u32 k);
 
 // Makes a volume current: path names volume 1; 0 means the next volume in archiveDir. Asks

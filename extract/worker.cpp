@@ -120,8 +120,10 @@ u32 ExtractionWorker(void*)
     }
 
     ReleaseWorkerResources();
-    CopyText(detailText, StringBlockEntry(0, ENTRY_POST_INSTALL), TEXT_SIZE);
-    if (detailText[0] && !PlatStartProcess(detailText)) {
+    const char* command = StringBlockEntry(0, ENTRY_POST_INSTALL);
+    CopyText(detailText, command, TEXT_SIZE);
+    // A command cut to the buffer is another command: it is reported, never run.
+    if (detailText[0] && (TextLength(command) >= TEXT_SIZE || !PlatStartProcess(detailText))) {
         char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
         LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
         FormatWithText(text, TEXT_SIZE, format, detailText);

@@ -22,6 +22,7 @@ struct HostEvent {
         CREATE_GROUP,   // CMD_CREATE_GROUP posted
         START_PROCESS,  // text: command line, caption: the directory it would start in
         REFUSED,        // text: what the confinement refused and why
+        WARNED,         // text: what the confinement would refuse, let pass (warnOnly)
         KEPT,           // text: an existing file left alone (its payload was discarded)
         ATTRIBUTES      // text: name, value: attributes as the archive gave them
     };
@@ -57,6 +58,9 @@ struct NativeHost {
     // the root, are refused; existing files are kept unless overwrite is set.
     bool discardOutput = false;
     std::string confineRoot;  // native absolute path; "" means no confinement
+    // With discardOutput and a confinement root: what would be refused is a WARNED event
+    // and the walk goes on, so that every such record is reported (list, test).
+    bool warnOnly = false;
     bool overwrite = true;
     // With overwrite: an existing read-only file is replaced too (the installer, like
     // Windows, refuses it).
@@ -82,6 +86,10 @@ void ResetHost();
 // Runs ExtractionWorker on the calling thread; returns its exit code (0, a message id, or
 // WORKER_BROKEN). The current directory is where extraction happens; it is restored after.
 u32 RunWorker();
+
+// Why confinement refuses a record's name (a separator, a drive, a dot name, a device, a
+// character or an ending Windows would not keep), or 0 when it is one plain name.
+const char* UnsafeRecordName(const char* name);
 
 // Native path <-> the Windows form the core works with.
 std::string ToWindowsPath(const std::string& native);

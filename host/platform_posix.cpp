@@ -27,7 +27,7 @@ namespace {
 NativeHost host;
 jmp_buf* workerExit = nullptr;
 u32 workerExitCode = 0;
-u32 depth = 0;
+int depth = 0;  // directory records entered and not left, below the starting directory
 bool outputKept = false;  // the current file record's existing file is left as it was
 std::string reportedDirectory;  // the last current directory handed to the core  // directory records entered and not yet left, below the starting directory
 
@@ -55,7 +55,25 @@ void Record(HostEvent::Kind kind, u32 id, u32 value, std::string text = {}, std:
     host.events.push_back(std::move(event));
 }
 
-// A name the confined extractor may create: one plain path component.
+// CON, NUL, COM1, LPT1, ... with or without an extension: Windows opens the device.
+bool DeviceName(const char* name)
+{
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    size_t length = strcspn(name, ".");
+    while (length && name[length - 1] == ' ')
+        length--;
+    std::string base(name, length);
+    for (char& c : base)
+        c = (char)toupper((unsigned char)c);
+    for (const char* device : devices)
+        if (base == device)
+            return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// A name the confined extractor may create: one plain path component that Windows would
+// create as it stands.
 const char* UnsafeName(const char* name)
 {
     if (!name[0])
@@ -68,7 +86,21 @@ const char* UnsafeName(const char* name)
         if (*p == ':')
             return "name contains a drive or stream colon";
     }
+    for (const char* p = name; *p; p++)
+        if ((unsigned char)*p < 0x20 || strchr("<>\"|?*", *p))
+            return "name contains a character Windows does not allow";
+    char last = name[strlen(name) - 1];
+    if (last == '.' || last == ' ')
+        return "name ends in a dot or a space, which Windows drops";
+    if (DeviceName(name))
+        return "name is a device";
     return nullptr;
+}
+
+// list and test write nothing: what extraction would refuse is only reported.
+bool WarnOnly()
+{
+    return host.warnOnly && host.discardOutput;
 }
 
 bool Refuse(const char* name)
@@ -76,10 +108,12 @@ bool Refuse(const char* name)
     if (host.confineRoot.empty())
         return false;
     const char* why = UnsafeName(name);
+    if (!why && depth < 0)
+        why = "outside the install directory, after an up record above it";
     if (!why)
         return false;
-    Record(HostEvent::REFUSED, 0, 0, std::string(name) + ": " + why);
-    return true;
+    Record(WarnOnly() ? HostEvent::WARNED : HostEvent::REFUSED, 0, 0, std::string(name) + ": " + why);
+    return !WarnOnly();
 }
 
 std::string CurrentDirectory()
@@ -91,6 +125,11 @@ std::string CurrentDirectory()
 }
 
 }  // namespace
+
+const char* UnsafeRecordName(const char* name)
+{
+    return UnsafeName(name);
+}
 
 NativeHost& Host()
 {
@@ -306,24 +345,28 @@ int PlatSetCurrentDirectory(const char* path)
 {
     bool confined = !host.confineRoot.empty();
     if (!strcmp(path, "..")) {
-        if (confined && depth == 0) {
-            Record(HostEvent::REFUSED, 0, 0, "up record above the extraction directory");
-            return 0;
+        if (confined && depth <= 0) {
+            if (!WarnOnly()) {
+                Record(HostEvent::REFUSED, 0, 0, "up record above the extraction directory");
+                return 0;
+            }
+            Record(HostEvent::WARNED, 0, 0, "up record above the install directory");
         }
         if (!host.discardOutput && chdir("..") != 0)
             return 0;
-        if (depth)
-            depth--;
+        depth--;
         return 1;
     }
     // Full paths come from the core itself: the volume input restoring the directory it
-    // saw. A record's name that merely looks like one is refused when confined.
+    // saw. A record's name that merely looks like one is refused when confined (and only
+    // counted as a level when nothing is written).
+    if ((path[0] == '\\' || (path[0] && path[1] == ':')) && (!confined || reportedDirectory == path))
+        return chdir(ToNativePath(path).c_str()) == 0;
     if (path[0] == '\\' || (path[0] && path[1] == ':')) {
-        if (confined && reportedDirectory != path) {
+        if (!WarnOnly()) {
             Record(HostEvent::REFUSED, 0, 0, std::string(path) + ": a path, not a name");
             return 0;
         }
-        return chdir(ToNativePath(path).c_str()) == 0;
     }
     if (confined && Refuse(path))
         return 0;

@@ -224,19 +224,20 @@ public:
     void Run();
 
 private:
-    void Insert(u32 v);
-    Match FindMatch(u32 v) const;
+    void Insert(u64 v);
+    Match FindMatch(u64 v) const;
     u32 LiteralPrice(u32 c) const;
     u32 MatchPrice(const Match& m) const;
-    bool Postpone(const Match& match, u32 skip, const Match& later, u32 v) const;
+    bool Postpone(const Match& match, u32 skip, const Match& later, u64 v) const;
     void EncodeLiteral(u32 c);
     void EncodeMatch(const Match& m);
 
     const PriceTables& tables;
     std::vector<u8> window;
-    u32 end;                   // window index behind the last data byte
-    int head[HASH_SIZE];       // newest window index per hash, NO_POSITION when none
-    int previous[LZ_RING_SIZE];// older index of the same hash, by index mod 4096
+    // Window indices run to 4036 + 4 GiB - 1: past 32 bits, so they are kept in 64.
+    u64 end;                       // window index behind the last data byte
+    int64_t head[HASH_SIZE];       // newest window index per hash, NO_POSITION when none
+    int64_t previous[LZ_RING_SIZE];// older index of the same hash, by index mod 4096
     SymbolModel model;
     Coder coder;
 };
@@ -248,37 +249,35 @@ PayloadEncoder::PayloadEncoder(const u8* data, u32 size, std::vector<u8>& out)
     window.assign(LZ_FIRST_WRITE + (size_t)size + 8, 0);
     memset(window.data(), ' ', LZ_FIRST_WRITE);
     memcpy(window.data() + LZ_FIRST_WRITE, data, size);
-    end = LZ_FIRST_WRITE + size;
+    end = LZ_FIRST_WRITE + (u64)size;
     for (u32 i = 0; i < HASH_SIZE; i++)
         head[i] = NO_POSITION;
     InitSymbolModel(&model);
     coder = Coder{0, LZ_FULL_RANGE, 0, 0, 0, &out, out.size()};
 }
 
-inline void PayloadEncoder::Insert(u32 v)
+inline void PayloadEncoder::Insert(u64 v)
 {
     u32 h = Hash3(&window[v]);
     previous[v & LZ_RING_MASK] = head[h];
-    head[h] = (int)v;
+    head[h] = (int64_t)v;
 }
 
 // Entry: every index below v is inserted, none at or above. Return: the longest match at
 // v of 3..60 bytes that ends by `end`, the nearest one among equally long ones. Chains run
 // from near to far and stop at 4096 bytes back, so a link is never one that a newer index
 // overwrote; sources stay at index 0 or later, in the data or the spaces.
-Match PayloadEncoder::FindMatch(u32 v) const
+Match PayloadEncoder::FindMatch(u64 v) const
 {
     Match best = {0, 0};
-    u32 limit = end - v;
-    if (limit > LZ_LONGEST_MATCH)
-        limit = LZ_LONGEST_MATCH;
+    u32 limit = end - v > LZ_LONGEST_MATCH ? (u32)LZ_LONGEST_MATCH : (u32)(end - v);
     if (limit <= LZ_THRESHOLD)
         return best;
     const u8* w = window.data();
     const u8* here = w + v;
-    int oldest = (int)v - LZ_RING_SIZE;
+    int64_t oldest = (int64_t)v - LZ_RING_SIZE;
     u32 bestLength = LZ_THRESHOLD;
-    int candidate = head[Hash3(here)];
+    int64_t candidate = head[Hash3(here)];
     for (u32 depth = CHAIN_DEPTH; depth && candidate >= 0 && candidate >= oldest; depth--) {
         const u8* there = w + candidate;
         // One byte beyond the best length decides most candidates.
@@ -287,7 +286,7 @@ Match PayloadEncoder::FindMatch(u32 v) const
             if (length > bestLength) {
                 bestLength = length;
                 best.length = length;
-                best.distance = v - (u32)candidate;
+                best.distance = (u32)(v - (u64)candidate);
                 if (length == limit)
                     break;
             }
@@ -328,7 +327,7 @@ inline void PayloadEncoder::EncodeMatch(const Match& m)
 
 // Whether coding skip literals and then later is cheaper, per byte covered, than coding
 // match now. The later match must reach at least as far.
-inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& later, u32 v) const
+inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& later, u64 v) const
 {
     if (later.length < match.length)
         return false;
@@ -344,9 +343,9 @@ inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& 
 void PayloadEncoder::Run()
 {
     const u8* w = window.data();
-    for (u32 v = 0; v < LZ_FIRST_WRITE; v++)
+    for (u64 v = 0; v < LZ_FIRST_WRITE; v++)
         Insert(v);
-    u32 v = LZ_FIRST_WRITE;
+    u64 v = LZ_FIRST_WRITE;
     Match match = FindMatch(v);
     while (v < end) {
         if (match.length == LZ_THRESHOLD + 1 && MatchPrice(match) >= LiteralPrice(w[v])

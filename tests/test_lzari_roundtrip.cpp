@@ -129,16 +129,6 @@ void ExpectRoundTrips(const std::vector<Bytes>& inputs, const std::vector<std::s
     }
 }
 
-std::string CorpusDir()
-{
-    for (std::string dir : {std::string(QUILL_SOURCE_DIR) + "/../shared/corpus", std::string("/work/shared/corpus")}) {
-        struct stat info;
-        if (stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            return dir;
-    }
-    return {};
-}
-
 }  // namespace
 
 // Inputs short enough that their best coding is not in doubt, coded by hand (the single
@@ -333,9 +323,9 @@ TEST(LzariRoundTrip, ArchiveThroughTheWorker)
 
 TEST(LzariRoundTrip, Corpus)
 {
-    std::string dir = CorpusDir();
+    std::string dir = CorpusDir(QUILL_SOURCE_DIR);
     if (dir.empty())
-        GTEST_SKIP() << "no corpus beside the checkout";
+        GTEST_SKIP() << "no corpus at " << QUILL_SOURCE_DIR << "/../shared/corpus";
     std::vector<std::string> names;
     std::vector<Bytes> inputs;
     for (auto& [name, bytes] : ReadTree(dir)) {
@@ -346,4 +336,15 @@ TEST(LzariRoundTrip, Corpus)
     }
     ASSERT_FALSE(names.empty());
     ExpectRoundTrips(inputs, names);
+}
+
+TEST(LzariRoundTrip, CorpusIsLookedForBesideTheProjectOnly)
+{
+    // Another checkout, or another machine, must not pick up a corpus from a fixed path.
+    TempDir dir;
+    ASSERT_EQ(0, mkdir((dir / "project").c_str(), 0700));
+    EXPECT_EQ("", CorpusDir(dir / "project"));
+    ASSERT_EQ(0, mkdir((dir / "shared").c_str(), 0700));
+    ASSERT_EQ(0, mkdir((dir / "shared/corpus").c_str(), 0700));
+    EXPECT_EQ(dir / "project/../shared/corpus", CorpusDir(dir / "project"));
 }

@@ -291,6 +291,111 @@ TEST_F(QuillDamage, ExtractRefusesNamesThatLeaveItsFolder)
     }
 }
 
+// Hostile archives: one record each between two sound files. extract refuses it naming
+// record 2 and writes nothing beside its folder; list and test warn of the ones the
+// installer itself would write (outside the install directory, devices), list going on.
+enum HostileKind {
+    WARNED,       // the installer would write it: list warns and exits 0, test warns and exits 1
+    DAMAGE,       // the installer would fail: list and test exit 1
+    EXTRACT_ONLY  // sound for Windows, but not to be held on this system: list and test exit 0
+};
+struct Hostile {
+    const char* tries;
+    void (*record)(RecordWriter&);
+    const char* shown;  // in extract's message
+    HostileKind kind;
+};
+const Hostile HOSTILE[] = {
+    {"a parent step through a Windows separator", [](RecordWriter& r) { r.File("..\\x", TextBytes("!")); },
+     "..\\x: name contains a path separator", WARNED},
+    {"a full path with a drive", [](RecordWriter& r) { r.File("C:\\x", TextBytes("!")); },
+     "C:\\x: name contains a drive or stream colon", WARNED},
+    {"the drive's root", [](RecordWriter& r) { r.File("\\x", TextBytes("!")); }, "\\x: name contains a path separator",
+     WARNED},
+    {"POSIX separators and dot-dots", [](RecordWriter& r) { r.File("a/../../x", TextBytes("!")); },
+     "a/../../x: name contains a path separator", WARNED},
+    {"a folder record out into the canary", [](RecordWriter& r) { r.Directory("..\\canary"); },
+     "..\\canary: name contains a path separator", WARNED},
+    {"the null device", [](RecordWriter& r) { r.File("NUL", TextBytes("!")); }, "NUL: name is a device", WARNED},
+    {"a serial port", [](RecordWriter& r) { r.File("com1", TextBytes("!")); }, "com1: name is a device", WARNED},
+    {"a device behind an extension", [](RecordWriter& r) { r.File("Con.txt", TextBytes("!")); },
+     "Con.txt: name is a device", WARNED},
+    {"a device as a folder", [](RecordWriter& r) { r.Directory("LPT9"); }, "LPT9: name is a device", WARNED},
+    {"a stream or drive colon", [](RecordWriter& r) { r.File("a:b", TextBytes("!")); },
+     "a:b: name contains a drive or stream colon", WARNED},
+    {"a trailing dot Windows drops (x. is x)", [](RecordWriter& r) { r.File("fine.txt.", TextBytes("!")); },
+     "fine.txt.: name ends in a dot or a space", WARNED},
+    {"a trailing space Windows drops", [](RecordWriter& r) { r.Directory("sub "); },
+     "sub : name ends in a dot or a space", WARNED},
+    {"a wildcard", [](RecordWriter& r) { r.File("*.txt", TextBytes("!")); },
+     "*.txt: name contains a character Windows does not allow", WARNED},
+    {"an up record above the root, then a file there",
+     [](RecordWriter& r) {
+         r.Up();
+         r.File("x", TextBytes("!"));
+     },
+     "up record above the extraction directory", WARNED},
+    {"a folder record naming a file written before", [](RecordWriter& r) { r.Directory("fine.txt"); },
+     "\"fine.txt\" names both a file and a folder", DAMAGE},
+    {"a nameLength of 300", [](RecordWriter& r) { r.Header(RECORD_FILE, 0x20, 0, 300); },
+     "a name longer than 255 bytes", DAMAGE},
+    {"255 bytes that take 510 in UTF-8", [](RecordWriter& r) { r.File(std::string(255, '\xE9'), TextBytes("!")); },
+     "takes 510 bytes in UTF-8", EXTRACT_ONLY},
+};
+
+TEST_F(QuillDamage, HostileArchivesLeaveTheCanaryAlone)
+{
+    MakeDir(dir / "canary");
+    WriteBytes(dir / "canary/x", TextBytes("canary"));
+    for (const Hostile& h : HOSTILE) {
+        SCOPED_TRACE(h.tries);
+        RecordWriter records;
+        records.File("fine.txt", TextBytes("fine"));
+        h.record(records);
+        records.File("after.txt", TextBytes("after"));
+        records.End();
+        std::string installer = Installer(MakeArchive(records));
+        QuillRun run = RunQuill({"extract", installer, "-d", dir / "x"});
+        EXPECT_EQ(EXIT_DAMAGED, run.code);
+        EXPECT_TRUE(Contains(run.err, "record 2 at setup.exe offset")) << run.err;
+        EXPECT_TRUE(Contains(run.err, h.shown)) << run.err;
+        std::map<std::string, Bytes> expected = {{"canary/", {}},      {"canary/x", TextBytes("canary")},
+                                                 {"setup.exe", ReadBytes(installer)}, {"x/", {}},
+                                                 {"x/fine.txt", TextBytes("fine")}};
+        EXPECT_EQ(expected, ReadTree(dir.Path()));
+        QuillRun list = RunQuill({"list", installer});
+        QuillRun test = RunQuill({"test", installer});
+        EXPECT_EQ(h.kind == DAMAGE ? EXIT_DAMAGED : EXIT_SOUND, list.code) << list.err;
+        EXPECT_EQ(h.kind == EXTRACT_ONLY ? EXIT_SOUND : EXIT_DAMAGED, test.code) << test.err;
+        if (h.kind == WARNED) {
+            EXPECT_TRUE(Contains(list.err, "warning: record 2 at setup.exe offset")) << list.err;
+            EXPECT_TRUE(Contains(test.err, "warning: record 2 at setup.exe offset")) << test.err;
+            EXPECT_TRUE(Contains(list.out, "after.txt")) << list.out;  // the walk went on
+        }
+        RemoveTreeForTest(dir / "x");
+    }
+    // Every such record is warned of, not only the first; a 255-byte name is no fault.
+    RecordWriter records;
+    records.File(std::string(255, 'n'), TextBytes("0"));
+    records.File("NUL", TextBytes("1"));
+    records.Up();
+    records.File("x", TextBytes("2"));
+    records.End();
+    std::string installer = Installer(MakeArchive(records));
+    QuillRun list = RunQuill({"list", installer});
+    EXPECT_EQ(EXIT_SOUND, list.code);
+    for (const char* what : {"record 2 at setup.exe offset", "NUL: name is a device", "record 3 at setup.exe offset",
+                             "up record above the install directory", "record 4 at setup.exe offset",
+                             "x: outside the install directory"})
+        EXPECT_TRUE(Contains(list.err, what)) << what << "\n" << list.err;
+    EXPECT_FALSE(Contains(list.err, "record 1 at")) << list.err;
+    RecordWriter plain;
+    plain.File(std::string(255, 'n'), TextBytes("3"));
+    plain.End();
+    EXPECT_EQ(EXIT_SOUND, RunQuill({"extract", Installer(MakeArchive(plain)), "-d", dir / "x", "-q"}).code);
+    EXPECT_EQ(TextBytes("3"), ReadBytes(dir / "x/" + std::string(255, 'n')));
+}
+
 TEST_F(QuillDamage, AHalfWrittenFileIsRemoved)
 {
     Bytes archive = MakeArchive(SmallRecords());

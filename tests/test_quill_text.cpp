@@ -134,13 +134,22 @@ TEST(QuillCodePages, CaseFoldingFindsWindowsDuplicates)
 
 TEST(QuillSizes, VolumeSizes)
 {
-    EXPECT_EQ(1457664u, ParseSize("1.44M"));
-    EXPECT_EQ(737280u, ParseSize("720K"));
-    EXPECT_EQ(65536u, ParseSize("64K"));
-    EXPECT_EQ(2097152u, ParseSize("2M"));
-    EXPECT_EQ(12345u, ParseSize("12345"));
+    auto parse = [](const char* text) {
+        u64 size = 12;
+        return ParseSize(text, size) ? size : 12;  // 12: refused
+    };
+    EXPECT_EQ(1457664u, parse("1.44M"));
+    EXPECT_EQ(737280u, parse("720K"));
+    EXPECT_EQ(65536u, parse("64K"));
+    EXPECT_EQ(2097152u, parse("2M"));
+    EXPECT_EQ(12345u, parse("12345"));
+    EXPECT_EQ(0u, parse("0M"));
+    // Past 64 bits a size saturates instead of wrapping to 1 MiB or a few bytes.
+    EXPECT_EQ(UINT64_MAX, parse("17592186044417M"));
+    EXPECT_EQ(UINT64_MAX, parse("18446744073709551617"));
+    EXPECT_EQ(UINT64_MAX, parse("99999999999999999999999K"));
     for (const char* bad : {"", "K", "1.5M", "-3", "12Q", "0x100"})
-        EXPECT_EQ(0u, ParseSize(bad)) << bad;
+        EXPECT_EQ(12u, parse(bad)) << bad;
 }
 
 TEST(QuillTimes, FileTimeConversions)

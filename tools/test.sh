@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the cross-compiled installer (its size printed), and the
+# UndefinedBehaviorSanitizer (both replay the fuzz regression inputs), a short fuzzing run
+# of every fuzz target, the cross-compiled installer (its size printed), and the
 # installer's end-to-end tests under Wine. Installs what is missing first.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -45,6 +46,13 @@ run_native() {  # name, build dir, extra cmake options
 
 run_native "native tests" build
 run_native "sanitizer tests" build-asan -DQUILL_SANITIZE=ON
+
+echo "== fuzzing (libFuzzer, ASan+UBSan, about a minute) =="
+if tools/fuzz.sh 12; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); status=1
+fi
 
 echo "== installer (i686-w64-mingw32) =="
 mkdir -p build-i686

@@ -84,8 +84,9 @@ int MakeInstallPath(char* path)
 }
 
 // Turns the edit text into an absolute drive path in installDir. Returns 0, or the
-// message that refuses the text: network paths, drive-relative paths such as C:Tools and
-// joined paths that do not fit the 255 characters of installDir get message 7.
+// message that refuses the text: network paths, drive-relative paths such as C:Tools,
+// relative paths while the current directory is longer than 255 characters, and joined
+// paths that do not fit the 255 characters of installDir get message 7.
 static int AbsoluteInstallPath(const char* text)
 {
     char joined[2 * TEXT_SIZE];
@@ -96,7 +97,12 @@ static int AbsoluteInstallPath(const char* text)
     if (text[0] && text[1] == ':') {
         CopyText(joined, text, sizeof(joined));
     } else {
-        GetCurrentDirectoryA(TEXT_SIZE, joined);
+        // A current directory too long for the buffer leaves the buffer unwritten.
+        DWORD got = GetCurrentDirectoryA(TEXT_SIZE, joined);
+        if (!got || got >= TEXT_SIZE) {
+            CopyText(context.installDir, text, TEXT_SIZE);
+            return MSG_CANT_OPEN_DIRECTORY;
+        }
         u32 length = TextLength(joined);
         // No second backslash behind a root such as C:\ .
         if (text[0] != '\\' && length && joined[length - 1] != '\\')

@@ -85,6 +85,11 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
     case WM_PAINT:
         PaintBackground(window);
         return 0;
+    case WM_CLOSE:
+        // Not while the worker writes: destroying the window would leave it without one.
+        if (EndProgressOnClose())
+            return 0;
+        break;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

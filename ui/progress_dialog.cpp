@@ -21,9 +21,13 @@ static volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is
 static HANDLE heldEvent;              // manual reset: the worker holds at a safe point
 static HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
 static int asking;                    // the break question is being prepared or shown
+static volatile LONG closeRequested;  // a close from outside: break at the next safe point
+static HWND runningDialog;            // the progress dialog while it is up; else 0
 
 int HoldWorkerAtSafePoint()
 {
+    if (closeRequested)
+        return 1;
     if (!holdRequested)
         return 0;
     SetEvent(heldEvent);
@@ -35,20 +39,26 @@ int HoldWorkerAtSafePoint()
 // (the worker's SendMessage calls among them). Returns the index of the object.
 static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
 {
-    for (;;) {
-        DWORD woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
-                                                  MWMO_INPUTAVAILABLE);
-        if (woken != WAIT_OBJECT_0 + count)
-            return woken - WAIT_OBJECT_0;
+    int quit = 0;
+    WPARAM quitCode = 0;
+    DWORD woken;
+    while ((woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
+                                                MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + count) {
         MSG message;
-        // No WM_QUIT can come here: only the background window's end posts one.
         while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
-            if (!dialog || !IsDialogMessageA(dialog, &message)) {
+            // A quit belongs to the loop further out: kept, and posted again on return.
+            if (message.message == WM_QUIT) {
+                quit = 1;
+                quitCode = message.wParam;
+            } else if (!dialog || !IsDialogMessageA(dialog, &message)) {
                 TranslateMessage(&message);
                 DispatchMessageA(&message);
             }
         }
     }
+    if (quit)
+        PostQuitMessage((int)quitCode);
+    return woken - WAIT_OBJECT_0;
 }
 
 static DWORD WINAPI WorkerEntry(LPVOID parameter)
@@ -65,6 +75,7 @@ static void InitProgress(HWND dialog)
     SetDlgItemTextA(dialog, IDC_ACTION, LookupMessage(MSG_BREAK, text, TEXT_SIZE));
     context.progressDialog = dialog;
     context.volumeHandle = 0;
+    runningDialog = dialog;
 
     holdRequested = 0;
     heldEvent = CreateEventA(0, TRUE, FALSE, 0);
@@ -128,10 +139,26 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
     return FALSE;
 }
 
+int EndProgressOnClose()
+{
+    DWORD code;
+    if (!runningDialog || !GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE)
+        return 0;
+    InterlockedExchange(&closeRequested, 1);
+    // A worker held at the break question is let go with the same verdict.
+    if (asking) {
+        breakConfirmed = 1;
+        SetEvent(releaseEvent);
+    }
+    EndDialog(runningDialog, 0);
+    return 1;
+}
+
 int RunProgressDialog()
 {
     INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
                                      ProgressProc, 0);
+    runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;
     if (workerThread) {
         // Also after a break: the worker is on its way out and waits for nobody, and its
@@ -145,7 +172,8 @@ int RunProgressDialog()
         CloseHandle(heldEvent);
     if (releaseEvent)
         CloseHandle(releaseEvent);
-    if (result == 0)
+    // A break shows nothing, also one that won the race with a press after the close.
+    if (result == 0 || code == WORKER_BROKEN)
         return OUTCOME_QUIT;
     if (code == 0)
         return 0;

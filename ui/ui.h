@@ -48,6 +48,10 @@ int GroupConversationRunning();  // nonzero from the start until it has ended or
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
 int HoldWorkerAtSafePoint();  // the worker's side of the hold; nonzero: break confirmed
+// A close request from outside (taskkill, a logoff) while the worker runs: the install ends
+// as a confirmed break does, without the question. Nonzero when it did; the background
+// window then closes once RunProgressDialog has returned.
+int EndProgressOnClose();
 
 // Progress bar control "Diagr" (progress_bar.cpp).
 void RegisterBarClass(HINSTANCE instance);

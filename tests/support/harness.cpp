@@ -176,3 +176,12 @@ std::vector<std::string> BoxTexts()
         texts.push_back(event.text);
     return texts;
 }
+
+std::string CorpusDir(const std::string& sourceDir)
+{
+    std::string dir = sourceDir + "/../shared/corpus";
+    struct stat info;
+    if (stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return dir;
+    return {};
+}

@@ -49,6 +49,10 @@ u32 ExtractInto(const std::string& target);
 // Every file and directory under root: relative path -> contents ("/" marks a directory).
 std::map<std::string, Bytes> ReadTree(const std::string& root);
 
+// The test corpus beside the project (sourceDir/../shared/corpus), or "" when it is not
+// there: the tests that need it skip, saying where they looked.
+std::string CorpusDir(const std::string& sourceDir);
+
 // Host events of one kind.
 std::vector<HostEvent> EventsOf(HostEvent::Kind kind);
 // The texts of message boxes shown, in order.

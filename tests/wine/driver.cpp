@@ -1009,6 +1009,13 @@ static int Run(int argc, char** argv)
             PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
         } else if (!strcmp(step, "close")) {  // the caption's close button
             PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else if (!strcmp(step, "wm-close")) {  // a close request, as taskkill or a logoff sends
+            HWND background = BackgroundWindow();
+            if (!background)
+                background = FindWindowA("Quillstead", 0);
+            if (!background)
+                Fail("no background window");
+            PostMessageA(background, WM_CLOSE, 0, 0);
         } else if (!strcmp(step, "sync")) {  // BUTTON: all earlier posts handled
             Sync(atoi(a[0]));
         } else if (!strcmp(step, "alive")) {  // the dialog is up and nothing else is

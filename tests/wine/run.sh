@@ -582,6 +582,38 @@ case_privileges_manifest() {  # read back with windres: admin by default, asInvo
     [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ]
 }
 
+case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase, exit 0
+    local d; d=$(stage close_request big)
+    # In the install-directory dialog: nothing is created.
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$(win "$d/target")" -- wm-close -- exit 0 -- absent "$(win "$d/target")" --
+      # While the worker writes: it stops at its next safe point, no question, no message,
+      # the finished files whole; and the next start is not taken for a second instance.
+      start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- wm-close -- gone -- exit 0 -- \
+        absent "$(win "$d/target/tail")" --
+      # After the end, with the finish texts up.
+      start_install "$d/setup.exe" "$d" "$(win "$d/again")"
+      printf '%s\0' text 1012 "Install complete succesfully" -- text 1011 OK -- wm-close -- exit 0 -- \
+        verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/again")"
+    } | steps && cmp -s "$d/source/part0.bin" "$d/target/part0.bin"
+}
+
+case_long_current_directory() {  # a current directory over 255 characters: message 7, no guess
+    local d; d=$(stage long_cwd full)
+    # The Windows form Z:\... of the working directory comes to 257 characters.
+    local base; base="$(win "$d")\\"
+    local long="$d/$(printf 'c%.0s' $(seq 1 $(( 257 - ${#base} ))))"
+    mkdir -p "$long" && chown "$WINE_USER" "$long"
+    # A full path refused first leaves its text where a joined path would be built.
+    local missing; missing="Q:\\$(printf 'q%.0s' $(seq 1 200))"
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$long")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$missing" -- click 1 -- box Error "Can't open directory $missing" dialog ok -- alive -- \
+        set 1010 'Product' -- click 1 -- box Error "Can't open directory Product" dialog ok -- alive -- \
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+    } | steps && [ ! -e "$long/Product" ]
+}
+
 # --- runner ----------------------------------------------------------------------------
 ALL=$(declare -F | awk '{print $3}' | grep '^case_' | sed 's/^case_//')
 SELECTED=${*:-$ALL}

@@ -73,7 +73,8 @@ const char* LIST_HELP =
     "Shows the archive header, the privileges the installer program asks for, the\n"
     "string block's entries, group items and messages,\n"
     "then every folder and file with size, time (UTC) and attributes (r read-only,\n"
-    "h hidden, s system, a archive). Decodes everything, so it also tests.\n"
+    "h hidden, s system, a archive). Decodes everything, so it also tests, and warns of\n"
+    "every record that leaves the install directory or names a device.\n"
     "  --volumes DIR   look for disk2.pak, ... here before looking beside ARCHIVE\n"
     "  --codepage N    the code page names and texts are stored in (default 1252)\n"
     "  --json          one JSON object instead of text\n";
@@ -84,8 +85,9 @@ const char* TEST_HELP =
     "Decodes every file with the installer's own code and checks what the format\n"
     "allows: valid record types and name lengths, each payload decoding to exactly its\n"
     "size, the sizes adding up to the header's total, nothing after the end record,\n"
-    "every volume present, and no name the extractor would refuse. Exit 0 when sound,\n"
-    "1 when damaged.\n";
+    "every volume present, and no name the extractor would refuse (each such record,\n"
+    "one that leaves the install directory or names a device, is warned of). Exit 0\n"
+    "when sound, 1 when damaged or when such records are there.\n";
 
 const char* EXTRACT_HELP =
     "usage: quill extract ARCHIVE -d DIR [--volumes DIR] [--codepage N] [--overwrite] [-v] [-q]\n"
@@ -156,9 +158,14 @@ int ParseCodePage(const std::string& value)
 
 u64 ParseSizeOption(const std::string& option, const std::string& value)
 {
-    u64 size = ParseSize(value);
-    if (!size)
+    u64 size;
+    if (!ParseSize(value, size))
         Fail(EXIT_USAGE, option + " " + value + ": a size is 1.44M, 720K, a number with K or M, or bytes");
+    if (size == 0)
+        Fail(EXIT_USAGE, option + " " + value + ": a volume holds at least one byte");
+    // A volume's size is read in 32 bits by the installer.
+    if (size > 0xFFFFFFFFull)
+        Fail(EXIT_USAGE, option + " " + value + ": larger than a volume can be (4294967295 bytes)");
     return size;
 }
 

@@ -282,6 +282,12 @@ int Test(const InspectOptions& options)
     };
     WalkResult result = reader.Walk(settings);
     progress.Done();
+    // The installer would write these where the archive says; a packager hears of it here.
+    if (result.code == EXIT_SOUND && result.refusable) {
+        result.code = EXIT_DAMAGED;
+        result.message = std::to_string(result.refusable) +
+                         " records leave the install directory or name what Windows would not create";
+    }
     if (result.code == EXIT_SOUND && !options.quiet)
         printf("%s: sound: %u files, %u folders, %llu bytes in %zu volume%s\n", options.archive.c_str(),
                result.files, result.directories, (unsigned long long)result.bytes, reader.Volumes().size(),

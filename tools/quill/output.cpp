@@ -38,14 +38,15 @@ int CreateTemporary(const std::string& finalPath, std::string& tempPath)
 
 }  // namespace
 
-u64 ParseSize(const std::string& text)
+bool ParseSize(const std::string& text, u64& size)
 {
+    size = 0;
     if (text == "1.44M" || text == "1.44m")
-        return 1457664;
+        return size = 1457664, true;
     if (text == "720K" || text == "720k")
-        return 737280;
-    if (text.empty() || text.size() > 18)
-        return 0;
+        return size = 737280, true;
+    if (text.empty())
+        return false;
     u64 multiple = 1;
     std::string digits = text;
     char last = (char)toupper((unsigned char)text.back());
@@ -54,14 +55,17 @@ u64 ParseSize(const std::string& text)
         digits.pop_back();
     }
     if (digits.empty())
-        return 0;
+        return false;
+    // Saturating: a size past 64 bits must read as too large, never wrap to a small one.
     u64 value = 0;
     for (char c : digits) {
         if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (u64)(c - '0');
+            return false;
+        u64 digit = (u64)(c - '0');
+        value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
     }
-    return value * multiple;
+    size = value > UINT64_MAX / multiple ? UINT64_MAX : value * multiple;
+    return true;
 }
 
 OutputSet::OutputSet(const std::string& installer, const std::vector<u8>& stub, const OutputLayout& layout)

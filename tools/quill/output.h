@@ -64,7 +64,8 @@ private:
 };
 
 // "1.44M" (1457664, a formatted 1.44 MB floppy), "720K" (737280), "64K", "2M" (binary
-// multiples), or a plain number of bytes. 0 when the text is none of these.
-u64 ParseSize(const std::string& text);
+// multiples), or a plain number of bytes; false when the text is none of these. A size
+// past 64 bits gives UINT64_MAX.
+bool ParseSize(const std::string& text, u64& size);
 
 #endif

@@ -156,6 +156,7 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
 
     Progress progress(!quiet, "verify", tree.totalSize, tree.files);
     size_t next = 0;
+    bool compared = false;  // a record read back whole and differed
     WalkSettings settings;
     settings.decodeToScratch = true;
     settings.onRecord = [&](const ArchiveRecord& record) -> std::string {
@@ -164,12 +165,20 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
         std::string problem = CompareRecord(expected[next++], record);
         if (record.kind == ArchiveRecord::FILE)
             progress.Advance(record.size, 1);
+        compared = !problem.empty();
         return problem;
     };
     WalkResult result = reader.Walk(settings);
     progress.Done();
     if (result.code == EXIT_INTERRUPTED)
         Fail(EXIT_INTERRUPTED, "interrupted");
+    // A walk that stops inside a file's payload fails in whatever way the wrong bytes lead
+    // it to (a volume "missing", a total passed): name the file whose bytes differ first.
+    if (result.code == EXIT_DAMAGED && !compared && next < expected.size() &&
+        expected[next].kind == TreeEntry::FILE)
+        Fail(EXIT_DAMAGED, "verify: \"" + Printable(expected[next].path) + "\" (" +
+                               std::to_string(expected[next].size) +
+                               " bytes) does not decode back to the bytes packed: " + result.message);
     if (result.code != EXIT_SOUND)
         Fail(result.code == EXIT_IO ? EXIT_IO : EXIT_DAMAGED, "verify: " + result.message);
     if (next != expected.size())

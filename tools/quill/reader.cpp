@@ -250,6 +250,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.overwrite = settings.target.empty() ? true : settings.overwrite;
     host.replaceReadOnly = host.overwrite;
     host.discardOutput = !writes;
+    host.warnOnly = !writes;
     host.recordBar = false;
     host.lastBarPosition = 0;
     host.barPositions = 0;

@@ -59,6 +59,7 @@ struct WalkResult {
     u32 files = 0;
     u32 directories = 0;
     u32 kept = 0;
+    u32 refusable = 0;        // records extract would refuse: outside the tree, devices
     u64 bytes = 0;            // uncompressed bytes of the files walked
     std::vector<std::string> warnings;
 };

@@ -86,6 +86,13 @@ bool StreamWatcher::NameMet(const std::string& stored, bool folder)
     return true;
 }
 
+// Names are converted to UTF-8 on extraction; upper-half characters take two or three
+// bytes, so a name the archive may hold can outgrow what this system holds.
+static std::string TooLong(const std::string& name)
+{
+    return "takes " + std::to_string(name.size()) + " bytes in UTF-8; a name holds at most 255 here";
+}
+
 bool StreamWatcher::PlaceFile(ArchiveRecord& record)
 {
     const std::string& dir = levels_.back().diskPath;
@@ -94,6 +101,10 @@ bool StreamWatcher::PlaceFile(ArchiveRecord& record)
         return true;
     std::string from = dir + "/" + record.name;
     std::string to = dir + "/" + name;
+    if (name.size() > MAX_NAME_LENGTH) {
+        unlink(from.c_str());
+        return Stop(STOP_DAMAGE, RecordWhere() + ": refused: \"" + Shown(record.path) + "\" " + TooLong(name)), false;
+    }
     struct stat info;
     if (lstat(to.c_str(), &info) == 0) {
         if (!settings_.overwrite) {
@@ -125,6 +136,11 @@ bool StreamWatcher::PlaceDirectory(Level& level)
     if (name == level.stored)
         return true;
     std::string from = parent + "/" + level.stored;
+    if (name.size() > MAX_NAME_LENGTH) {
+        rmdir(from.c_str());  // the worker has just made it and is inside: it is empty
+        return Stop(STOP_DAMAGE, RecordWhere() + ": refused: \"" + Shown(StoredPath(level.stored)) + "\" " +
+                                     TooLong(name)), false;
+    }
     struct stat info;
     if (lstat(level.diskPath.c_str(), &info) == 0) {
         // The folder is there from an earlier record or run: the worker goes on in it.
@@ -223,9 +239,14 @@ void StreamWatcher::RecordStart()
 void StreamWatcher::RecordDone(const RecordHeader& header, u32 size)
 {
     inRecord_ = false;
-    for (const HostEvent& event : Host().events)
+    for (const HostEvent& event : Host().events) {
         if (event.kind == HostEvent::REFUSED)
             Stop(STOP_DAMAGE, RecordWhere() + ": refused: " + Shown(event.text));
+        if (event.kind == HostEvent::WARNED && stop_ == RUNNING) {
+            result.warnings.push_back(RecordWhere() + ": " + Shown(event.text) + " (quill extract refuses it)");
+            result.refusable++;
+        }
+    }
     if (stop_ != RUNNING)
         return;
     if (header.type == RECORD_FILE) {
@@ -323,6 +344,13 @@ void StreamWatcher::Finish(u32 code)
             std::string path = levels_.back().diskPath + "/" + context.entryName;
             struct stat info;
             std::string why = "cannot be created";
+            // A name this walk has met already: the archive clashes with itself.
+            auto met = levels_.back().names.find(FoldCase(Shown(context.entryName)));
+            if (met != levels_.back().names.end() && met->second != (code == MSG_CANT_OPEN_DIRECTORY)) {
+                result.code = EXIT_DAMAGED;
+                result.message = RecordWhere() + ": \"" + current + "\" names both a file and a folder";
+                return;
+            }
             if (writes_ && lstat(path.c_str(), &info) == 0) {
                 bool folder = S_ISDIR(info.st_mode);
                 if (folder != (code == MSG_CANT_OPEN_DIRECTORY))
