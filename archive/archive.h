@@ -3,12 +3,19 @@
 #define QUILL_ARCHIVE_ARCHIVE_H
 
 #include "format.h"
+#include "platform.h"
 
 // Locates the archive (appended to the program file, else disk1.pak beside it, else asks
 // the user), reads the header and the string block and derives the default install
 // directory. Fills the install context. Returns 1 on success; on failure the user has
 // been told (or cancelled) and 0 is returned.
 int OpenArchive();
+
+// The program file's size without an Authenticode signature: a signing tool appends the
+// certificate table that the security entry of the PE data directories names, and the
+// archive (or the program alone) ends where that table begins. fileSize when the program
+// is unsigned, or the entry does not name a table that ends the file.
+u32 ProgramImageEnd(FileHandle file, u32 fileSize);
 
 // The n-th entry (from 1) of the NUL-ended string list at list; n <= 1 gives list itself.
 // end points at the block's guard NUL: a list that runs out yields that empty text, so

@@ -11,6 +11,7 @@
 #include "codepage.h"
 #include "files.h"
 #include "message_sets.h"
+#include "pe.h"
 #include "progress.h"
 #include "quill.h"
 #include "reader.h"
@@ -84,7 +85,7 @@ void PrintWarnings(const std::vector<std::string>& warnings)
         Warn(warning);
 }
 
-void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
+void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature)
 {
     const ArchiveHeader& header = reader.Header();
     printf("archive       %s\n", reader.Archive().c_str());
@@ -94,6 +95,8 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
                (unsigned long long)volume.size,
                v == 0 && reader.Embedded() ? ", archive appended at 0xE000" : "");
     }
+    if (signature.signedFile)
+        printf("signed        %s\n", signature.summary.c_str());
     printf("total size    %u bytes\n", header.totalSize);
     printf("string block  %u bytes%s\n", header.stringBlockSize, reader.StringBlockSound() ? "" : ", DAMAGED");
     printf("background    %s\n", header.backgroundMaximized ? "maximized" : "minimized");
@@ -133,7 +136,7 @@ void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage)
 }
 
 void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std::vector<ArchiveRecord>& records,
-               const WalkResult& result, const std::vector<std::string>& warnings)
+               const WalkResult& result, const std::vector<std::string>& warnings, const SignatureReview& signature)
 {
     const ArchiveHeader& header = reader.Header();
     printf("{\n  \"archive\": %s,\n  \"embedded\": %s,\n  \"volumes\": [", Json(reader.Archive()).c_str(),
@@ -145,6 +148,15 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
            "\"backgroundMaximized\": %u, \"groupItemsOffset\": %u, \"messagesOffset\": %u},\n",
            header.totalSize, header.stringBlockSize, header.groupItemCount, header.backgroundMaximized,
            header.groupItemsOffset, header.messagesOffset);
+    if (signature.signedFile)
+        printf("  \"signature\": {\"tableSize\": %llu, \"checked\": %s, \"subject\": %s, \"digest\": %s, "
+               "\"sound\": %s},\n",
+               (unsigned long long)signature.tableSize, signature.checked ? "true" : "false",
+               signature.checked ? Json(signature.subject).c_str() : "null",
+               signature.checked ? Json(signature.digestName).c_str() : "null",
+               signature.damage.empty() ? "true" : "false");
+    else
+        printf("  \"signature\": null,\n");
     printf("  \"codePage\": %d,\n  \"stringBlockSound\": %s,\n", codePage.Number(),
            reader.StringBlockSound() ? "true" : "false");
     printf("  \"title\": %s,\n  \"windowTitle\": %s,\n  \"installDir\": %s,\n  \"defaultInstallDir\": %s,\n"
@@ -205,6 +217,7 @@ int List(const InspectOptions& options)
     CodePage codePage(options.codePage);
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
+    SignatureReview signature = ReviewSignature(reader.Archive());
     std::vector<std::string> warnings = MessageWarnings(reader, codePage);
     if (!reader.StringBlockSound())
         warnings.push_back("the string block lacks entries or its final NUL; the installer would show empty texts");
@@ -217,7 +230,7 @@ int List(const InspectOptions& options)
             return std::string();
         };
     } else {
-        PrintTextHeader(reader, codePage);
+        PrintTextHeader(reader, codePage, signature);
         settings.onRecord = [&](const ArchiveRecord& record) {
             PrintTextRecord(record, codePage);
             return std::string();
@@ -229,8 +242,12 @@ int List(const InspectOptions& options)
         result.code = EXIT_DAMAGED;
         result.message = "the string block is damaged";
     }
+    if (result.code == EXIT_SOUND && !signature.damage.empty()) {
+        result.code = EXIT_DAMAGED;
+        result.message = signature.damage;
+    }
     if (options.json) {
-        PrintJson(reader, codePage, records, result, warnings);
+        PrintJson(reader, codePage, records, result, warnings, signature);
     } else {
         printf("%u files, %u folders, %llu bytes\n", result.files, result.directories,
                (unsigned long long)result.bytes);
@@ -260,6 +277,13 @@ int Test(const InspectOptions& options)
     };
     WalkResult result = reader.Walk(settings);
     progress.Done();
+    SignatureReview signature = ReviewSignature(reader.Archive());
+    if (result.code == EXIT_SOUND && !signature.damage.empty()) {
+        result.code = EXIT_DAMAGED;
+        result.message = signature.damage;
+    }
+    if (result.code == EXIT_SOUND && !options.quiet && signature.signedFile)
+        printf("%s: signed: %s\n", options.archive.c_str(), signature.summary.c_str());
     if (result.code == EXIT_SOUND && !options.quiet)
         printf("%s: sound: %u files, %u folders, %llu bytes in %zu volume%s\n", options.archive.c_str(),
                result.files, result.directories, (unsigned long long)result.bytes, reader.Volumes().size(),

@@ -181,8 +181,11 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
 std::string DescribeLayout(const OutputSet& output)
 {
     std::string text;
-    for (const OutputFile& file : output.Files())
-        text += "  " + file.finalPath + "  " + std::to_string(file.size) + " bytes\n";
+    for (const OutputFile& file : output.Files()) {
+        struct stat info;  // signing has grown the program
+        u64 size = stat(file.finalPath.c_str(), &info) == 0 ? (u64)info.st_size : file.size;
+        text += "  " + file.finalPath + "  " + std::to_string(size) + " bytes\n";
+    }
     return text;
 }
 
@@ -315,6 +318,9 @@ int Pack(const PackOptions& options)
     CodePage codePage(PackCodePage(settings));
     StringBlockContent content = BuildContent(settings, codePage);
     std::vector<u8> stub = LoadStub(options.stub);
+    bool signing = !options.signing.certificate.empty();
+    if (signing)
+        CheckSigning(options.signing);
 
     WalkOptions walk;
     walk.codePage = &codePage;
@@ -326,7 +332,11 @@ int Pack(const PackOptions& options)
     header.totalSize = (u32)tree.totalSize;
     header.backgroundMaximized = settings.backgroundMaximized ? 1 : 0;
     std::vector<u8> start = ArchiveStart(header, content);
-    const OutputLayout& layout = options.layout;
+    OutputLayout layout = options.layout;
+    // A signing tool aligns the certificate table to 8 bytes with zeros, which in an
+    // installer whose archive goes on in disk2.pak would read as archive bytes.
+    if (signing && layout.kind == OutputLayout::SPLIT)
+        layout.firstSize &= ~(u64)7;
     if (layout.kind == OutputLayout::VOLUMES && layout.volumeSize < start.size())
         Fail(EXIT_USAGE, "volume size " + std::to_string(layout.volumeSize) + ": disk1.pak must hold the " +
                              std::to_string(start.size()) + " bytes of header and string block");
@@ -377,6 +387,14 @@ int Pack(const PackOptions& options)
     progress.Done();
     if (records.TotalSize() != tree.totalSize)
         Fail(EXIT_IO, "the files changed while they were packed");
+    // The program's checksum over the whole file, then the signature, as signing expects.
+    const std::string& program = output.Files()[0].tempPath;
+    WritePeChecksum(program);
+    if (signing) {
+        SigningOptions sign = options.signing;
+        sign.description = settings.title.value;
+        SignProgram(program, sign);
+    }
 
     if (options.verify)
         Verify(output, content, header, expected, tree, options.quiet);
