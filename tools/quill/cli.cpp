@@ -68,7 +68,11 @@ const char* PACK_HELP =
     "                           ([group] item = TITLE | PATH); PATH starting with \\ is\n"
     "                           inside the install directory\n"
     "  --message ID=TEXT        replaces one message ([messages] ID = TEXT)\n"
-    "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n";
+    "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n"
+    "  --icon FILE.ico          the installer's icon, every size in the file (icon)\n"
+    "  --version A.B.C.D        a version resource, product name = the title (version);\n"
+    "  --company TEXT           with it (company), --description TEXT (description),\n"
+    "                           --copyright TEXT (copyright)\n";
 
 const char* LIST_HELP =
     "usage: quill list ARCHIVE [--volumes DIR] [--codepage N] [--json]\n"
@@ -178,6 +182,11 @@ const SettingOption SETTING_OPTIONS[] = {
     {"--background", "installer", "background"},
     {"--language", "installer", "language"},
     {"--codepage", "installer", "codepage"},
+    {"--icon", "installer", "icon"},
+    {"--version", "installer", "version"},
+    {"--company", "installer", "company"},
+    {"--description", "installer", "description"},
+    {"--copyright", "installer", "copyright"},
     {"--group-name", "group", "name"},
     {"--group-item", "group", "item"},
 };

@@ -1,5 +1,7 @@
 #include "pack.h"
 
+#include "pe_resources.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -201,7 +203,8 @@ std::string FindBuiltStub()
     // A build tree: the Windows build beside the native one.
     std::string up = dir;
     for (int level = 0; level < 4; level++) {
-        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe"}) {
+        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe",
+                                  "/installer-i686/ui/quillstead.exe"}) {
             glob_t found;
             std::string pattern = up + build;
             if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
@@ -218,6 +221,33 @@ std::string FindBuiltStub()
             return candidate;
     }
     return "";
+}
+
+// The icon and version resource the settings ask for.
+ProgramLook LookOf(const PackSettings& settings, const std::string& output)
+{
+    ProgramLook look;
+    look.icon = settings.icon.value;
+    for (const Setting* text : {&settings.company, &settings.description, &settings.copyright})
+        if (text->given() && !settings.version.given())
+            Fail(EXIT_USAGE, text->origin + ": company, description and copyright go into the version "
+                                            "resource, which needs a version ([installer] version, --version)");
+    if (settings.version.given()) {
+        look.hasVersion = ParseVersion(settings.version.value, look.version);
+        look.productName = settings.title.value;
+        look.company = settings.company.value;
+        look.description = settings.description.given() ? settings.description.value : settings.title.value + " Setup";
+        look.copyright = settings.copyright.value;
+        look.originalName = BaseName(output);
+        static const struct {
+            const char* language;
+            u16 id;
+        } LANGUAGE_IDS[] = {{"english", 0x0409}, {"german", 0x0407}, {"french", 0x040C}, {"russian", 0x0419}};
+        for (const auto& known : LANGUAGE_IDS)
+            if (settings.language == known.language)
+                look.language = known.id;
+    }
+    return look;
 }
 
 }  // namespace
@@ -317,7 +347,7 @@ int Pack(const PackOptions& options)
     CheckRequiredSettings(settings);
     CodePage codePage(PackCodePage(settings));
     StringBlockContent content = BuildContent(settings, codePage);
-    std::vector<u8> stub = LoadStub(options.stub);
+    std::vector<u8> stub = ApplyProgramLook(LoadStub(options.stub), LookOf(settings, options.output));
     bool signing = !options.signing.certificate.empty();
     if (signing)
         CheckSigning(options.signing);
