@@ -44,6 +44,14 @@ std::string Json(const std::string& text)
     return out + "\"";
 }
 
+// text and spaces up to width characters (not bytes: a Cyrillic letter takes two).
+std::string PadColumn(const std::string& text, size_t width)
+{
+    std::u32string characters;
+    size_t count = DecodeUtf8(text, characters) ? characters.size() : text.size();
+    return count >= width ? text : text + std::string(width - count, ' ');
+}
+
 std::string AttributeLetters(u32 attributes, bool directory)
 {
     std::string text = directory ? "d" : "-";
@@ -109,7 +117,7 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, cons
     if (header.groupItemCount) {
         printf("group         %s, %u items\n", Utf8(codePage, reader.Entry(5)).c_str(), header.groupItemCount);
         for (u32 i = 1; i <= header.groupItemCount; i++)
-            printf("  %-30s %s\n", Utf8(codePage, reader.GroupItemTitle(i)).c_str(),
+            printf("  %s %s\n", PadColumn(Utf8(codePage, reader.GroupItemTitle(i)), 30).c_str(),
                    Utf8(codePage, reader.GroupItemPath(i)).c_str());
     } else {
         printf("group         (none)\n");

@@ -356,6 +356,16 @@ int Pack(const PackOptions& options)
     walk.codePage = &codePage;
     walk.followSymlinks = options.followSymlinks;
     walk.rules = &settings.attributes;
+    const char* epoch = getenv("SOURCE_DATE_EPOCH");
+    if (epoch && *epoch) {
+        char* end = nullptr;
+        errno = 0;
+        long long seconds = strtoll(epoch, &end, 10);
+        if (*end || errno || seconds < 0)
+            Fail(EXIT_USAGE, std::string("SOURCE_DATE_EPOCH=") + epoch + ": not a number of seconds since 1970");
+        walk.clampTimes = true;
+        walk.latestSeconds = seconds;
+    }
     SourceTree tree = WalkSourceTree(options.source, walk);
 
     ArchiveHeader header{};
