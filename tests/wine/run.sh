@@ -48,7 +48,7 @@ cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 |
 grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
 i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
-    -lgdi32 -luser32 || die "the driver did not build"
+    -lgdi32 -luser32 -lversion || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
 QUILL=${QUILL_BIN:-}
 if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
@@ -172,6 +172,62 @@ case_packed_by_quill() {  # the packer's installer of the full tree, with the st
     { start_install "$d/packed.exe" "$d" "$(win "$d/target")"; finish_install
       printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt -- \
         file-text "$(win "$d/target/postinstall.txt")" "$(win "$d/target")"
+    } | steps
+}
+
+# The full fixture packed by quill (times from its expect.txt), with more pack options.
+pack_full() {  # CASE OPTIONS...
+    local d; d=$(stage "$1" full)
+    shift
+    awk -F'|' '$1 == "F" { print $5, $2 }' "$d/expect.txt" | while read -r time path; do
+        touch -d "@$(( time / 10000000 - 11644473600 ))" "$d/source/${path//\\//}"
+    done
+    mkdir -p "$d/out"
+    "$QUILL" pack "$d/source" -o "$d/out/setup.exe" --stub "$STUB" -q --title "Quill Test Product" \
+        --window-title "$TITLE" --install-dir 'QuillTest\Product' --background maximized \
+        --post-install 'cmd.exe /c cd > postinstall.txt' \
+        --attribute locked.txt=readonly --attribute hidden.cfg=hidden "$@" >&2 || return 1
+    chown -R "$WINE_USER" "$d"
+    printf '%s' "$d"
+}
+
+case_signed_installers() {  # signed by quill: appended archive, and split with disk2.pak, ...
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    command -v osslsigncode >/dev/null || { say "osslsigncode is missing"; return 77; }
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quill Wine Test" \
+        -keyout "$RUN/key.pem" -out "$RUN/cert.pem" 2>/dev/null || return 1
+    local sign=(--sign "$RUN/cert.pem" --key "$RUN/key.pem") d
+    for layout in single split; do
+        if [ $layout = single ]; then d=$(pack_full signed_single "${sign[@]}") || return 1
+        else d=$(pack_full signed_split "${sign[@]}" --split-at 200001 --volume-size 300K) || return 1
+        fi
+        osslsigncode verify -CAfile "$RUN/cert.pem" -in "$d/out/setup.exe" | grep -q MISMATCH && return 1
+        { start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
+          printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+        } | steps || return 1
+    done
+    ls "$d/out/disk2.pak" >/dev/null
+}
+
+case_product_icon_and_version() {  # Windows reads the version and the icon; it still installs
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    python3 - "$RUN/product.ico" <<'PY' || return 1
+import struct, sys
+images = []
+for n in (16, 32, 48):
+    bitmap = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 32, 0, 0, 0, 0, 0, 0)
+    images.append(bitmap + bytes([n, 90, 200, 255]) * (n * n) + bytes(((n + 31) // 32) * 4 * n))
+head, offset = struct.pack('<HHH', 0, 1, len(images)), 6 + 16 * len(images)
+for n, image in zip((16, 32, 48), images):
+    head += struct.pack('<BBBBHHII', n, n, 0, 0, 1, 32, len(image), offset)
+    offset += len(image)
+open(sys.argv[1], 'wb').write(head + b''.join(images))
+PY
+    local d; d=$(pack_full look --icon "$RUN/product.ico" --version 2.5.0.17 --company "Quill Test Ltd") || return 1
+    { printf '%s\0' version "$(win "$d/out/setup.exe")" 2.5.0.17 "Quill Test Product" -- \
+        icon-images "$(win "$d/out/setup.exe")" 3 --
+      start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
     } | steps
 }
 
