@@ -190,6 +190,13 @@ TEST(QuillSigning, AnythingButTheTableAfterTheEndIsDamage)
     // signature's padding: an unsigned installer with 9 bytes added, then signed.
     QuillRun plain = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "plain.exe", "--stub", stub, "-q"});
     ASSERT_EQ(0, plain.code) << plain.err;
+    // Signed by osslsigncode alone, as someone signs what quill wrote: sound.
+    Shell external = Sh("osslsigncode sign -certs " + dir / "cert.pem" + " -key " + dir / "key.pem" + " -in " +
+                        dir / "plain.exe" + " -out " + dir / "external.exe");
+    ASSERT_EQ(0, external.code) << external.out;
+    QuillRun sound = RunQuill({"test", dir / "external.exe"});
+    EXPECT_EQ(0, sound.code) << sound.err;
+    EXPECT_TRUE(Contains(sound.out, "digest matches")) << sound.out;
     Bytes grown = ReadBytes(dir / "plain.exe");
     grown.resize(grown.size() + 9, 0);
     WriteBytes(dir / "grown.exe", grown);
