@@ -316,6 +316,13 @@ TEST(QuillLook, IconAndVersionReadBackWithOtherTools)
         EXPECT_EQ(0, image.code);
         EXPECT_EQ(std::string(icon.begin() + offset, icon.begin() + offset + size), image.out) << n;
     }
+    // The PE checksum is the whole file's, as osslsigncode computes it (it says "Current
+    // PE checksum" and "Calculated" only when they differ).
+    if (Have("osslsigncode")) {
+        Shell checksum = Sh("osslsigncode verify -in " + dir / "setup.exe");
+        EXPECT_TRUE(std::regex_search(checksum.out, std::regex("\nPE checksum +: [0-9A-F]{8}"))) << checksum.out;
+        EXPECT_FALSE(Contains(checksum.out, "Calculated PE checksum")) << checksum.out;
+    }
     // Still a sound installer that the core extracts.
     u32 code = 99;
     EXPECT_EQ(ReadTree(Product()), InstallWithCore(dir / "setup.exe", code));
