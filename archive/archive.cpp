@@ -96,6 +96,28 @@ void FreeStringBlock()
     }
 }
 
+u32 ProgramImageEnd(FileHandle file, u32 fileSize)
+{
+    // e_lfanew at 0x3C; behind "PE\0\0" the file header (20 bytes), then the PE32
+    // optional header (magic 0x10B) whose data directory 4 is the security entry.
+    u8 at[4];
+    u8 pe[PE_SECURITY_ENTRY + 8];
+    int ok = 1;
+    if (!PlatSeek(file, PE_HEADER_POINTER) || PlatRead(file, at, 4, &ok) != 4)
+        return fileSize;
+    u32 header = at[0] | at[1] << 8 | at[2] << 16 | (u32)at[3] << 24;
+    if (header >= ARCHIVE_OFFSET || !PlatSeek(file, header) || PlatRead(file, pe, sizeof(pe), &ok) != sizeof(pe))
+        return fileSize;
+    const u8* entry = pe + PE_SECURITY_ENTRY;
+    u32 offset = entry[0] | entry[1] << 8 | entry[2] << 16 | (u32)entry[3] << 24;
+    u32 size = entry[4] | entry[5] << 8 | entry[6] << 16 | (u32)entry[7] << 24;
+    if (pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3] || pe[24] != 0x0B || pe[25] != 0x01 || pe[116] < 5)
+        return fileSize;
+    if (size && offset <= fileSize && fileSize - offset == size)
+        return offset;
+    return fileSize;
+}
+
 static void ShowStartupError(const char* text)
 {
     PlatMessageBox(0, text, TEXT_ERROR_CAPTION, BOX_ICON_ERROR);
@@ -131,7 +153,7 @@ static void ShowCantOpen(const char* path)
 // closes the file and derives the titles and the default install directory.
 static int ReadArchiveStart(FileHandle file, u32 start)
 {
-    u32 fileSize = PlatFileSize(file);
+    u32 fileSize = context.embedded ? context.programFileSize : PlatFileSize(file);
 
     int ok = PlatSeek(file, start);
     u32 got = ok ? PlatRead(file, &context.header, ARCHIVE_HEADER_SIZE, &ok) : 0;
@@ -184,7 +206,7 @@ static FileHandle StartAt(const char* path)
     if (!file)
         ShowCantOpen(path);
     else
-        context.programFileSize = PlatFileSize(file);
+        context.programFileSize = ProgramImageEnd(file, PlatFileSize(file));
     return file;
 }
 

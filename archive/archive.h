@@ -3,6 +3,7 @@
 #define QUILL_ARCHIVE_ARCHIVE_H
 
 #include "format.h"
+#include "platform.h"
 
 // Locates the archive (appended to the program file, else disk1.pak beside it, else asks
 // the user), reads the header and the string block and derives the default install
@@ -14,6 +15,12 @@ int OpenArchive();
 // archive starts at 0xE000 of it, else at its first byte (a disk1.pak of any size or
 // name). Later volumes are looked for beside it. Results as OpenArchive's.
 int OpenArchiveFile(const char* path, int embedded);
+
+// The program file's size without an Authenticode signature: a signing tool appends the
+// certificate table that the security entry of the PE data directories names, and the
+// archive (or the program alone) ends where that table begins. fileSize when the program
+// is unsigned, or the entry does not name a table that ends the file.
+u32 ProgramImageEnd(FileHandle file, u32 fileSize);
 
 // The n-th entry (from 1) of the NUL-ended string list at list; n <= 1 gives list itself.
 // end points at the block's guard NUL: a list that runs out yields that empty text, so

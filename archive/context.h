@@ -10,7 +10,7 @@
 
 struct InstallContext {
     u32 embedded;                // 1: the archive is appended to the program file at 0xE000
-    u32 programFileSize;         // size of the program file in bytes
+    u32 programFileSize;         // size of the program file in bytes, without a signature's table
     char* stringBlock;           // heap copy of the string block plus one guard NUL; 0 when none
     ArchiveHeader header;        // as read from the archive
     FileHandle volumeHandle;     // the open volume; 0 when none is open

@@ -17,6 +17,8 @@
 //  |   ...                       |  type 3 up: enter ".."
 //  |   RecordHeader type 4 (end) |  type 4 end
 //  +-----------------------------+
+//  | [certificate table]         |  a signed program: named by the PE security entry,
+//  +-----------------------------+  not part of the archive
 //  disk2.pak, disk3.pak, ... continue the record stream byte for byte; a volume may end
 //  anywhere, inside a header, a name, a size field or a bit stream.
 //
@@ -45,7 +47,9 @@ enum {
     STREAM_BUFFER_SIZE = 0xFFFF,   // volume input and decoder output buffers (not 65536)
     MESSAGE_COUNT = 28,            // entries of the message list
     SHIFTED_MESSAGE = 120,         // the one message stored with every byte raised by 16
-    MESSAGE_SHIFT = 16
+    MESSAGE_SHIFT = 16,
+    PE_HEADER_POINTER = 0x3C,      // the program file's offset of "PE\0\0"
+    PE_SECURITY_ENTRY = 152        // behind "PE\0\0": the PE32 security directory entry
 };
 
 enum RecordType {

@@ -81,6 +81,8 @@ u32 ExtractionWorker(void*)
     if (!context.outputBuffer || !context.readBuffer)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
+    if (context.embedded)
+        context.volumeRemaining = context.programFileSize;  // a signature's table is no volume
 
     u32 offset = (context.embedded ? ARCHIVE_OFFSET : 0) + ARCHIVE_HEADER_SIZE +
                  context.header.stringBlockSize;

@@ -3,7 +3,8 @@
 # Usage: tools/install-deps.sh [wine]   ("wine" adds the 32-bit Wine and Xvfb for the installer tests)
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 clang libclang-rt-14-dev)
+packages=(cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 clang libclang-rt-14-dev
+          libssl-dev openssl osslsigncode icoutils dpkg-dev)
 if [ "${1:-}" = wine ]; then
     packages+=(wine wine32:i386 xvfb xauth x11-utils)
 fi

@@ -44,16 +44,8 @@ run_native() {  # name, build dir, extra cmake options
     grep -q ' 0 tests failed' "$dir/ctest.log" || status=1
 }
 
-run_native "native tests" build
-run_native "sanitizer tests" build-asan -DQUILL_SANITIZE=ON
-
-echo "== fuzzing (libFuzzer, ASan+UBSan, about a minute) =="
-if tools/fuzz.sh 12; then
-    passed=$((passed + 1))
-else
-    failed=$((failed + 1)); status=1
-fi
-
+# The installer program first: the native builds install it beside quill and test the
+# signing and resource work on it.
 echo "== installer (i686-w64-mingw32) =="
 mkdir -p build-i686
 if cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build-i686/configure.log 2>&1 &&
@@ -65,6 +57,33 @@ else
     tail -n 40 build-i686/build.log 2>/dev/null || cat build-i686/configure.log
     failed=$((failed + 1)); status=1
 fi
+
+stub=(-DQUILL_INSTALLER_PROGRAM="$root/build-i686/ui/quillstead.exe")
+run_native "native tests" build "${stub[@]}"
+run_native "sanitizer tests" build-asan -DQUILL_SANITIZE=ON "${stub[@]}"
+
+echo "== fuzzing (libFuzzer, ASan+UBSan, about a minute) =="
+if tools/fuzz.sh 12; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); status=1
+fi
+
+add_tally() {  # a log ending in "N passed, M failed"; its exit status
+    local line
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    if [ -n "$line" ]; then
+        passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+        failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+    elif [ "$2" -ne 0 ]; then
+        failed=$((failed + 1))
+    fi
+    [ "$2" -eq 0 ] || status=1
+}
+
+echo "== quill installed: Debian package, example project =="
+tests/package/check.sh build 2>&1 | tee build/package.log
+add_tally build/package.log "${PIPESTATUS[0]}"
 
 if [ -x tests/wine/run.sh ]; then
     echo "== installer under Wine =="

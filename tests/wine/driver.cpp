@@ -1223,6 +1223,38 @@ static int Run(int argc, char** argv)
         } else if (!strcmp(step, "exists")) {  // PATH
             if (GetFileAttributesA(a[0]) == INVALID_FILE_ATTRIBUTES)
                 Fail("%s is missing", a[0]);
+        } else if (!strcmp(step, "version")) {  // PATH FILE-VERSION PRODUCT-NAME: as Explorer reads them
+            DWORD handle = 0, size = GetFileVersionInfoSizeA(a[0], &handle);
+            char* info = size ? (char*)malloc(size) : 0;
+            if (!info || !GetFileVersionInfoA(a[0], 0, size, info))
+                Fail("%s has no version information", a[0]);
+            VS_FIXEDFILEINFO* fixed = 0;
+            WORD* translation = 0;
+            char* name = 0;
+            UINT length = 0;
+            if (!VerQueryValueA(info, "\\", (void**)&fixed, &length) || !fixed)
+                Fail("%s has no fixed version information", a[0]);
+            char version[64], query[128];
+            sprintf(version, "%lu.%lu.%lu.%lu", fixed->dwFileVersionMS >> 16, fixed->dwFileVersionMS & 0xFFFF,
+                    fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF);
+            if (strcmp(version, a[1]))
+                Fail("%s has version %s, expected %s", a[0], version, a[1]);
+            if (!VerQueryValueA(info, "\\VarFileInfo\\Translation", (void**)&translation, &length) || length < 4)
+                Fail("%s has no translation", a[0]);
+            sprintf(query, "\\StringFileInfo\\%04x%04x\\ProductName", translation[0], translation[1]);
+            if (!VerQueryValueA(info, query, (void**)&name, &length) || strcmp(name, a[2]))
+                Fail("%s: %s is \"%s\", expected \"%s\"", a[0], query, name ? name : "(none)", a[2]);
+            free(info);
+        } else if (!strcmp(step, "icon-images")) {  // PATH COUNT: images of icon group 101
+            HMODULE module = LoadLibraryExA(a[0], 0, LOAD_LIBRARY_AS_DATAFILE);
+            HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(101), (LPCSTR)RT_GROUP_ICON) : 0;
+            WORD* group = found ? (WORD*)LockResource(LoadResource(module, found)) : 0;
+            if (!group || group[2] != (WORD)atoi(a[1]))
+                Fail("icon 101 of %s has %d images, expected %s", a[0], group ? group[2] : -1, a[1]);
+            // The loader's choice for a 32x32 icon must come out of one of them.
+            if (!LoadImageA(module, MAKEINTRESOURCEA(101), IMAGE_ICON, 32, 32, 0))
+                Fail("icon 101 of %s does not load", a[0]);
+            FreeLibrary(module);
         } else if (!strcmp(step, "free-space")) {  // ROOT: prints what the installer will see
             DWORD spc, bps, freeClusters, clusters;
             if (!GetDiskFreeSpaceA(a[0], &spc, &bps, &freeClusters, &clusters))

@@ -21,10 +21,15 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$ROOT/build/tools/quill/quill" extract "$setup" -d "$target" -q
 fi
 
-WINE_USER=quilltest
-[ "$(id -u)" = 0 ] || { echo "without a display this needs root (it runs Wine as $WINE_USER)" >&2; exit 2; }
-id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER"
-PREFIX=${QUILL_WINE_PREFIX:-/home/$WINE_USER/.wine-quill}
+# Root runs Wine as the user quilltest (as root Wine ignores read-only files); anyone else
+# runs it as themselves.
+WINE_USER=$(id -un)
+if [ "$(id -u)" = 0 ]; then
+    WINE_USER=quilltest
+    id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER"
+fi
+WINE_HOME=$(getent passwd "$WINE_USER" | cut -d: -f6)
+PREFIX=${QUILL_WINE_PREFIX:-$WINE_HOME/.wine-quill}
 work=$(mktemp -d /tmp/quill-install.XXXXXX)
 chmod 755 "$work"
 number=
@@ -35,8 +40,12 @@ done
 Xvfb ":$number" -screen 0 1024x768x24 -ac -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 # No host menu entries for the program group's shortcuts.
-as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
-    WINEDLLOVERRIDES=winemenubuilder.exe=d DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
+as_user() {
+    local run=()
+    [ "$(id -u)" = 0 ] && run=(runuser -u "$WINE_USER" --)
+    "${run[@]}" env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
+        WINEDLLOVERRIDES=winemenubuilder.exe=d DISPLAY=":$number" HOME="$WINE_HOME" "$@"
+}
 cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
@@ -48,7 +57,7 @@ if [ ! -f "$PREFIX/system.reg" ]; then
     as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
-i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32 -lshell32 -lole32 -luuid
+i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32 -lshell32 -lole32 -luuid -lversion
 cp "$setup" "$work/setup.exe"
 mkdir -p "$(dirname "$target")"
 rm -rf "$target"

@@ -2,6 +2,8 @@
 # End-to-end tests of the installer under Wine: builds the installer (mingw-w64, i686), the
 # Win32 test driver and the fixture generator, then runs each case as an unprivileged user
 # (as root Wine ignores read-only files) on a private X server. Ends with "N passed, M failed".
+# Run by root, Wine runs as the user quilltest and two cases get small mounted drives; run
+# by anyone else, Wine runs as that user and those two cases are skipped, saying why.
 #
 #   tests/wine/run.sh [CASE...]      (all cases when none is named)
 #
@@ -11,6 +13,7 @@ set -u
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE_USER=quilltest
+[ "$(id -u)" = 0 ] || WINE_USER=$(id -un)
 STARTED=$(date +%s)
 
 say() { printf '%s\n' "$*"; }
@@ -25,14 +28,18 @@ command -v i686-w64-mingw32-g++ >/dev/null || need_packages+=(g++-mingw-w64-i686
 command -v cmake >/dev/null || need_packages+=(cmake)
 command -v g++ >/dev/null || need_packages+=(g++)
 if [ ${#need_packages[@]} -gt 0 ]; then
-    [ "$(id -u)" = 0 ] || die "missing ${need_packages[*]} and not root"
-    dpkg --add-architecture i386
-    apt-get update -qq || die "apt-get update failed"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_packages[@]}" >/dev/null ||
+    sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq || die "apt-get update failed"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_packages[@]}" >/dev/null ||
         die "cannot install ${need_packages[*]}"
 fi
-[ "$(id -u)" = 0 ] || die "must run as root (it creates the user $WINE_USER and mounts small drives)"
-id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER" || die "cannot create user $WINE_USER"
+if [ "$(id -u)" = 0 ]; then
+    id "$WINE_USER" >/dev/null 2>&1 || useradd -m "$WINE_USER" || die "cannot create user $WINE_USER"
+fi
+WINE_HOME=$(getent passwd "$WINE_USER" | cut -d: -f6)
+[ -n "$WINE_HOME" ] || WINE_HOME=$HOME
 
 # --- builds ----------------------------------------------------------------------------
 # The builds the test command has made already, when it runs this; else its own.
@@ -48,7 +55,7 @@ cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 |
 grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
 i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
-    -lgdi32 -luser32 -lshell32 -lole32 -luuid || die "the driver did not build"
+    -lgdi32 -luser32 -lshell32 -lole32 -luuid -lversion || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
 QUILL=${QUILL_BIN:-}
 if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&
@@ -63,11 +70,15 @@ g++ -O2 -std=c++17 -o "$BUILD_NATIVE/make_fixtures" "$ROOT/tests/wine/make_fixtu
 RUN=$(mktemp -d /tmp/quill-wine.XXXXXX)
 chmod 755 "$RUN"
 # QUILL_WINE_PREFIX lets two runs on one machine keep their Wine servers apart.
-PREFIX=${QUILL_WINE_PREFIX:-/home/$WINE_USER/.wine-quill}
+PREFIX=${QUILL_WINE_PREFIX:-$WINE_HOME/.wine-quill}
 MOUNTS=()
 XVFB_PID=
-as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
-    DISPLAY=":$DISPLAY_NUMBER" HOME="/home/$WINE_USER" "$@"; }
+as_user() {
+    local run=()
+    [ "$(id -u)" = 0 ] && run=(runuser -u "$WINE_USER" --)
+    "${run[@]}" env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
+        DISPLAY=":$DISPLAY_NUMBER" HOME="$WINE_HOME" "$@"
+}
 cleanup() {
     [ -n "${DISPLAY_NUMBER:-}" ] && as_user wineserver -k >/dev/null 2>&1
     for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null; done
@@ -107,7 +118,7 @@ chown -R "$WINE_USER" "$RUN"
 # R: a plain directory whose root is the install directory.
 mount_drive() {  # LETTER SIZE
     mkdir -p "$RUN/drive-$1"
-    if mount -t tmpfs -o "size=$2,mode=0777" tmpfs "$RUN/drive-$1" 2>/dev/null; then
+    if [ "$(id -u)" = 0 ] && mount -t tmpfs -o "size=$2,mode=0777" tmpfs "$RUN/drive-$1" 2>/dev/null; then
         MOUNTS+=("$RUN/drive-$1")
         ln -sfn "$RUN/drive-$1" "$PREFIX/dosdevices/$1:"
     fi
@@ -175,6 +186,62 @@ case_packed_by_quill() {  # the packer's installer of the full tree, with the st
     } | steps
 }
 
+# The full fixture packed by quill (times from its expect.txt), with more pack options.
+pack_full() {  # CASE OPTIONS...
+    local d; d=$(stage "$1" full)
+    shift
+    awk -F'|' '$1 == "F" { print $5, $2 }' "$d/expect.txt" | while read -r time path; do
+        touch -d "@$(( time / 10000000 - 11644473600 ))" "$d/source/${path//\\//}"
+    done
+    mkdir -p "$d/out"
+    "$QUILL" pack "$d/source" -o "$d/out/setup.exe" --stub "$STUB" -q --title "Quill Test Product" \
+        --window-title "$TITLE" --install-dir 'QuillTest\Product' --background maximized \
+        --post-install 'cmd.exe /c cd > postinstall.txt' \
+        --attribute locked.txt=readonly --attribute hidden.cfg=hidden "$@" >&2 || return 1
+    chown -R "$WINE_USER" "$d"
+    printf '%s' "$d"
+}
+
+case_signed_installers() {  # signed by quill: appended archive, and split with disk2.pak, ...
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    command -v osslsigncode >/dev/null || { say "osslsigncode is missing"; return 77; }
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quill Wine Test" \
+        -keyout "$RUN/key.pem" -out "$RUN/cert.pem" 2>/dev/null || return 1
+    local sign=(--sign "$RUN/cert.pem" --key "$RUN/key.pem") d
+    for layout in single split; do
+        if [ $layout = single ]; then d=$(pack_full signed_single "${sign[@]}") || return 1
+        else d=$(pack_full signed_split "${sign[@]}" --split-at 200001 --volume-size 300K) || return 1
+        fi
+        osslsigncode verify -CAfile "$RUN/cert.pem" -in "$d/out/setup.exe" | grep -q MISMATCH && return 1
+        { start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
+          printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+        } | steps || return 1
+    done
+    ls "$d/out/disk2.pak" >/dev/null
+}
+
+case_product_icon_and_version() {  # Windows reads the version and the icon; it still installs
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    python3 - "$RUN/product.ico" <<'PY' || return 1
+import struct, sys
+images = []
+for n in (16, 32, 48):
+    bitmap = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 32, 0, 0, 0, 0, 0, 0)
+    images.append(bitmap + bytes([n, 90, 200, 255]) * (n * n) + bytes(((n + 31) // 32) * 4 * n))
+head, offset = struct.pack('<HHH', 0, 1, len(images)), 6 + 16 * len(images)
+for n, image in zip((16, 32, 48), images):
+    head += struct.pack('<BBBBHHII', n, n, 0, 0, 1, 32, len(image), offset)
+    offset += len(image)
+open(sys.argv[1], 'wb').write(head + b''.join(images))
+PY
+    local d; d=$(pack_full look --icon "$RUN/product.ico" --version 2.5.0.17 --company "Quill Test Ltd") || return 1
+    { printf '%s\0' version "$(win "$d/out/setup.exe")" 2.5.0.17 "Quill Test Product" -- \
+        icon-images "$(win "$d/out/setup.exe")" 3 --
+      start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+    } | steps
+}
+
 case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 1602
     local d; d=$(stage dialog_quit full)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
@@ -239,7 +306,7 @@ case_refused_paths() {  # network paths and joined paths over 255 characters: me
 }
 
 case_not_enough_space() {  # message 121 with the free and needed thousands; the dialog stays
-    mountpoint -q "$RUN/drive-s" || { say "no small drive: tmpfs could not be mounted"; return 77; }
+    mountpoint -q "$RUN/drive-s" || { say "no 2 MB drive: mounting a tmpfs needs root"; return 77; }
     local d; d=$(stage no_space big)
     local figures; figures=$(driver free-space 'S:\' | tr -d '\r') || return 1
     local bps spc clusters; read -r bps spc clusters <<<"$figures"
@@ -254,7 +321,7 @@ case_not_enough_space() {  # message 121 with the free and needed thousands; the
 }
 
 case_free_space_past_32_bits() {  # 4,000,000 thousands needed on a 4.3 TB disk: accepted
-    mountpoint -q "$RUN/drive-t" || { say "no large drive: tmpfs could not be mounted"; return 77; }
+    mountpoint -q "$RUN/drive-t" || { say "no 4.3 TB drive: mounting a tmpfs needs root"; return 77; }
     local d; d=$(stage huge huge)
     { start_install "$d/setup.exe" "$d" 'T:\target'; finish_install
       printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" 'T:\target'

@@ -49,6 +49,9 @@ const char* PACK_HELP =
     "                           in disk2.pak, ... (of --volume-size, default SIZE)\n"
     "  --follow-symlinks        pack what symbolic links point to (default: refuse them)\n"
     "  --no-verify              do not decode the written archive back and compare\n"
+    "  --sign CERT --key KEY    sign the installer (or the program of a volume set)\n"
+    "                           with osslsigncode: PEM or DER certificate and key\n"
+    "  --timestamp URL          an RFC 3161 time-stamp server for the signature\n"
     "  -q, --quiet              no progress, no summary\n"
     "\n"
     "settings ([installer] unless said):\n"
@@ -65,7 +68,11 @@ const char* PACK_HELP =
     "                           ([group] item = TITLE | PATH); PATH starting with \\ is\n"
     "                           inside the install directory\n"
     "  --message ID=TEXT        replaces one message ([messages] ID = TEXT)\n"
-    "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n";
+    "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n"
+    "  --icon FILE.ico          the installer's icon, every size in the file (icon)\n"
+    "  --version A.B.C.D        a version resource, product name = the title (version);\n"
+    "  --company TEXT           with it (company), --description TEXT (description),\n"
+    "                           --copyright TEXT (copyright)\n";
 
 const char* LIST_HELP =
     "usage: quill list ARCHIVE [--volumes DIR] [--codepage N] [--json]\n"
@@ -184,6 +191,11 @@ const SettingOption SETTING_OPTIONS[] = {
     {"--privileges", "installer", "privileges"},
     {"--language", "installer", "language"},
     {"--codepage", "installer", "codepage"},
+    {"--icon", "installer", "icon"},
+    {"--version", "installer", "version"},
+    {"--company", "installer", "company"},
+    {"--description", "installer", "description"},
+    {"--copyright", "installer", "copyright"},
     {"--group-name", "group", "name"},
     {"--group-item", "group", "item"},
 };
@@ -212,7 +224,9 @@ int RunPack(Arguments& args)
             return EXIT_SOUND;
         }
         if (args.Take(arg, {"-o", "--output"}, options.output) || args.Take(arg, {"--stub"}, options.stub) ||
-            args.Take(arg, {"--volume-size"}, volumeSize) || args.Take(arg, {"--split-at"}, splitAt))
+            args.Take(arg, {"--volume-size"}, volumeSize) || args.Take(arg, {"--split-at"}, splitAt) ||
+            args.Take(arg, {"--sign"}, options.signing.certificate) || args.Take(arg, {"--key"}, options.signing.key) ||
+            args.Take(arg, {"--timestamp"}, options.signing.timestamp))
             continue;
         if (arg == "--follow-symlinks") {
             options.followSymlinks = true;
@@ -240,6 +254,9 @@ int RunPack(Arguments& args)
         Fail(EXIT_USAGE, "pack: give SOURCE and at most one PROJECT file (quill pack --help)");
     if (options.output.empty())
         Fail(EXIT_USAGE, "pack: -o INSTALLER is missing");
+    if (options.signing.certificate.empty() != options.signing.key.empty() ||
+        (options.signing.certificate.empty() && !options.signing.timestamp.empty()))
+        Fail(EXIT_USAGE, "pack: signing takes --sign CERT and --key KEY together (--timestamp URL with them)");
     options.source = positional[0];
     if (positional.size() == 2)
         ReadProjectFile(positional[1], options.settings);

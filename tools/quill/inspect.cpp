@@ -12,6 +12,7 @@
 #include "files.h"
 #include "manifest.h"
 #include "message_sets.h"
+#include "pe.h"
 #include "progress.h"
 #include "quill.h"
 #include "reader.h"
@@ -42,6 +43,14 @@ std::string Json(const std::string& text)
         }
     }
     return out + "\"";
+}
+
+// text and spaces up to width characters (not bytes: a Cyrillic letter takes two).
+std::string PadColumn(const std::string& text, size_t width)
+{
+    std::u32string characters;
+    size_t count = DecodeUtf8(text, characters) ? characters.size() : text.size();
+    return count >= width ? text : text + std::string(width - count, ' ');
 }
 
 std::string AttributeLetters(u32 attributes, bool directory)
@@ -101,7 +110,7 @@ std::string ProgramLevel(const std::string& path)
     return level.empty() ? "(no manifest level)" : level;
 }
 
-void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
+void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature)
 {
     const ArchiveHeader& header = reader.Header();
     printf("archive       %s\n", reader.Archive().c_str());
@@ -111,6 +120,8 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
                (unsigned long long)volume.size,
                v == 0 && reader.Embedded() ? ", archive appended at 0xE000" : "");
     }
+    if (signature.signedFile)
+        printf("signed        %s\n", signature.summary.c_str());
     printf("total size    %u bytes\n", header.totalSize);
     printf("string block  %u bytes%s\n", header.stringBlockSize, reader.StringBlockSound() ? "" : ", DAMAGED");
     printf("background    %s\n", header.backgroundMaximized ? "maximized" : "minimized");
@@ -126,7 +137,7 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage)
     if (header.groupItemCount) {
         printf("group         %s, %u items\n", Utf8(codePage, reader.Entry(5)).c_str(), header.groupItemCount);
         for (u32 i = 1; i <= header.groupItemCount; i++)
-            printf("  %-30s %s\n", Utf8(codePage, reader.GroupItemTitle(i)).c_str(),
+            printf("  %s %s\n", PadColumn(Utf8(codePage, reader.GroupItemTitle(i)), 30).c_str(),
                    Utf8(codePage, reader.GroupItemPath(i)).c_str());
     } else {
         printf("group         (none)\n");
@@ -153,7 +164,7 @@ void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage)
 }
 
 void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std::vector<ArchiveRecord>& records,
-               const WalkResult& result, const std::vector<std::string>& warnings)
+               const WalkResult& result, const std::vector<std::string>& warnings, const SignatureReview& signature)
 {
     const ArchiveHeader& header = reader.Header();
     printf("{\n  \"archive\": %s,\n  \"embedded\": %s,\n  \"volumes\": [", Json(reader.Archive()).c_str(),
@@ -167,6 +178,15 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
            header.groupItemsOffset, header.messagesOffset);
     std::string level = ProgramLevel(reader.Archive());
     printf("  \"executionLevel\": %s,\n", level.empty() ? "null" : Json(level).c_str());
+    if (signature.signedFile)
+        printf("  \"signature\": {\"tableSize\": %llu, \"checked\": %s, \"subject\": %s, \"digest\": %s, "
+               "\"sound\": %s},\n",
+               (unsigned long long)signature.tableSize, signature.checked ? "true" : "false",
+               signature.checked ? Json(signature.subject).c_str() : "null",
+               signature.checked ? Json(signature.digestName).c_str() : "null",
+               signature.damage.empty() ? "true" : "false");
+    else
+        printf("  \"signature\": null,\n");
     printf("  \"codePage\": %d,\n  \"stringBlockSound\": %s,\n", codePage.Number(),
            reader.StringBlockSound() ? "true" : "false");
     printf("  \"title\": %s,\n  \"windowTitle\": %s,\n  \"installDir\": %s,\n  \"defaultInstallDir\": %s,\n"
@@ -227,6 +247,7 @@ int List(const InspectOptions& options)
     CodePage codePage(options.codePage);
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
+    SignatureReview signature = ReviewSignature(reader.Archive());
     std::vector<std::string> warnings = MessageWarnings(reader, codePage);
     if (!reader.StringBlockSound())
         warnings.push_back("the string block lacks entries or its final NUL; the installer would show empty texts");
@@ -239,7 +260,7 @@ int List(const InspectOptions& options)
             return std::string();
         };
     } else {
-        PrintTextHeader(reader, codePage);
+        PrintTextHeader(reader, codePage, signature);
         settings.onRecord = [&](const ArchiveRecord& record) {
             PrintTextRecord(record, codePage);
             return std::string();
@@ -251,8 +272,12 @@ int List(const InspectOptions& options)
         result.code = EXIT_DAMAGED;
         result.message = "the string block is damaged";
     }
+    if (result.code == EXIT_SOUND && !signature.damage.empty()) {
+        result.code = EXIT_DAMAGED;
+        result.message = signature.damage;
+    }
     if (options.json) {
-        PrintJson(reader, codePage, records, result, warnings);
+        PrintJson(reader, codePage, records, result, warnings, signature);
     } else {
         printf("%u files, %u folders, %llu bytes\n", result.files, result.directories,
                (unsigned long long)result.bytes);
@@ -288,6 +313,13 @@ int Test(const InspectOptions& options)
         result.message = std::to_string(result.refusable) +
                          " records leave the install directory or name what Windows would not create";
     }
+    SignatureReview signature = ReviewSignature(reader.Archive());
+    if (result.code == EXIT_SOUND && !signature.damage.empty()) {
+        result.code = EXIT_DAMAGED;
+        result.message = signature.damage;
+    }
+    if (result.code == EXIT_SOUND && !options.quiet && signature.signedFile)
+        printf("%s: signed: %s\n", options.archive.c_str(), signature.summary.c_str());
     if (result.code == EXIT_SOUND && !options.quiet)
         printf("%s: sound: %u files, %u folders, %llu bytes in %zu volume%s\n", options.archive.c_str(),
                result.files, result.directories, (unsigned long long)result.bytes, reader.Volumes().size(),

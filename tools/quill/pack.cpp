@@ -1,5 +1,7 @@
 #include "pack.h"
 
+#include "pe_resources.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -191,8 +193,11 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
 std::string DescribeLayout(const OutputSet& output)
 {
     std::string text;
-    for (const OutputFile& file : output.Files())
-        text += "  " + file.finalPath + "  " + std::to_string(file.size) + " bytes\n";
+    for (const OutputFile& file : output.Files()) {
+        struct stat info;  // signing has grown the program
+        u64 size = stat(file.finalPath.c_str(), &info) == 0 ? (u64)info.st_size : file.size;
+        text += "  " + file.finalPath + "  " + std::to_string(size) + " bytes\n";
+    }
     return text;
 }
 
@@ -208,7 +213,8 @@ std::string FindBuiltStub()
     // A build tree: the Windows build beside the native one.
     std::string up = dir;
     for (int level = 0; level < 4; level++) {
-        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe"}) {
+        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe",
+                                  "/installer-i686/ui/quillstead.exe"}) {
             glob_t found;
             std::string pattern = up + build;
             if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
@@ -239,6 +245,33 @@ void SetPrivileges(const PackSettings& settings, std::vector<u8>& stub)
         Warn(settings.privileges.origin + ": privileges user with the default directory " +
              settings.installDir.value + " under Program Files: without elevation the installer "
              "cannot create it, unless the user chooses another directory");
+}
+
+// The icon and version resource the settings ask for.
+ProgramLook LookOf(const PackSettings& settings, const std::string& output)
+{
+    ProgramLook look;
+    look.icon = settings.icon.value;
+    for (const Setting* text : {&settings.company, &settings.description, &settings.copyright})
+        if (text->given() && !settings.version.given())
+            Fail(EXIT_USAGE, text->origin + ": company, description and copyright go into the version "
+                                            "resource, which needs a version ([installer] version, --version)");
+    if (settings.version.given()) {
+        look.hasVersion = ParseVersion(settings.version.value, look.version);
+        look.productName = settings.title.value;
+        look.company = settings.company.value;
+        look.description = settings.description.given() ? settings.description.value : settings.title.value + " Setup";
+        look.copyright = settings.copyright.value;
+        look.originalName = BaseName(output);
+        static const struct {
+            const char* language;
+            u16 id;
+        } LANGUAGE_IDS[] = {{"english", 0x0409}, {"german", 0x0407}, {"french", 0x040C}, {"russian", 0x0419}};
+        for (const auto& known : LANGUAGE_IDS)
+            if (settings.language == known.language)
+                look.language = known.id;
+    }
+    return look;
 }
 
 }  // namespace
@@ -338,20 +371,37 @@ int Pack(const PackOptions& options)
     CheckRequiredSettings(settings);
     CodePage codePage(PackCodePage(settings));
     StringBlockContent content = BuildContent(settings, codePage);
-    std::vector<u8> stub = LoadStub(options.stub);
+    std::vector<u8> stub = ApplyProgramLook(LoadStub(options.stub), LookOf(settings, options.output));
     SetPrivileges(settings, stub);
+    bool signing = !options.signing.certificate.empty();
+    if (signing)
+        CheckSigning(options.signing);
 
     WalkOptions walk;
     walk.codePage = &codePage;
     walk.followSymlinks = options.followSymlinks;
     walk.rules = &settings.attributes;
+    const char* epoch = getenv("SOURCE_DATE_EPOCH");
+    if (epoch && *epoch) {
+        char* end = nullptr;
+        errno = 0;
+        long long seconds = strtoll(epoch, &end, 10);
+        if (*end || errno || seconds < 0)
+            Fail(EXIT_USAGE, std::string("SOURCE_DATE_EPOCH=") + epoch + ": not a number of seconds since 1970");
+        walk.clampTimes = true;
+        walk.latestSeconds = seconds;
+    }
     SourceTree tree = WalkSourceTree(options.source, walk);
 
     ArchiveHeader header{};
     header.totalSize = (u32)tree.totalSize;
     header.backgroundMaximized = settings.backgroundMaximized ? 1 : 0;
     std::vector<u8> start = ArchiveStart(header, content);
-    const OutputLayout& layout = options.layout;
+    OutputLayout layout = options.layout;
+    // A signing tool aligns the certificate table to 8 bytes with zeros, which in an
+    // installer whose archive goes on in disk2.pak would read as archive bytes.
+    if (signing && layout.kind == OutputLayout::SPLIT)
+        layout.firstSize &= ~(u64)7;
     if (layout.kind == OutputLayout::VOLUMES && layout.volumeSize < start.size())
         Fail(EXIT_USAGE, "volume size " + std::to_string(layout.volumeSize) + ": disk1.pak must hold the " +
                              std::to_string(start.size()) + " bytes of header and string block");
@@ -402,6 +452,14 @@ int Pack(const PackOptions& options)
     progress.Done();
     if (records.TotalSize() != tree.totalSize)
         Fail(EXIT_IO, "the files changed while they were packed");
+    // The program's checksum over the whole file, then the signature, as signing expects.
+    const std::string& program = output.Files()[0].tempPath;
+    WritePeChecksum(program);
+    if (signing) {
+        SigningOptions sign = options.signing;
+        sign.description = settings.title.value;
+        SignProgram(program, sign);
+    }
 
     if (options.verify)
         Verify(output, content, header, expected, tree, options.quiet);

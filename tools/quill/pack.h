@@ -7,6 +7,7 @@
 
 #include "pack/writer.h"
 #include "output.h"
+#include "pe.h"
 #include "project.h"
 
 struct PackOptions {
@@ -18,6 +19,7 @@ struct PackOptions {
     bool verify = true;
     bool quiet = false;
     PackSettings settings;
+    SigningOptions signing;    // certificate "": unsigned
 };
 
 // Runs the pack; returns the exit code. Failures are thrown as Failure.

@@ -6,7 +6,9 @@
 
 #include "archive/messages.h"
 #include "codepage.h"
+#include "files.h"
 #include "message_sets.h"
+#include "pe_resources.h"
 #include "quill.h"
 
 static std::string Trim(const std::string& text)
@@ -137,6 +139,19 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
                 Bad(origin, "code page \"" + value + "\" is not supported (874 or 1250 to 1258)");
             settings.codePage = number;
             settings.codePageOrigin = origin;
+        } else if (key == "icon" || key == "version" || key == "company" || key == "description" ||
+                   key == "copyright") {
+            // A relative icon path in a project file is read from the file's folder.
+            std::string text = value;
+            bool fromFile = !origin.empty() && origin[0] != '-';
+            if (key == "icon" && fromFile && !text.empty() && text[0] != '/' && !settings.projectFile.empty())
+                text = DirectoryOf(settings.projectFile) + "/" + text;
+            u16 parts[4];
+            if (key == "version" && !ParseVersion(value, parts))
+                Bad(origin, "a version is one to four numbers up to 65535 with dots between, not \"" + value + "\"");
+            SetOnce(key == "icon" ? settings.icon : key == "version" ? settings.version
+                    : key == "company" ? settings.company : key == "description" ? settings.description
+                    : settings.copyright, key, text, origin);
         } else {
             Bad(origin, "unknown key \"" + rawKey + "\" in [installer]");
         }

@@ -10,6 +10,8 @@
 //   privileges = admin
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
+//   icon = viewer.ico  (beside the project file)
+//   version = 1.2.3.4, company = ..., description = ..., copyright = ...
 #ifndef QUILL_TOOLS_PROJECT_H
 #define QUILL_TOOLS_PROJECT_H
 
@@ -54,6 +56,8 @@ struct PackSettings {
     std::map<int, Setting> messages;  // replaced messages by id
     std::vector<AttributeRule> attributes;
     std::string projectFile;  // "" when none was given
+    // The installer program's icon (.ico path) and version resource.
+    Setting icon, version, company, description, copyright;
 };
 
 // Reads a project file into settings. Fails with EXIT_USAGE naming file and line for an

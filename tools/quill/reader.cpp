@@ -13,6 +13,7 @@
 #include "host/native_host.h"
 #include "codepage.h"
 #include "files.h"
+#include "pe.h"
 #include "quill.h"
 #include "stream_watcher.h"
 
@@ -92,7 +93,7 @@ ArchiveReader::ArchiveReader(const std::string& archive, const std::string& volu
             Fail(EXIT_USAGE, archive + " is volume " + std::to_string(number) +
                                  "; give disk1.pak or the installer");
         volumes_.push_back({archive_, (u64)info.st_size});
-    } else if ((u64)info.st_size > ARCHIVE_OFFSET) {
+    } else if (ReadSignature(archive_).tableOffset > ARCHIVE_OFFSET) {
         embedded_ = true;
         volumes_.push_back({archive_, (u64)info.st_size});
     } else {
@@ -130,6 +131,10 @@ void ArchiveReader::CheckVolumeSizes()
     for (const VolumeFile& volume : volumes_)
         if (volume.size > 0xFFFFFFFFull)
             Fail(EXIT_DAMAGED, volume.path + " is larger than a volume can be (4 GiB - 1)");
+    // A signed installer's volume 1 ends where its certificate table begins.
+    if (embedded_)
+        volumes_[0].size = ReadSignature(volumes_[0].path).tableOffset;
+
 }
 
 ArchiveReader::~ArchiveReader()

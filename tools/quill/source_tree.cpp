@@ -129,7 +129,13 @@ void Walker::Folder(const std::string& native, const std::string& relative)
                     " bytes; a file may hold at most 4294967295");
             continue;
         }
-        if (!UnixToFileTime(child.info.st_mtim.tv_sec, child.info.st_mtim.tv_nsec, entry.fileTime)) {
+        int64_t seconds = child.info.st_mtim.tv_sec;
+        long nanoseconds = child.info.st_mtim.tv_nsec;
+        if (options.clampTimes && (seconds > options.latestSeconds || (seconds == options.latestSeconds && nanoseconds))) {
+            seconds = options.latestSeconds;
+            nanoseconds = 0;
+        }
+        if (!UnixToFileTime(seconds, nanoseconds, entry.fileTime)) {
             Problem(Printable(path) + ": its modification time cannot be stored");
             continue;
         }

@@ -34,6 +34,9 @@ struct WalkOptions {
     const CodePage* codePage = nullptr;
     bool followSymlinks = false;
     const std::vector<AttributeRule>* rules = nullptr;
+    // SOURCE_DATE_EPOCH: modification times after it are stored as it (reproducible builds).
+    bool clampTimes = false;
+    int64_t latestSeconds = 0;
 };
 
 // Walks root: in each folder its files, then its subfolders, each by the byte order of

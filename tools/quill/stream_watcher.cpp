@@ -12,6 +12,7 @@
 #include "codepage.h"
 #include "extract/lzari.h"
 #include "files.h"
+#include "pe.h"
 #include "quill.h"
 
 bool StreamWatcher::Stop(StopKind kind, const std::string& message)
@@ -380,7 +381,8 @@ void StreamWatcher::Finish(u32 code)
     }
     u64 after = (u64)(context.readFill - context.readPos) + context.volumeRemaining;
     u32 last = context.volumeNumber;
-    if (after) {
+    bool padding = last == 1 && reader_.Embedded() && IsSignaturePadding(reader_.Volumes()[0].path, after);
+    if (after && !padding) {
         result.code = EXIT_DAMAGED;
         result.message = std::to_string(after) + " bytes follow the end record in " +
                          BaseName(reader_.VolumeName(last));

@@ -1,0 +1,53 @@
+# quill as a tool people install: the installer program it packs with, the install rules,
+# a man page, a package config with quill_add_installer(), and a Debian package (CPack).
+
+# The installer program (a Windows build) goes beside quill. Given, or built here with
+# mingw-w64 when it is there.
+set(QUILL_INSTALLER_PROGRAM "" CACHE FILEPATH
+  "quillstead.exe to install with quill; empty: built here with i686-w64-mingw32 when found")
+set(QUILL_INSTALLER_FILE "")
+if(QUILL_INSTALLER_PROGRAM)
+  set(QUILL_INSTALLER_FILE ${QUILL_INSTALLER_PROGRAM})
+else()
+  find_program(QUILL_MINGW_CXX i686-w64-mingw32-g++)
+  if(QUILL_MINGW_CXX)
+    include(ExternalProject)
+    ExternalProject_Add(installer-program
+      SOURCE_DIR ${CMAKE_SOURCE_DIR}
+      BINARY_DIR ${CMAKE_BINARY_DIR}/installer-i686
+      CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target quillstead
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON)
+    set(QUILL_INSTALLER_FILE ${CMAKE_BINARY_DIR}/installer-i686/ui/quillstead.exe)
+  else()
+    message(STATUS "no installer program: install quill with QUILL_INSTALLER_PROGRAM or i686-w64-mingw32-g++")
+  endif()
+endif()
+
+include(GNUInstallDirs)
+install(TARGETS quill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(QUILL_INSTALLER_FILE)
+  # quill looks for it in ../share/quill beside its own directory.
+  install(FILES ${QUILL_INSTALLER_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/quill)
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/doc/quill.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+include(CMakePackageConfigHelpers)
+set(QUILL_VERSION 1.0.0)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/quillConfigVersion.cmake
+  VERSION ${QUILL_VERSION} COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/quillConfig.cmake ${CMAKE_BINARY_DIR}/quillConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quill)
+
+set(CPACK_PACKAGE_NAME quill)
+set(CPACK_PACKAGE_VERSION ${QUILL_VERSION})
+set(CPACK_PACKAGE_CONTACT "Quillstead developers <quill@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "packs folders into self-extracting installers for 32-bit Windows")
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

@@ -1,0 +1,527 @@
+#include "pe_resources.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "codepage.h"
+#include "pe.h"
+#include "quill.h"
+
+namespace {
+
+const u32 RT_ICON = 3;
+const u32 RT_GROUP_ICON = 14;
+const u32 RT_VERSION = 16;
+const u32 RESOURCE_DIRECTORY = 2;
+const u32 SECTION_HEADER_SIZE = 40;
+const u32 INITIALIZED_DATA = 0x40;
+
+u32 Get16(const std::vector<u8>& b, size_t at)
+{
+    if (at + 2 > b.size())
+        Fail(EXIT_USAGE, "the installer program's resources run past its end");
+    return b[at] | b[at + 1] << 8;
+}
+
+u32 Get32(const std::vector<u8>& b, size_t at)
+{
+    if (at + 4 > b.size())
+        Fail(EXIT_USAGE, "the installer program's resources run past its end");
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (u32)b[at + 3] << 24;
+}
+
+void Put16(std::vector<u8>& b, size_t at, u32 v)
+{
+    b[at] = (u8)v;
+    b[at + 1] = (u8)(v >> 8);
+}
+
+void Put32(std::vector<u8>& b, size_t at, u32 v)
+{
+    for (int i = 0; i < 4; i++)
+        b[at + i] = (u8)(v >> (8 * i));
+}
+
+void Add16(std::vector<u8>& b, u32 v)
+{
+    b.push_back((u8)v);
+    b.push_back((u8)(v >> 8));
+}
+
+void Add32(std::vector<u8>& b, u32 v)
+{
+    Add16(b, v & 0xFFFF);
+    Add16(b, v >> 16);
+}
+
+void Align(std::vector<u8>& b, size_t to)
+{
+    while (b.size() % to)
+        b.push_back(0);
+}
+
+u32 RoundUp(u32 value, u32 to)
+{
+    return (value + to - 1) / to * to;
+}
+
+// A resource name: a number, or a string (kept as its UTF-16 units).
+struct Key {
+    bool named = false;
+    u32 id = 0;
+    std::vector<u16> name;
+    bool operator<(const Key& other) const
+    {
+        // Named entries come before numbered ones, each group in ascending order.
+        if (named != other.named)
+            return named;
+        return named ? name < other.name : id < other.id;
+    }
+};
+
+Key IdKey(u32 id)
+{
+    Key key;
+    key.id = id;
+    return key;
+}
+
+struct Leaf {
+    std::vector<u8> data;
+    u32 codePage = 0;
+};
+
+typedef std::map<Key, Leaf> Languages;
+typedef std::map<Key, Languages> Names;
+typedef std::map<Key, Names> Tree;
+
+// Reading the resource tree of a section whose bytes start at section RVA base.
+class TreeReader {
+public:
+    TreeReader(const std::vector<u8>& section, u32 base) : s_(section), base_(base) {}
+
+    Tree Read()
+    {
+        Tree tree;
+        for (auto& type : Entries(0, 0)) {
+            Names& names = tree[type.first];
+            for (auto& name : Entries(Directory(type.second), 1)) {
+                Languages& languages = names[name.first];
+                for (auto& language : Entries(Directory(name.second), 2))
+                    languages[language.first] = Data(language.second);
+            }
+        }
+        return tree;
+    }
+
+private:
+    std::vector<std::pair<Key, u32>> Entries(u32 at, int depth)
+    {
+        if (++visited_ > 10000)
+            Fail(EXIT_USAGE, "the installer program's resource directory loops");
+        std::vector<std::pair<Key, u32>> entries;
+        u32 count = Get16(s_, at + 12) + Get16(s_, at + 14);
+        for (u32 i = 0; i < count; i++) {
+            u32 nameField = Get32(s_, at + 16 + i * 8);
+            u32 target = Get32(s_, at + 16 + i * 8 + 4);
+            Key key;
+            if (nameField & 0x80000000u) {
+                key.named = true;
+                u32 where = nameField & 0x7FFFFFFF;
+                u32 length = Get16(s_, where);
+                for (u32 c = 0; c < length; c++)
+                    key.name.push_back((u16)Get16(s_, where + 2 + c * 2));
+            } else {
+                key.id = nameField;
+            }
+            bool directory = (target & 0x80000000u) != 0;
+            if (directory != (depth < 2))
+                Fail(EXIT_USAGE, "the installer program's resource directory is not three levels deep");
+            entries.push_back({key, target});
+        }
+        return entries;
+    }
+
+    u32 Directory(u32 target) { return target & 0x7FFFFFFF; }
+
+    Leaf Data(u32 at)
+    {
+        u32 rva = Get32(s_, at), size = Get32(s_, at + 4);
+        Leaf leaf;
+        leaf.codePage = Get32(s_, at + 8);
+        if (rva < base_ || rva - base_ > s_.size() || size > s_.size() - (rva - base_))
+            Fail(EXIT_USAGE, "a resource of the installer program lies outside its resource section");
+        leaf.data.assign(s_.begin() + (rva - base_), s_.begin() + (rva - base_) + size);
+        return leaf;
+    }
+
+    const std::vector<u8>& s_;
+    u32 base_;
+    u32 visited_ = 0;
+};
+
+// The section bytes of a tree placed at RVA base: directories, names, data entries, data.
+std::vector<u8> WriteTree(const Tree& tree, u32 base)
+{
+    auto directorySize = [](size_t entries) { return 16 + 8 * (u32)entries; };
+    u32 directories = directorySize(tree.size());
+    u32 leaves = 0;
+    std::vector<const Key*> names;
+    for (auto& type : tree) {
+        directories += directorySize(type.second.size());
+        if (type.first.named)
+            names.push_back(&type.first);
+        for (auto& name : type.second) {
+            directories += directorySize(name.second.size());
+            leaves += (u32)name.second.size();
+            if (name.first.named)
+                names.push_back(&name.first);
+            for (auto& language : name.second)
+                if (language.first.named)
+                    names.push_back(&language.first);
+        }
+    }
+    u32 stringsAt = directories, stringsSize = 0;
+    for (const Key* key : names)
+        stringsSize += 2 + 2 * (u32)key->name.size();
+    u32 entriesAt = RoundUp(stringsAt + stringsSize, 8);
+    u32 dataAt = entriesAt + 16 * leaves;
+
+    std::vector<u8> out(dataAt, 0);
+    u32 nextDirectory = 0, nextString = stringsAt, nextEntry = entriesAt;
+    auto nameField = [&](const Key& key) -> u32 {
+        if (!key.named)
+            return key.id;
+        u32 at = nextString;
+        Put16(out, at, (u32)key.name.size());
+        for (size_t c = 0; c < key.name.size(); c++)
+            Put16(out, at + 2 + 2 * c, key.name[c]);
+        nextString += 2 + 2 * (u32)key.name.size();
+        return at | 0x80000000u;
+    };
+    auto header = [&](u32 at, u32 named, u32 numbered) {
+        Put16(out, at + 12, named);
+        Put16(out, at + 14, numbered);
+    };
+    auto counts = [](const auto& map, u32& named, u32& numbered) {
+        named = numbered = 0;
+        for (auto& item : map)
+            (item.first.named ? named : numbered)++;
+    };
+    // Breadth first: the root, the type directories, then the name directories.
+    u32 named, numbered;
+    u32 root = nextDirectory;
+    counts(tree, named, numbered);
+    header(root, named, numbered);
+    nextDirectory += directorySize(tree.size());
+    std::vector<std::pair<u32, const Names*>> typeDirectories;
+    u32 slot = root + 16;
+    for (auto& type : tree) {
+        u32 at = nextDirectory;
+        nextDirectory += directorySize(type.second.size());
+        Put32(out, slot, nameField(type.first));
+        Put32(out, slot + 4, at | 0x80000000u);
+        slot += 8;
+        typeDirectories.push_back({at, &type.second});
+    }
+    std::vector<std::pair<u32, const Languages*>> nameDirectories;
+    for (auto& typeDirectory : typeDirectories) {
+        counts(*typeDirectory.second, named, numbered);
+        header(typeDirectory.first, named, numbered);
+        slot = typeDirectory.first + 16;
+        for (auto& name : *typeDirectory.second) {
+            u32 at = nextDirectory;
+            nextDirectory += directorySize(name.second.size());
+            Put32(out, slot, nameField(name.first));
+            Put32(out, slot + 4, at | 0x80000000u);
+            slot += 8;
+            nameDirectories.push_back({at, &name.second});
+        }
+    }
+    for (auto& nameDirectory : nameDirectories) {
+        counts(*nameDirectory.second, named, numbered);
+        header(nameDirectory.first, named, numbered);
+        slot = nameDirectory.first + 16;
+        for (auto& language : *nameDirectory.second) {
+            Put32(out, slot, nameField(language.first));
+            Put32(out, slot + 4, nextEntry);
+            slot += 8;
+            Align(out, 8);
+            Put32(out, nextEntry, base + (u32)out.size());
+            Put32(out, nextEntry + 4, (u32)language.second.data.size());
+            Put32(out, nextEntry + 8, language.second.codePage);
+            nextEntry += 16;
+            out.insert(out.end(), language.second.data.begin(), language.second.data.end());
+        }
+    }
+    Align(out, 8);
+    return out;
+}
+
+std::vector<u8> ReadFileBytes(const std::string& path, const std::string& what)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        FailErrno("cannot read " + what + " " + path);
+    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An .ico file as the icon images and the group that names them.
+void PlaceIcon(Tree& tree, const std::string& path)
+{
+    std::vector<u8> ico = ReadFileBytes(path, "icon");
+    auto bad = [&](const std::string& why) { Fail(EXIT_USAGE, "--icon " + path + ": " + why); };
+    if (ico.size() < 6 || Get16(ico, 0) != 0 || Get16(ico, 2) != 1 || Get16(ico, 4) == 0)
+        bad("not an icon file (.ico)");
+    u32 count = Get16(ico, 4);
+    if (6 + 16ull * count > ico.size())
+        bad("the icon's directory runs past its end");
+
+    // The language and the images of the icon group being replaced.
+    Key language = IdKey(0x0409);
+    Names& icons = tree[IdKey(RT_ICON)];
+    Names& groups = tree[IdKey(RT_GROUP_ICON)];
+    auto old = groups.find(IdKey(PROGRAM_ICON_ID));
+    if (old != groups.end()) {
+        for (auto& entry : old->second) {
+            language = entry.first;
+            const std::vector<u8>& group = entry.second.data;
+            for (u32 i = 0; group.size() >= 6 && i < Get16(group, 4) && 6 + 14 * i + 14 <= group.size(); i++)
+                icons.erase(IdKey(Get16(group, 6 + 14 * i + 12)));
+        }
+        groups.erase(old);
+    }
+    std::vector<u8> group;
+    Add16(group, 0);
+    Add16(group, 1);
+    Add16(group, count);
+    u32 id = 1;
+    for (u32 i = 0; i < count; i++) {
+        size_t entry = 6 + 16 * i;
+        u32 size = Get32(ico, entry + 8), offset = Get32(ico, entry + 12);
+        if (offset > ico.size() || size > ico.size() - offset || size < 8)
+            bad("image " + std::to_string(i + 1) + " lies outside the file");
+        static const u8 png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (Get32(ico, offset) != 40 && memcmp(&ico[offset], png, 8) != 0)
+            bad("image " + std::to_string(i + 1) + " is neither a bitmap nor a PNG");
+        while (icons.count(IdKey(id)))
+            id++;
+        Leaf image;
+        image.data.assign(ico.begin() + offset, ico.begin() + offset + size);
+        icons[IdKey(id)][language] = image;
+        group.insert(group.end(), ico.begin() + entry, ico.begin() + entry + 12);  // size, colours, planes, bits, bytes
+        Add16(group, id);
+        id++;
+    }
+    groups[IdKey(PROGRAM_ICON_ID)][language].data = group;
+}
+
+std::vector<u8> Utf16(const std::string& utf8)
+{
+    std::u32string text;
+    DecodeUtf8(utf8, text);
+    std::vector<u8> out;
+    for (char32_t c : text) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            Add16(out, 0xD800 + (c >> 10));
+            Add16(out, 0xDC00 + (c & 0x3FF));
+        } else {
+            Add16(out, c);
+        }
+    }
+    Add16(out, 0);
+    return out;
+}
+
+// One node of a version resource: length, value length, type, key, value, children,
+// each part aligned to 4 bytes.
+std::vector<u8> VersionNode(const std::string& key, const std::vector<u8>& value, bool text,
+                            const std::vector<std::vector<u8>>& children)
+{
+    std::vector<u8> node(6, 0);
+    std::vector<u8> name = Utf16(key);
+    node.insert(node.end(), name.begin(), name.end());
+    Align(node, 4);
+    node.insert(node.end(), value.begin(), value.end());
+    for (const std::vector<u8>& child : children) {
+        Align(node, 4);
+        node.insert(node.end(), child.begin(), child.end());
+    }
+    Put16(node, 0, (u32)node.size());
+    Put16(node, 2, text ? (u32)value.size() / 2 : (u32)value.size());
+    Put16(node, 4, text ? 1 : 0);
+    return node;
+}
+
+std::string VersionText(const u16 version[4])
+{
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]) + "." +
+           std::to_string(version[3]);
+}
+
+void PlaceVersion(Tree& tree, const ProgramLook& look)
+{
+    const u32 unicode = 1200;
+    std::vector<u8> fixed;
+    Add32(fixed, 0xFEEF04BD);  // signature
+    Add32(fixed, 0x00010000);  // structure version
+    for (int twice = 0; twice < 2; twice++) {  // file version, product version
+        Add32(fixed, (u32)look.version[0] << 16 | look.version[1]);
+        Add32(fixed, (u32)look.version[2] << 16 | look.version[3]);
+    }
+    Add32(fixed, 0x3F);  // flags mask
+    Add32(fixed, 0);     // flags
+    Add32(fixed, 0x4);   // VOS__WINDOWS32
+    Add32(fixed, 0x1);   // VFT_APP
+    Add32(fixed, 0);     // subtype
+    Add32(fixed, 0);     // date
+    Add32(fixed, 0);
+
+    std::string number = VersionText(look.version);
+    std::vector<std::pair<const char*, std::string>> texts = {
+        {"CompanyName", look.company},       {"FileDescription", look.description},
+        {"FileVersion", number},             {"LegalCopyright", look.copyright},
+        {"OriginalFilename", look.originalName}, {"ProductName", look.productName},
+        {"ProductVersion", number}};
+    std::vector<std::vector<u8>> strings;
+    for (auto& text : texts)
+        if (!text.second.empty())
+            strings.push_back(VersionNode(text.first, Utf16(text.second), true, {}));
+    char tableKey[16];
+    snprintf(tableKey, sizeof(tableKey), "%04X%04X", look.language, unicode);
+    std::vector<u8> table = VersionNode(tableKey, {}, true, strings);
+    std::vector<u8> stringInfo = VersionNode("StringFileInfo", {}, true, {table});
+    std::vector<u8> translation;
+    Add16(translation, look.language);
+    Add16(translation, unicode);
+    std::vector<u8> var = VersionNode("Translation", translation, false, {});
+    std::vector<u8> varInfo = VersionNode("VarFileInfo", {}, true, {var});
+    std::vector<u8> info = VersionNode("VS_VERSION_INFO", fixed, false, {stringInfo, varInfo});
+
+    tree.erase(IdKey(RT_VERSION));
+    tree[IdKey(RT_VERSION)][IdKey(1)][IdKey(look.language)].data = info;
+}
+
+}  // namespace
+
+bool ParseVersion(const std::string& text, u16 version[4])
+{
+    u32 parts[4] = {0, 0, 0, 0};
+    int count = 0;
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t dot = text.find('.', at);
+        std::string part = text.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+        if (count == 4 || part.empty() || part.size() > 5 || part.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        parts[count] = (u32)std::stoul(part);
+        if (parts[count++] > 0xFFFF)
+            return false;
+        if (dot == std::string::npos)
+            break;
+        at = dot + 1;
+    }
+    for (int i = 0; i < 4; i++)
+        version[i] = (u16)parts[i];
+    return true;
+}
+
+std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLook& look)
+{
+    if (look.icon.empty() && !look.hasVersion)
+        return program;
+    PeHeaders headers;
+    if (!ParsePeHeaders(program, headers))
+        Fail(EXIT_USAGE, "the installer program is not a 32-bit Windows program; its icon and version cannot be set");
+    if (headers.directoryCount <= RESOURCE_DIRECTORY)
+        Fail(EXIT_USAGE, "the installer program has no resource directory");
+    u32 resourceRva = Get32(program, headers.directories + RESOURCE_DIRECTORY * 8);
+    u32 sectionAlignment = Get32(program, headers.optional + 32);
+    u32 fileAlignment = Get32(program, headers.optional + 36);
+    if (!sectionAlignment || !fileAlignment)
+        Fail(EXIT_USAGE, "the installer program's section alignment is 0");
+
+    struct Section {
+        size_t header;  // offset of its section header
+        std::string name;
+        u32 virtualSize, rva, rawSize, rawAt, flags;
+    };
+    std::vector<Section> sections;
+    for (u32 i = 0; i < headers.sectionCount; i++) {
+        size_t at = headers.sections + i * SECTION_HEADER_SIZE;
+        Section s{at, std::string((const char*)&program[at], strnlen((const char*)&program[at], 8)),
+                  Get32(program, at + 8), Get32(program, at + 12), Get32(program, at + 16),
+                  Get32(program, at + 20), Get32(program, at + 36)};
+        sections.push_back(s);
+    }
+    size_t index = 0;
+    while (index < sections.size() && sections[index].rva != resourceRva)
+        index++;
+    if (!resourceRva || index == sections.size())
+        Fail(EXIT_USAGE, "the installer program's resources are not a section of their own");
+    // Only sections nothing else points into may follow: the base relocations.
+    for (size_t i = 0; i < sections.size(); i++)
+        if (sections[i].rva > resourceRva && sections[i].name != ".reloc")
+            Fail(EXIT_USAGE, "the installer program's section " + sections[i].name +
+                                 " follows its resources, which therefore cannot grow");
+    const Section& resources = sections[index];
+    if ((u64)resources.rawAt + resources.rawSize > program.size())
+        Fail(EXIT_USAGE, "the installer program's resource section runs past its end");
+
+    std::vector<u8> old(program.begin() + resources.rawAt,
+                        program.begin() + resources.rawAt + std::min(resources.rawSize, resources.virtualSize));
+    Tree tree = TreeReader(old, resources.rva).Read();
+    if (!look.icon.empty())
+        PlaceIcon(tree, look.icon);
+    if (look.hasVersion)
+        PlaceVersion(tree, look);
+    std::vector<u8> section = WriteTree(tree, resources.rva);
+    u32 virtualSize = (u32)section.size();
+    section.resize(RoundUp(virtualSize, fileAlignment), 0);
+
+    // Everything before the resources stays where it was; the sections behind move.
+    std::vector<u8> out(program.begin(), program.begin() + resources.rawAt);
+    out.insert(out.end(), section.begin(), section.end());
+    Put32(out, resources.header + 8, virtualSize);
+    Put32(out, resources.header + 16, (u32)section.size());
+    Put32(out, headers.directories + RESOURCE_DIRECTORY * 8 + 4, virtualSize);
+    u32 nextRva = RoundUp(resources.rva + virtualSize, sectionAlignment);
+    int64_t initializedGrowth = (int64_t)section.size() - resources.rawSize;
+    for (const Section& s : sections) {
+        if (s.rva <= resources.rva)
+            continue;
+        if ((u64)s.rawAt + s.rawSize > program.size())
+            Fail(EXIT_USAGE, "the installer program's section " + s.name + " runs past its end");
+        u32 rawAt = s.rawSize ? (u32)out.size() : 0;
+        out.insert(out.end(), program.begin() + s.rawAt, program.begin() + s.rawAt + s.rawSize);
+        for (u32 d = 0; d < headers.directoryCount; d++) {
+            u32 rva = Get32(out, headers.directories + d * 8);
+            if (rva >= s.rva && rva < s.rva + std::max(s.virtualSize, s.rawSize))
+                Put32(out, headers.directories + d * 8, rva - s.rva + nextRva);
+        }
+        Put32(out, s.header + 12, nextRva);
+        Put32(out, s.header + 20, rawAt);
+        nextRva = RoundUp(nextRva + std::max(s.virtualSize, 1u), sectionAlignment);
+    }
+    Put32(out, headers.optional + 56, nextRva);  // SizeOfImage
+    if (resources.flags & INITIALIZED_DATA)
+        Put32(out, headers.optional + 8, (u32)((int64_t)Get32(out, headers.optional + 8) + initializedGrowth));
+    // A signature of the program we were given no longer holds.
+    Put32(out, headers.directories + 4 * 8, 0);
+    Put32(out, headers.directories + 4 * 8 + 4, 0);
+
+    if (out.size() > ARCHIVE_OFFSET)
+        Fail(EXIT_USAGE, "with " + std::string(look.icon.empty() ? "the version resource" : "the icon " + look.icon) +
+                             " the installer program takes " + std::to_string(out.size()) + " bytes, " +
+                             std::to_string(out.size() - ARCHIVE_OFFSET) +
+                             " more than the 57344 (0xE000) that fit before the archive; use an icon with "
+                             "fewer or smaller images (PNG-compressed 256x256 images are small)");
+    return out;
+}
