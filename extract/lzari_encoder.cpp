@@ -390,7 +390,7 @@ void PayloadEncoder::Run()
 
 }  // namespace
 
-void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out)
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, LzariEffort)
 {
     assert(size <= 0xFFFFFFFFu);
     u32 n = (u32)size;

@@ -13,6 +13,12 @@
 // size is 0) and PADDING_SIZE zero bytes. Every call starts from fresh models, so payloads
 // can be joined in any order. The decoder's read-ahead ends within the zero bytes, and no
 // match reaches the ring bytes that the previous file left behind. size fits in a u32.
-void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out);
+// Tells the benchmark, which is also built against older trees, that effort can be given.
+#define LZARI_ENCODER_EFFORT 1
+enum LzariEffort {
+    LZARI_NORMAL,  // lazy matching priced by the live model: fast
+    LZARI_BEST     // a parse that minimises the coded size under the adaptive model
+};
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, LzariEffort effort = LZARI_NORMAL);
 
 #endif
