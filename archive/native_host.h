@@ -53,6 +53,8 @@ struct NativeHost {
     // confinement root, names with separators, drives, "." or "..", and up records above
     // the root, are refused; existing files are kept unless overwrite is set.
     bool discardOutput = false;
+    // With discardOutput: receives the bytes the worker writes, as it writes them.
+    std::function<void(const u8* data, u32 size)> output;
     std::string confineRoot;  // native absolute path; "" means no confinement
     bool overwrite = true;
     // With overwrite: an existing read-only file is replaced too (the installer, like

@@ -268,6 +268,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.overwrite = settings.target.empty() ? true : settings.overwrite;
     host.replaceReadOnly = host.overwrite;
     host.discardOutput = !writes;
+    host.output = settings.onOutput;
     host.recordBar = false;
     host.lastBarPosition = 0;
     host.barPositions = 0;
@@ -288,6 +289,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     }
     host.safePoint = nullptr;
     host.recordDone = nullptr;
+    host.output = nullptr;
     watcher.Finish(code);
     return watcher.result;
 }
