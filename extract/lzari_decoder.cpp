@@ -15,9 +15,15 @@
 // the offset is untouched by the subtractions and the steps can be counted on low and high
 // alone, taking the bits they need in one go. Bytes are still taken one at a time and only
 // when a bit of them is needed, so the input stands where a bit-by-bit decoder leaves it.
-static u32 low, high, offset;           // arithmetic decoder, unsigned 32-bit
-static u32 bitBuffer;                   // bytes taken; its low bitCount bits are unread
-static u32 bitCount;                    // 0..7 between symbols: unread bits of the last byte
+//
+// DecodeFile works on local copies of these (a Coder) and stores them back when the file
+// is done; the calls it makes on its way (reading, writing, progress) do not use them.
+struct Coder {
+    u32 low, high, offset;              // arithmetic decoder, unsigned 32-bit
+    u32 bitBuffer;                      // bytes taken; its low bitCount bits are unread
+    u32 bitCount;                       // 0..7 between symbols: unread bits of the last byte
+};
+static Coder state;
 static u32 uncompressedSize;            // of the current file
 static u32 decodedCount;                // bytes decoded so far (a match may overshoot)
 static u32 outputCount;                 // bytes waiting in outputBuffer
@@ -29,11 +35,11 @@ static u16 positionCumulative[LZ_RING_SIZE + 1];
 
 void ResetDecoder(InstallContext* target)
 {
-    low = 0;
-    high = LZ_FULL_RANGE;
-    offset = 0;
-    bitBuffer = 0;
-    bitCount = 0;
+    state.low = 0;
+    state.high = LZ_FULL_RANGE;
+    state.offset = 0;
+    state.bitBuffer = 0;
+    state.bitCount = 0;
     outputCount = 0;
     progressThreshold = 0;
     uncompressedSize = 0;
@@ -48,30 +54,37 @@ u32 DecodedCount()
 
 u8 LastInputByte()
 {
-    return (u8)bitBuffer;  // bytes enter it from the right
+    return (u8)state.bitBuffer;  // bytes enter it from the right
 }
 
-// The next count bits (at most 24), most significant first.
-static inline u32 TakeBits(u32 count)
+// The next count bits (0..17), most significant first. Takes the 0..3 bytes they need
+// and no more; while three bytes wait in the read buffer it does so without a branch.
+static inline u32 TakeBits(Coder& c, u32 count)
 {
-    while (bitCount < count) {
-        InstallContext* c = &context;
-        u32 byte;
-        // The common case of ReadStream, without the call.
-        if (c->readPos < c->readFill)
-            byte = c->readBuffer[c->readPos++];
-        else
-            byte = ReadStream(1, 0);
-        bitBuffer = (bitBuffer << 8) | byte;
-        bitCount += 8;
+    InstallContext* x = &context;
+    u32 bytes = (count + 7 - c.bitCount) >> 3;  // bitCount <= 7 on entry
+    if (x->readFill - x->readPos >= 3) {
+        const u8* p = x->readBuffer + x->readPos;
+        u32 next = (u32)p[0] << 16 | (u32)p[1] << 8 | p[2];
+        u32 shift = 8 * bytes;
+        c.bitBuffer = (c.bitBuffer << shift) | (next >> (24 - shift));
+        c.bitCount += shift;
+        x->readPos += bytes;
+    } else {
+        // Near the end of the buffer, byte by byte; ReadStream refills it and moves on to
+        // the next volume.
+        for (; bytes; bytes--) {
+            c.bitBuffer = (c.bitBuffer << 8) | ReadStream(1, 0);
+            c.bitCount += 8;
+        }
     }
-    bitCount -= count;
-    return (bitBuffer >> bitCount) & ((1u << count) - 1);
+    c.bitCount -= count;
+    return (c.bitBuffer >> c.bitCount) & ((1u << count) - 1);
 }
 
 u32 NextBit()
 {
-    return TakeBits(1);
+    return TakeBits(state, 1);
 }
 
 static void WriteOutput()
@@ -93,35 +106,27 @@ void PutByte(u8 byte)
 // total, measured from the top as the models store it, then normalises.
 // Entry: high - low > 0x8000 > total, so every symbol's share is at least 1 and no
 // division is by zero. Return: the same holds again.
-static inline void Narrow(u32 range, u32 upper, u32 lower, u32 total)
+static inline void Narrow(Coder& c, u32 range, u32 upper, u32 lower, u32 total)
 {
-    u32 newLow = low + (range * lower) / total;
-    high = low + (range * upper) / total;
-    offset -= newLow - low;
-    low = newLow;
-    u32 steps = NormaliseInterval(&low, &high);
-    // The narrowed range is at least 1 and the loop stops once it exceeds 0x8000, so
+    u32 newLow = c.low + (range * lower) / total;
+    c.high = c.low + (range * upper) / total;
+    c.offset -= newLow - c.low;
+    c.low = newLow;
+    // The narrowed range is at least 1 and normalising stops once it exceeds 0x8000, so
     // there are at most 17 steps: within what TakeBits serves at once.
-    if (steps)
-        offset = (offset << steps) | TakeBits(steps);
+    u32 steps = NormaliseInterval(&c.low, &c.high);
+    c.offset = (c.offset << steps) | TakeBits(c, steps);
 }
 
-static u32 DecodeCharacter()
+static inline u32 DecodeCharacter(Coder& c)
 {
-    u32 range = high - low;
+    u32 range = c.high - c.low;
     u32 total = symbols.cumulative[0];
-    u32 key = (u16)(((offset + 1) * total - 1) / range);
-    // Frequent symbols sit at the front: a short forward scan finds most of them with one
-    // mispredicted branch, where the binary search pays for several.
-    u32 s = 1;
-    while (s < 16 && symbols.cumulative[s] > key)
-        s++;
-    if (symbols.cumulative[s] > key)
-        s = SearchSymbol(&symbols, key);
-    Narrow(range, symbols.cumulative[s - 1], symbols.cumulative[s], total);
-    u32 c = symbols.symbolToChar[s];
+    u32 s = SearchSymbol(&symbols, ((c.offset + 1) * total - 1) / range);
+    Narrow(c, range, symbols.cumulative[s - 1], symbols.cumulative[s], total);
+    u32 character = symbols.symbolToChar[s];
     UpdateSymbolModel(&symbols, s);
-    return c;
+    return character;
 }
 
 // The position model never changes: its total is a constant (divisions become
@@ -144,17 +149,17 @@ static void InitPositionStart()
     }
 }
 
-static u32 DecodePosition()
+static inline u32 DecodePosition(Coder& c)
 {
-    u32 range = high - low;
-    u32 x = (u16)(((offset + 1) * LZ_POSITION_TOTAL - 1) / range);
+    u32 range = c.high - c.low;
+    u32 x = (u16)(((c.offset + 1) * LZ_POSITION_TOTAL - 1) / range);
     u32 p = 0;  // keys past the total only come from damaged streams; the search gives 0
     if (x < LZ_POSITION_TOTAL) {
         p = positionStart[x >> POSITION_BUCKET_BITS];
         while (positionCumulative[p + 1] > x)
             p++;
     }
-    Narrow(range, positionCumulative[p], positionCumulative[p + 1], LZ_POSITION_TOTAL);
+    Narrow(c, range, positionCumulative[p], positionCumulative[p + 1], LZ_POSITION_TOTAL);
     return p;
 }
 
@@ -168,7 +173,8 @@ u32 DecodeFile()
     uncompressedSize = (u32)size[0] | (u32)size[1] << 8 | (u32)size[2] << 16 | (u32)size[3] << 24;
     if (uncompressedSize == 0)
         return 0;
-    offset = TakeBits(LZ_INITIAL_BITS);  // value, with low still 0
+    Coder c = state;
+    c.offset = TakeBits(c, LZ_INITIAL_BITS);  // value, with low still 0
     InitSymbolModel(&symbols);
     if (!positionCumulative[0]) {  // fixed for good: built once
         InitPositionModel(positionCumulative);
@@ -177,34 +183,55 @@ u32 DecodeFile()
     for (u32 i = 0; i < LZ_FIRST_WRITE; i++)
         ring[i] = ' ';
     u32 r = LZ_FIRST_WRITE;
-    decodedCount = 0;
-    while (decodedCount < uncompressedSize) {
-        u32 c = DecodeCharacter();
-        if (c < 256) {
-            PutByte((u8)c);
-            ring[r] = (u8)c;
+    u32 done = 0;
+    u8* out = install->outputBuffer;
+    while (done < uncompressedSize) {
+        u32 character = DecodeCharacter(c);
+        if (character < 256) {
+            if (outputCount >= STREAM_BUFFER_SIZE)
+                WriteOutput();
+            out[outputCount++] = (u8)character;
+            ring[r] = (u8)character;
             r = (r + 1) & LZ_RING_MASK;
-            decodedCount++;
+            done++;
         } else {
-            u32 i = (r - DecodePosition() - 1) & LZ_RING_MASK;
-            u32 j = c - (255 - LZ_THRESHOLD);
-            decodedCount += j;
-            if (decodedCount < j)  // a damaged stream near 4 GiB must not wrap into a second pass
-                decodedCount = 0xFFFFFFFF;
-            for (u32 k = 0; k < j; k++) {
-                u8 b = ring[(i + k) & LZ_RING_MASK];
-                PutByte(b);
-                ring[r] = b;
-                r = (r + 1) & LZ_RING_MASK;
+            u32 i = (r - DecodePosition(c) - 1) & LZ_RING_MASK;
+            u32 j = character - (255 - LZ_THRESHOLD);
+            done += j;
+            if (done < j)  // a damaged stream near 4 GiB must not wrap into a second pass
+                done = 0xFFFFFFFF;
+            if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && outputCount + j <= STREAM_BUFFER_SIZE) {
+                // Neither end wraps round the ring and the buffer has room: no masks, no
+                // test per byte. In order, byte by byte, as the copy may overlap itself.
+                u8* to = out + outputCount;
+                for (u32 k = 0; k < j; k++) {
+                    u8 b = ring[i + k];
+                    ring[r + k] = b;
+                    to[k] = b;
+                }
+                outputCount += j;
+                r = (r + j) & LZ_RING_MASK;
+            } else {
+                for (u32 k = 0; k < j; k++) {
+                    u8 b = ring[(i + k) & LZ_RING_MASK];
+                    if (outputCount >= STREAM_BUFFER_SIZE)
+                        WriteOutput();
+                    out[outputCount++] = b;
+                    ring[r] = b;
+                    r = (r + 1) & LZ_RING_MASK;
+                }
             }
         }
-        if (decodedCount > progressThreshold) {
+        if (done > progressThreshold) {
+            decodedCount = done;
             PlatBarCommand(BAR_SETPOS, install->bytesDone + progressThreshold);
             progressThreshold += LZ_PROGRESS_STEP;
             if (PlatWorkerSafePoint())
                 BreakWorker();
         }
     }
+    state = c;
+    decodedCount = done;
     if (outputCount)
         WriteOutput();
     return uncompressedSize;

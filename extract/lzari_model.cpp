@@ -13,52 +13,18 @@ void InitSymbolModel(SymbolModel* model)
     }
     model->frequency[0] = 0;
     model->symbolToChar[0] = 0;
+    model->cumulative[LZ_SYMBOLS + 1] = 0;  // spare: only ever has 0 added
 }
 
-// Entry: 1 <= s <= 314 and the total below 0x8000. Return: the same holds, frequencies
-// still never increase with the index, the two maps are still inverse permutations.
-void UpdateSymbolModel(SymbolModel* model, u32 s)
+void HalveSymbolModel(SymbolModel* model)
 {
-    u16* frequency = model->frequency;
-    u16* cumulative = model->cumulative;
-    if (cumulative[0] >= LZ_RESCALE_LIMIT) {
-        u32 c = 0;
-        for (u32 i = LZ_SYMBOLS; i >= 1; i--) {
-            cumulative[i] = (u16)c;
-            frequency[i] = (u16)((frequency[i] + 1) >> 1);
-            c += frequency[i];
-        }
-        cumulative[0] = (u16)c;
+    u32 c = 0;
+    for (u32 i = LZ_SYMBOLS; i >= 1; i--) {
+        model->cumulative[i] = (u16)c;
+        model->frequency[i] = (u16)((model->frequency[i] + 1) >> 1);
+        c += model->frequency[i];
     }
-    // The sentinel frequency[0] = 0 stops the walk at 1 at the latest.
-    u32 i = s;
-    while (frequency[i] == frequency[i - 1])
-        i--;
-    if (i < s) {
-        u16 ci = model->symbolToChar[i];
-        u16 cs = model->symbolToChar[s];
-        model->symbolToChar[i] = cs;
-        model->symbolToChar[s] = ci;
-        model->charToSymbol[ci] = (u16)s;
-        model->charToSymbol[cs] = (u16)i;
-    }
-    frequency[i]++;
-    while (i > 0)
-        cumulative[--i]++;
-}
-
-u32 SearchSymbol(const SymbolModel* model, u32 key)
-{
-    u16 x = (u16)key;
-    u32 lo = 1, hi = LZ_SYMBOLS;
-    while (lo < hi) {
-        u32 k = (lo + hi) >> 1;
-        if (model->cumulative[k] > x)
-            lo = k + 1;
-        else
-            hi = k;
-    }
-    return lo;
+    model->cumulative[0] = (u16)c;
 }
 
 void InitPositionModel(u16* positionCumulative)

@@ -57,6 +57,8 @@ struct NativeHost {
     // confinement root, names with separators, drives, "." or "..", and up records above
     // the root, are refused; existing files are kept unless overwrite is set.
     bool discardOutput = false;
+    // With discardOutput: receives the bytes the worker writes, as it writes them.
+    std::function<void(const u8* data, u32 size)> output;
     std::string confineRoot;  // native absolute path; "" means no confinement
     // With discardOutput and a confinement root: what would be refused is a WARNED event
     // and the walk goes on, so that every such record is reported (list, test).

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 
 #include "../extract/lzari.h"
 
@@ -61,13 +62,20 @@ struct Coder {
     u64 bits;                 // output bits, the first one highest; above bitCount: stale
     std::vector<u8>* out;     // the stream goes to (*out)[at...]; grown as needed
     size_t at;
+    const LzariWrite* sink;   // when set, out is a buffer whose bytes go on to it
 };
+
+enum { SINK_PIECE = 1 << 16 };  // bytes the coder gathers before it hands them on
 
 // Room for 4096 more bytes at c.at. The capacity doubles when it must grow, so that
 // appending payload after payload to one large archive stays linear.
 __attribute__((noinline)) void GrowOutput(Coder& c)
 {
     std::vector<u8>& out = *c.out;
+    if (c.sink && c.at >= SINK_PIECE) {
+        (*c.sink)(out.data(), c.at);
+        c.at = 0;
+    }
     size_t wanted = c.at + 4096;
     if (wanted > out.capacity())
         out.reserve(std::max(wanted, out.capacity() * 2));
@@ -181,6 +189,8 @@ void FinishCoder(Coder& c)
     for (; c.bitCount; c.bitCount -= 8)
         (*c.out)[c.at++] = (u8)(c.bits >> (c.bitCount - 8));
     c.out->resize(c.at);
+    if (c.sink && c.at)
+        (*c.sink)(c.out->data(), c.at);
 }
 
 inline u32 Hash3(const u8* p)
@@ -216,16 +226,29 @@ struct Match {
 // prefix every file starts with), then the data, so buffer index v and ring index
 // v mod 4096 hold the same byte. The ring's last 60 bytes from the previous file lie before
 // index 0 and are never a match source.
+//
+// The data streams through the window: when the lookahead runs short, everything more than
+// a ring behind the coding position is dropped (a multiple of 4096 bytes, so that buffer
+// and ring indices still agree), the match finder's indices move down with it, and more
+// input is read behind. So the memory held does not grow with the input.
 class PayloadEncoder {
 public:
-    PayloadEncoder(const u8* data, u32 size, std::vector<u8>& out);
+    PayloadEncoder(u64 size, const LzariRead& read, std::vector<u8>& out, const LzariWrite* sink);
     PayloadEncoder(const PayloadEncoder&) = delete;
     PayloadEncoder& operator=(const PayloadEncoder&) = delete;
     void Run();
 
 private:
-    void Insert(u64 v);
-    Match FindMatch(u64 v) const;
+    enum {
+        WINDOW_SIZE = 1 << 18,          // bytes of window buffer
+        LOOKAHEAD = 2 * LZ_LONGEST_MATCH + 8,  // what the lazy parse looks at beyond v
+        SPARE = 8                       // zero bytes behind the data: Hash3 reads past it
+    };
+    // Makes at least LOOKAHEAD bytes from v available, or all that is left; may move the
+    // window, so v is passed and returned as a buffer index.
+    u32 Fill(u32 v);
+    void Insert(u32 v);
+    Match FindMatch(u32 v) const;
     u32 LiteralPrice(u32 c) const;
     u32 MatchPrice(const Match& m) const;
     bool Postpone(const Match& match, u32 skip, const Match& later, u64 v) const;
@@ -233,27 +256,55 @@ private:
     void EncodeMatch(const Match& m);
 
     const PriceTables& tables;
+    const LzariRead& read;
+    u64 unread;                // input bytes not yet read into the window
     std::vector<u8> window;
-    // Window indices run to 4036 + 4 GiB - 1: past 32 bits, so they are kept in 64.
-    u64 end;                       // window index behind the last data byte
-    int64_t head[HASH_SIZE];       // newest window index per hash, NO_POSITION when none
-    int64_t previous[LZ_RING_SIZE];// older index of the same hash, by index mod 4096
+    u32 end;                   // window index behind the last data byte read
+    int head[HASH_SIZE];       // newest window index per hash, NO_POSITION when none
+    int previous[LZ_RING_SIZE];// older index of the same hash, by index mod 4096
     SymbolModel model;
     Coder coder;
 };
 
-PayloadEncoder::PayloadEncoder(const u8* data, u32 size, std::vector<u8>& out)
-    : tables(Tables())
+PayloadEncoder::PayloadEncoder(u64 size, const LzariRead& reader, std::vector<u8>& out, const LzariWrite* sink)
+    : tables(Tables()), read(reader), unread(size)
 {
-    // 8 spare bytes let Hash3 read past the end without a test.
-    window.assign(LZ_FIRST_WRITE + (size_t)size + 8, 0);
+    window.assign(WINDOW_SIZE + SPARE, 0);
     memset(window.data(), ' ', LZ_FIRST_WRITE);
-    memcpy(window.data() + LZ_FIRST_WRITE, data, size);
-    end = LZ_FIRST_WRITE + (u64)size;
+    end = LZ_FIRST_WRITE;
     for (u32 i = 0; i < HASH_SIZE; i++)
         head[i] = NO_POSITION;
     InitSymbolModel(&model);
-    coder = Coder{0, LZ_FULL_RANGE, 0, 0, 0, &out, out.size()};
+    coder = Coder{0, LZ_FULL_RANGE, 0, 0, 0, &out, sink ? 0 : out.size(), sink};
+}
+
+u32 PayloadEncoder::Fill(u32 v)
+{
+    if (end - v >= LOOKAHEAD || unread == 0)
+        return v;
+    if (v >= 2 * LZ_RING_SIZE) {
+        // Keep from the ring's reach back from v on: the chains stop there anyway.
+        u32 drop = (v - LZ_RING_SIZE) & ~(u32)LZ_RING_MASK;
+        memmove(window.data(), window.data() + drop, end - drop);
+        end -= drop;
+        v -= drop;
+        for (int& index : head)
+            index = index >= (int)drop ? index - (int)drop : NO_POSITION;
+        for (int& index : previous)
+            index = index >= (int)drop ? index - (int)drop : NO_POSITION;
+    }
+    while (unread && end < WINDOW_SIZE) {
+        size_t room = WINDOW_SIZE - end;
+        if (room > unread)
+            room = (size_t)unread;
+        size_t got = read(window.data() + end, room);
+        if (got == 0 || got > room)
+            throw std::runtime_error("LZARI encoder: the input ended before its size");
+        end += (u32)got;
+        unread -= got;
+    }
+    memset(window.data() + end, 0, SPARE);
+    return v;
 }
 
 inline void PayloadEncoder::Insert(u64 v)
@@ -342,12 +393,18 @@ inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& 
 // two bytes on are priced against it and a literal or two is coded first when they win.
 void PayloadEncoder::Run()
 {
-    const u8* w = window.data();
-    for (u64 v = 0; v < LZ_FIRST_WRITE; v++)
-        Insert(v);
-    u64 v = LZ_FIRST_WRITE;
+    // The data first: the last two spaces' hashes take in its first bytes.
+    u32 v = Fill(LZ_FIRST_WRITE);
+    for (u32 k = 0; k < LZ_FIRST_WRITE; k++)
+        Insert(k);
     Match match = FindMatch(v);
     while (v < end) {
+        // After a fill at least LOOKAHEAD bytes lie ahead (or the rest of the input), so
+        // the matches looked for before the next fill (at v + 1, v + 2, or at most 62
+        // bytes on) see all of the 60 bytes they may take: the same as with the whole
+        // input in memory. A match carried across a move keeps its relative distance.
+        v = Fill(v);
+        const u8* w = window.data();
         if (match.length == LZ_THRESHOLD + 1 && MatchPrice(match) >= LiteralPrice(w[v])
                 + LiteralPrice(w[v + 1]) + LiteralPrice(w[v + 2]))
             match.length = 0;
@@ -389,15 +446,38 @@ void PayloadEncoder::Run()
 
 }  // namespace
 
-void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out)
+void LzariEncodeStream(u64 size, const LzariRead& read, const LzariWrite& write, LzariEffort)
+{
+    if (size > 0xFFFFFFFFu)
+        throw std::runtime_error("LZARI encoder: a payload holds at most 4 GiB - 1 bytes");
+    u32 n = (u32)size;
+    u8 sizeField[4] = {(u8)n, (u8)(n >> 8), (u8)(n >> 16), (u8)(n >> 24)};
+    write(sizeField, 4);
+    if (n) {
+        std::vector<u8> buffer;
+        // About 350 KB of state: on the heap, not the caller's stack.
+        std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(size, read, buffer, &write));
+        encoder->Run();
+    }
+    static const u8 padding[PADDING_SIZE] = {};
+    write(padding, PADDING_SIZE);
+}
+
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, LzariEffort)
 {
     assert(size <= 0xFFFFFFFFu);
     u32 n = (u32)size;
     u8 sizeField[4] = {(u8)n, (u8)(n >> 8), (u8)(n >> 16), (u8)(n >> 24)};
     out.insert(out.end(), sizeField, sizeField + 4);
     if (n) {
-        // About 85 KB of state: on the heap, not the caller's stack.
-        std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(data, n, out));
+        size_t at = 0;
+        LzariRead read = [&](u8* to, size_t max) {
+            size_t count = std::min(max, size - at);
+            memcpy(to, data + at, count);
+            at += count;
+            return count;
+        };
+        std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(n, read, out, nullptr));
         encoder->Run();
     }
     out.insert(out.end(), PADDING_SIZE, (u8)0);

@@ -95,6 +95,17 @@ void RecordWriter::File(const std::string& name, const u8* data, size_t size, u3
     totalSize_ += size;
 }
 
+void RecordWriter::FileStream(const std::string& name, u64 size, u32 attributes, u64 fileTime,
+                              const LzariRead& read, const LzariWrite& write, LzariEffort effort)
+{
+    Header(RECORD_FILE, attributes, fileTime, (u16)name.size());
+    bytes_.insert(bytes_.end(), name.begin(), name.end());
+    write(bytes_.data(), bytes_.size());
+    bytes_.clear();
+    LzariEncodeStream(size, read, write, effort);
+    totalSize_ += size;
+}
+
 std::vector<u8> RecordWriter::Take()
 {
     std::vector<u8> taken;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../archive/format.h"
+#include "lzari_encoder.h"
 
 // The 28 message texts in list order (ids 1..17, then 111..121), as stored bytes except
 // that id 120 is given plain: the writer shifts it.
@@ -43,6 +44,11 @@ public:
               u32 attributes = ATTRIBUTE_ARCHIVE, u64 fileTime = 0);
     // The same from memory the caller holds (a mapped file); size fits in a u32.
     void File(const std::string& name, const u8* data, size_t size, u32 attributes, u64 fileTime);
+    // The same with the payload coded as a stream (LzariEncodeStream): the bytes held so
+    // far, the record's header and name, then the payload piece by piece go to write, so
+    // that nothing of the file is held in memory. Bytes() is empty afterwards.
+    void FileStream(const std::string& name, u64 size, u32 attributes, u64 fileTime, const LzariRead& read,
+                    const LzariWrite& write, LzariEffort effort = LZARI_NORMAL);
     void End();
     // Raw bytes, for damaged streams in tests.
     void Raw(const std::vector<u8>& bytes);

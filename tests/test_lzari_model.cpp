@@ -2,6 +2,7 @@
 // frequencies sorted and the maps inverse.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "extract/lzari.h"
@@ -40,7 +41,73 @@ u32 PlainNormalise(u32* low, u32* high)
                                          << ", " << plainHigh << ") vs [" << fastLow << ", " << fastHigh << ")";
 }
 
+// The model's adaptation step by step, as the coding defines it: halving at the limit, a
+// walk down the run of equal frequencies, the exchange, the raise, one add per entry.
+void PlainUpdate(SymbolModel* m, u32 s)
+{
+    if (m->cumulative[0] >= LZ_RESCALE_LIMIT) {
+        u32 c = 0;
+        for (u32 i = LZ_SYMBOLS; i >= 1; i--) {
+            m->cumulative[i] = (u16)c;
+            m->frequency[i] = (u16)((m->frequency[i] + 1) / 2);
+            c += m->frequency[i];
+        }
+        m->cumulative[0] = (u16)c;
+    }
+    u32 i = s;
+    while (m->frequency[i] == m->frequency[i - 1])
+        i--;
+    if (i < s) {
+        u16 ci = m->symbolToChar[i], cs = m->symbolToChar[s];
+        m->symbolToChar[i] = cs;
+        m->symbolToChar[s] = ci;
+        m->charToSymbol[ci] = (u16)s;
+        m->charToSymbol[cs] = (u16)i;
+    }
+    m->frequency[i]++;
+    for (u32 k = i; k-- > 0;)
+        m->cumulative[k]++;
+}
+
+// The plain linear search for a key, as the coding defines it.
+u32 PlainSearch(const u16* table, u32 key)
+{
+    u32 s = 1;
+    while (table[s] > (u16)key)
+        s++;
+    return s;
+}
+
 }  // namespace
+
+// The model's word-wide adds and fixed-step searches against the plain rules, table by
+// table after every update, over symbol mixes that keep the model in long runs of equal
+// frequencies (early in a file), in a few frequent symbols (text), and through several
+// halvings. Every symbol and every key boundary is tried in some state.
+TEST(LzariModel, AdaptationAndSearchEqualThePlainRules)
+{
+    std::mt19937 random(17);
+    for (u32 spread : {(u32)LZ_SYMBOLS, 40u, 6u}) {
+        SCOPED_TRACE(spread);
+        SymbolModel fast, plain;
+        InitSymbolModel(&fast);
+        InitSymbolModel(&plain);
+        for (int round = 0; round < 120000; round++) {
+            u32 total = plain.cumulative[0];
+            for (u32 key : {0u, total - 1, (u32)(random() % total), (u32)plain.cumulative[1 + random() % LZ_SYMBOLS]})
+                ASSERT_EQ(PlainSearch(plain.cumulative, key), SearchSymbol(&fast, key)) << "key " << key;
+            // Skewed towards the front, now and then anywhere.
+            u32 s = random() % 16 == 0 ? 1 + random() % LZ_SYMBOLS : 1 + (random() % spread) * (random() % spread) / spread;
+            PlainUpdate(&plain, s);
+            UpdateSymbolModel(&fast, s);
+            ASSERT_EQ(0, memcmp(plain.cumulative, fast.cumulative, sizeof(u16) * (LZ_SYMBOLS + 1))) << "round " << round;
+            ASSERT_EQ(0, memcmp(plain.frequency, fast.frequency, sizeof(plain.frequency))) << "round " << round;
+            ASSERT_EQ(0, memcmp(plain.symbolToChar + 1, fast.symbolToChar + 1, sizeof(u16) * LZ_SYMBOLS));
+            ASSERT_EQ(0, memcmp(plain.charToSymbol, fast.charToSymbol, sizeof(plain.charToSymbol)));
+            ASSERT_EQ(0u, fast.cumulative[LZ_SYMBOLS + 1]) << "the spare entry was added to";
+        }
+    }
+}
 
 TEST(LzariModel, NormalisationInRunsEqualsStepByStep)
 {

@@ -157,6 +157,45 @@ TEST(LzariEncoder, AppendsToWhatTheBufferHolds)
     EXPECT_TRUE(std::equal(alone.begin(), alone.end(), out.begin() + 2));
 }
 
+// The streaming encoder holds a window, not the input: fed in pieces of every size, down
+// to one byte, over an input that makes the window move several times, it writes exactly
+// what the encoder with the whole input in memory writes. An input that ends before its
+// size is an error, not a short payload.
+TEST(LzariEncoder, StreamingWritesWhatTheWholeInputGives)
+{
+    Bytes data = Join({Prose(300000, 3), RandomBytes(70000, 4), Repeat("ab", 9000), Prose(400000, 5)});
+    Bytes whole = Encode(data);
+    for (size_t piece : {(size_t)1, (size_t)4093, (size_t)1 << 20}) {
+        SCOPED_TRACE(piece);
+        size_t at = 0, pieces = 0;
+        Bytes streamed;
+        LzariEncodeStream(
+            data.size(),
+            [&](u8* to, size_t max) {
+                size_t n = std::min({max, piece, data.size() - at});
+                memcpy(to, data.data() + at, n);
+                at += n;
+                return n;
+            },
+            [&](const u8* bytes, size_t size) {
+                streamed.insert(streamed.end(), bytes, bytes + size);
+                pieces++;
+            });
+        EXPECT_EQ(data.size(), at);
+        EXPECT_GT(pieces, 3u) << "the output is handed on as it is made";
+        ASSERT_EQ(whole.size(), streamed.size());
+        EXPECT_TRUE(whole == streamed);
+    }
+    auto shortRead = [&](u8* to, size_t max) {
+        static size_t given = 0;
+        size_t n = std::min(max, (size_t)1000 - std::min(given, (size_t)1000));
+        memset(to, 'x', n);
+        given += n;
+        return n;
+    };
+    EXPECT_THROW(LzariEncodeStream(5000, shortRead, [](const u8*, size_t) {}), std::runtime_error);
+}
+
 TEST(LzariRoundTrip, SyntheticData)
 {
     Bytes text = Prose(300000, 7);

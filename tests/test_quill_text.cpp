@@ -4,6 +4,7 @@
 
 #include "archive/messages.h"
 #include "codepage.h"
+#include "files.h"
 #include "message_sets.h"
 #include "output.h"
 #include "source_tree.h"
@@ -150,6 +151,30 @@ TEST(QuillSizes, VolumeSizes)
     EXPECT_EQ(UINT64_MAX, parse("99999999999999999999999K"));
     for (const char* bad : {"", "K", "1.5M", "-3", "12Q", "0x100"})
         EXPECT_EQ(12u, parse(bad)) << bad;
+}
+
+// The pack hashes what it reads in the pieces read() gives, the verify what the worker
+// writes in pieces of 65535 bytes: the value must not depend on the cut, and must see
+// every byte and the length.
+TEST(QuillHash, ValueDoesNotDependOnHowTheBytesAreCut)
+{
+    std::vector<u8> data(100003);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (u8)(i * 131 + (i >> 9));
+    ContentHash whole;
+    whole.Add(data.data(), data.size());
+    for (size_t piece : {1, 3, 7, 8, 65535}) {
+        ContentHash cut;
+        for (size_t at = 0; at < data.size(); at += piece)
+            cut.Add(data.data() + at, std::min(piece, data.size() - at));
+        EXPECT_EQ(whole.Value(), cut.Value()) << piece;
+    }
+    ContentHash changed, shorter;
+    data[77777] ^= 1;
+    changed.Add(data.data(), data.size());
+    shorter.Add(data.data(), data.size() - 1);
+    EXPECT_NE(whole.Value(), changed.Value());
+    EXPECT_NE(changed.Value(), shorter.Value());
 }
 
 TEST(QuillTimes, FileTimeConversions)

@@ -150,26 +150,31 @@ static inline uint64_t Mix(uint64_t x)
 
 void ContentHash::Add(const uint8_t* data, size_t size)
 {
-    // Word by word; a partial word is mixed as it stands, so pieces other than the last
-    // must be whole words for the value not to depend on how the bytes were cut.
+    // Word by word; the bytes of a partial word wait for the next piece, so the value does
+    // not depend on how the bytes were cut.
     length_ += size;
-    while (size >= 8) {
-        uint64_t word;
-        memcpy(&word, data, 8);
-        state_ = Mix(state_ ^ word) + 0x9E3779B97F4A7C15ull;
-        data += 8;
-        size -= 8;
-    }
-    if (size) {
-        uint64_t word = 0;
-        memcpy(&word, data, size);
-        state_ = Mix(state_ ^ word ^ ((uint64_t)size << 56));
+    while (size) {
+        size_t take = 8 - partSize_;
+        if (take > size)
+            take = size;
+        memcpy(reinterpret_cast<uint8_t*>(&part_) + partSize_, data, take);
+        partSize_ += (uint32_t)take;
+        data += take;
+        size -= take;
+        if (partSize_ == 8) {
+            state_ = Mix(state_ ^ part_) + 0x9E3779B97F4A7C15ull;
+            part_ = 0;
+            partSize_ = 0;
+        }
     }
 }
 
 uint64_t ContentHash::Value() const
 {
-    return Mix(state_ ^ length_);
+    uint64_t state = state_;
+    if (partSize_)
+        state = Mix(state ^ part_ ^ ((uint64_t)partSize_ << 56));
+    return Mix(state ^ length_);
 }
 
 bool HashFile(const std::string& path, uint64_t& hash)

@@ -42,6 +42,8 @@ public:
 private:
     uint64_t state_ = 0x9E3779B97F4A7C15ull;
     uint64_t length_ = 0;
+    uint64_t part_ = 0;       // the bytes of a word not yet whole, from its low end
+    uint32_t partSize_ = 0;
 };
 // The hash of a file's bytes; false when it cannot be read.
 bool HashFile(const std::string& path, uint64_t& hash);

@@ -52,10 +52,11 @@ std::string Encode(const CodePage& codePage, const std::string& text, const std:
     return stored;
 }
 
-// A file's bytes, mapped for the encoder; the size must still be what the walk saw.
-class MappedFile {
+// A file's bytes, read in pieces as the encoder asks for them and hashed on the way, so
+// that a pack holds no file whole; the size must still be what the walk saw.
+class StreamedFile {
 public:
-    MappedFile(const TreeEntry& entry)
+    explicit StreamedFile(const TreeEntry& entry) : path_(entry.source), size_(entry.size)
     {
         fd_ = open(entry.source.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0)
@@ -65,31 +66,41 @@ public:
             FailErrno("cannot read " + entry.source);
         if ((u64)info.st_size != entry.size)
             Fail(EXIT_IO, entry.source + " changed while it was packed");
-        size_ = (size_t)entry.size;
-        if (size_) {
-            void* at = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-            if (at == MAP_FAILED)
-                FailErrno("cannot read " + entry.source);
-            data_ = (const u8*)at;
-            madvise(at, size_, MADV_SEQUENTIAL);
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    ~StreamedFile() { close(fd_); }
+    StreamedFile(const StreamedFile&) = delete;
+    StreamedFile& operator=(const StreamedFile&) = delete;
+
+    // For the encoder: up to max bytes; fails when the file ends before its size.
+    size_t Read(u8* to, size_t max)
+    {
+        for (;;) {
+            ssize_t n = read(fd_, to, max);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                FailErrno("cannot read " + path_);
+            if (n == 0)
+                Fail(EXIT_IO, path_ + " changed while it was packed");
+            hash_.Add(to, (size_t)n);
+            done_ += (u64)n;
+            return (size_t)n;
         }
     }
-    ~MappedFile()
-    {
-        if (data_)
-            munmap((void*)data_, size_);
-        close(fd_);
-    }
-    const u8* Data() const { return data_; }
-    size_t Size() const { return size_; }
+    u64 Size() const { return size_; }
+    uint64_t Hash() const { return hash_.Value(); }
 
 private:
+    std::string path_;
+    u64 size_;
     int fd_ = -1;
-    const u8* data_ = nullptr;
-    size_t size_ = 0;
+    u64 done_ = 0;
+    ContentHash hash_;
 };
 
-std::string CompareRecord(const Expected& expected, const ArchiveRecord& record)
+// hash: of the bytes the worker decoded for the record.
+std::string CompareRecord(const Expected& expected, const ArchiveRecord& record, uint64_t hash)
 {
     static const char* kinds[] = {"folder", "up record", "file"};
     int kind = record.kind == ArchiveRecord::DIRECTORY ? 0 : record.kind == ArchiveRecord::UP ? 1 : 2;
@@ -110,9 +121,6 @@ std::string CompareRecord(const Expected& expected, const ArchiveRecord& record)
         return what + "the attributes read back as " + std::to_string(record.attributes);
     if (record.fileTime != expected.fileTime)
         return what + "the time reads back as " + FormatFileTime(record.fileTime);
-    uint64_t hash;
-    if (!HashFile(record.diskPath, hash))
-        return what + "the decoded file cannot be read";
     if (hash != expected.hash)
         return what + "the decoded bytes differ from the packed ones";
     return "";
@@ -159,12 +167,16 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
     Progress progress(!quiet, "verify", tree.totalSize, tree.files);
     size_t next = 0;
     bool compared = false;  // a record read back whole and differed
+    // The decoded bytes are hashed as the worker writes them; nothing goes to disk.
     WalkSettings settings;
-    settings.decodeToScratch = true;
+    ContentHash decoded;
+    settings.onOutput = [&decoded](const u8* data, u32 size) { decoded.Add(data, size); };
     settings.onRecord = [&](const ArchiveRecord& record) -> std::string {
         if (next >= expected.size())
             return "verify: a record more than was packed";
-        std::string problem = CompareRecord(expected[next++], record);
+        uint64_t hash = decoded.Value();
+        decoded = ContentHash();
+        std::string problem = CompareRecord(expected[next++], record, hash);
         if (record.kind == ArchiveRecord::FILE)
             progress.Advance(record.size, 1);
         compared = !problem.empty();
@@ -431,19 +443,22 @@ int Pack(const PackOptions& options)
         } else if (entry.kind == TreeEntry::UP) {
             records.Up();
         } else {
-            MappedFile file(entry);
-            ContentHash hash;
-            hash.Add(file.Data(), file.Size());
-            want.hash = hash.Value();
+            StreamedFile file(entry);
             want.size = (u32)entry.size;
             want.attributes = entry.attributes;
             want.fileTime = entry.fileTime;
-            records.File(entry.stored, file.Data(), file.Size(), entry.attributes, entry.fileTime);
+            records.FileStream(
+                entry.stored, file.Size(), entry.attributes, entry.fileTime,
+                [&file](u8* to, size_t max) { return file.Read(to, max); },
+                [&output](const u8* data, size_t size) { output.Write(data, size); },
+                options.best ? LZARI_BEST : LZARI_NORMAL);
+            want.hash = file.Hash();
             progress.Advance(entry.size, 1);
         }
         expected.push_back(want);
         std::vector<u8> bytes = records.Take();
-        output.Write(bytes.data(), bytes.size());
+        if (!bytes.empty())
+            output.Write(bytes.data(), bytes.size());
     }
     records.End();
     std::vector<u8> end = records.Take();

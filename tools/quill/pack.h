@@ -17,6 +17,7 @@ struct PackOptions {
     OutputLayout layout;
     bool followSymlinks = false;
     bool verify = true;
+    bool best = false;         // the cost-based parse: smaller, slower to pack
     bool quiet = false;
     PackSettings settings;
     SigningOptions signing;    // certificate "": unsigned

@@ -256,6 +256,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.replaceReadOnly = host.overwrite;
     host.discardOutput = !writes;
     host.warnOnly = !writes;
+    host.output = settings.onOutput;
     host.recordBar = false;
     host.lastBarPosition = 0;
     host.barPositions = 0;
@@ -275,6 +276,7 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     host.safePoint = nullptr;
     host.recordDone = nullptr;
     host.recordStart = nullptr;
+    host.output = nullptr;
     watcher.Finish(code);
     return watcher.result;
 }

@@ -47,6 +47,9 @@ struct WalkSettings {
     // are converted from on disk (extract); 0 shows bytes as they are and keeps them.
     const CodePage* codePage = nullptr;
     bool renameToUtf8 = false;
+    // With no target and no scratch folder: receives each file's decoded bytes as the
+    // worker writes them, in pieces of at most 65535 bytes.
+    std::function<void(const u8* data, u32 size)> onOutput;
     // Called for every record once the worker is done with it. A message back stops the
     // walk as damaged (verify finds a difference).
     std::function<std::string(const ArchiveRecord&)> onRecord;
