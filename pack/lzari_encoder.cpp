@@ -251,7 +251,7 @@ private:
     Match FindMatch(u32 v) const;
     u32 LiteralPrice(u32 c) const;
     u32 MatchPrice(const Match& m) const;
-    bool Postpone(const Match& match, u32 skip, const Match& later, u64 v) const;
+    bool Postpone(const Match& match, u32 skip, const Match& later, u32 v) const;
     void EncodeLiteral(u32 c);
     void EncodeMatch(const Match& m);
 
@@ -307,28 +307,30 @@ u32 PayloadEncoder::Fill(u32 v)
     return v;
 }
 
-inline void PayloadEncoder::Insert(u64 v)
+inline void PayloadEncoder::Insert(u32 v)
 {
     u32 h = Hash3(&window[v]);
     previous[v & LZ_RING_MASK] = head[h];
-    head[h] = (int64_t)v;
+    head[h] = (int)v;
 }
 
 // Entry: every index below v is inserted, none at or above. Return: the longest match at
 // v of 3..60 bytes that ends by `end`, the nearest one among equally long ones. Chains run
 // from near to far and stop at 4096 bytes back, so a link is never one that a newer index
 // overwrote; sources stay at index 0 or later, in the data or the spaces.
-Match PayloadEncoder::FindMatch(u64 v) const
+Match PayloadEncoder::FindMatch(u32 v) const
 {
     Match best = {0, 0};
-    u32 limit = end - v > LZ_LONGEST_MATCH ? (u32)LZ_LONGEST_MATCH : (u32)(end - v);
+    u32 limit = end - v;
+    if (limit > LZ_LONGEST_MATCH)
+        limit = LZ_LONGEST_MATCH;
     if (limit <= LZ_THRESHOLD)
         return best;
     const u8* w = window.data();
     const u8* here = w + v;
-    int64_t oldest = (int64_t)v - LZ_RING_SIZE;
+    int oldest = (int)v - LZ_RING_SIZE;
     u32 bestLength = LZ_THRESHOLD;
-    int64_t candidate = head[Hash3(here)];
+    int candidate = head[Hash3(here)];
     for (u32 depth = CHAIN_DEPTH; depth && candidate >= 0 && candidate >= oldest; depth--) {
         const u8* there = w + candidate;
         // One byte beyond the best length decides most candidates.
@@ -337,7 +339,7 @@ Match PayloadEncoder::FindMatch(u64 v) const
             if (length > bestLength) {
                 bestLength = length;
                 best.length = length;
-                best.distance = (u32)(v - (u64)candidate);
+                best.distance = v - (u32)candidate;
                 if (length == limit)
                     break;
             }
@@ -378,7 +380,7 @@ inline void PayloadEncoder::EncodeMatch(const Match& m)
 
 // Whether coding skip literals and then later is cheaper, per byte covered, than coding
 // match now. The later match must reach at least as far.
-inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& later, u64 v) const
+inline bool PayloadEncoder::Postpone(const Match& match, u32 skip, const Match& later, u32 v) const
 {
     if (later.length < match.length)
         return false;
