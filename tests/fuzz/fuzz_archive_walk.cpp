@@ -12,7 +12,7 @@
 #include "archive/archive.h"
 #include "archive/context.h"
 #include "archive/messages.h"
-#include "archive/native_host.h"
+#include "host/native_host.h"
 #include "extract/lzari.h"
 #include "fuzz_support.h"
 

@@ -9,8 +9,8 @@
 #include "archive/archive.h"
 #include "archive/context.h"
 #include "archive/messages.h"
-#include "archive/native_host.h"
-#include "archive/writer.h"
+#include "host/native_host.h"
+#include "pack/writer.h"
 #include "extract/lzari.h"
 #include "fuzz_support.h"
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "archive/native_host.h"
+#include "host/native_host.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -3,7 +3,7 @@
 // is then turned into string block content, which must fail the same way or fit.
 #include <string>
 
-#include "archive/writer.h"
+#include "pack/writer.h"
 #include "codepage.h"
 #include "fuzz_support.h"
 #include "pack.h"
