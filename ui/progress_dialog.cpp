@@ -172,11 +172,12 @@ int RunProgressDialog()
         CloseHandle(heldEvent);
     if (releaseEvent)
         CloseHandle(releaseEvent);
-    // A break shows nothing, also one that won the race with a press after the close.
-    if (result == 0 || code == WORKER_BROKEN)
-        return OUTCOME_QUIT;
+    // A worker that reached its end installed everything, whatever closed the dialog; a
+    // break shows nothing, also one that won the race with a press after the close.
     if (code == 0)
         return 0;
+    if (result == 0 || code == WORKER_BROKEN)
+        return OUTCOME_QUIT;
     ShowMessage(mainWindow, (int)code,
                 MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
                 MSG_ERROR, MB_ICONERROR | MB_OK);

@@ -462,7 +462,7 @@ case_folder_browser() {  # drives, opening folders by double click and Enter, me
         entries '>000p:\=2|001one=3|001two=3' -- \
         open 001two enter -- browser-end ok -- text 1010 'p:\two' -- \
         browse "$B" -- entries '000p:\=1|>001two=2' -- pick-drive r: -- browser-end cancel -- text 1010 'p:\two' -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
     local status=$?
     rm -f "$PREFIX/dosdevices/p:" "$PREFIX/dosdevices/o:"
@@ -527,9 +527,15 @@ case_silent_install() {  # the example product: no window at any moment, the tre
     local d; d=$(stage_example silent_install) || return 1
     local target="$d/silent target/Example Viewer"
     # /D= last, with blanks and no quotes; the options in mixed case.
+    find "$PREFIX/drive_c/users" -path '*Programs/Example Viewer' -prune -exec rm -rf {} + 2>/dev/null
+    # The group too: the program manager answers the window that is never shown.
     { printf '%s\0' run "$(win "$d/example-setup.exe")" "$(win "$d")" \
-        "/log=setup.log /s /D=$(win "$target")" -- unseen-exit 0
+        "/log=setup.log /s /D=$(win "$target")" -- unseen-exit 0 -- \
+        link "Example Viewer" "Read Me" "$(win "$target/README.TXT")" -- \
+        link "Example Viewer" Manual "$(win "$target/docs/MANUAL.TXT")"
     } | steps || return 1
+    # The new group opened a window of Wine's explorer: a fresh server for the next cases.
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
     diff -r "$ROOT/examples/product" "$target" || return 1
     local log=$d/setup.log
     log_has "$log" "start: \"$(win "$d/example-setup.exe")\" /log=setup.log /s /D=$(win "$target")" &&
@@ -649,15 +655,15 @@ case_privileges_manifest() {  # read back with windres: admin by default, asInvo
     [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ]
 }
 
-case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase, exit 0
+case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase: 1602, or 0 after the end
     local d; d=$(stage close_request big)
     # In the install-directory dialog: nothing is created.
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
-        set 1010 "$(win "$d/target")" -- wm-close -- exit 0 -- absent "$(win "$d/target")" --
+        set 1010 "$(win "$d/target")" -- wm-close -- exit 1602 -- absent "$(win "$d/target")" --
       # While the worker writes: it stops at its next safe point, no question, no message,
       # the finished files whole; and the next start is not taken for a second instance.
       start_install "$d/setup.exe" "$d" "$(win "$d/target")"
-      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- wm-close -- gone -- exit 0 -- \
+      printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- wm-close -- gone -- exit 1602 -- \
         absent "$(win "$d/target/tail")" --
       # After the end, with the finish texts up.
       start_install "$d/setup.exe" "$d" "$(win "$d/again")"
@@ -677,7 +683,7 @@ case_long_current_directory() {  # a current directory over 255 characters: mess
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$long")" -- dialog "$TITLE" 1010 -- \
         set 1010 "$missing" -- click 1 -- box Error "Can't open directory $missing" dialog ok -- alive -- \
         set 1010 'Product' -- click 1 -- box Error "Can't open directory Product" dialog ok -- alive -- \
-        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 0
+        click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps && [ ! -e "$long/Product" ]
 }
 
