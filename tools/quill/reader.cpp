@@ -142,15 +142,24 @@ ArchiveReader::~ArchiveReader()
     FreeStringBlock();
 }
 
+void ArchiveReader::SetVolumes() const
+{
+    Host().volumes.clear();
+    for (const VolumeFile& volume : volumes_)
+        Host().volumes.push_back(volume.path);
+}
+
 void ArchiveReader::Open()
 {
     FreeStringBlock();
     ResetHost();
     Host().programFilesDir = std::string("C:\\Program Files");
-    // The core reads exactly the files found, whatever their names.
-    for (const VolumeFile& volume : volumes_)
-        Host().volumes.push_back(volume.path);
-    if (!OpenArchiveFile(ToWindowsPath(volumes_[0].path).c_str(), embedded_)) {
+    // The core reads exactly the files found, whatever their names, while the reader runs
+    // it; the rest of quill reads as it likes.
+    SetVolumes();
+    int opened = OpenArchiveFile(ToWindowsPath(volumes_[0].path).c_str(), embedded_);
+    Host().volumes.clear();
+    if (!opened) {
         std::string text = "cannot be opened";
         for (const HostEvent& event : Host().events)
             if (event.kind == HostEvent::MESSAGE_BOX)
@@ -268,7 +277,9 @@ WalkResult ArchiveReader::Walk(const WalkSettings& settings)
     std::string saved = NativeCurrentDirectory();
     if (chdir(target.c_str()) != 0)
         FailErrno("cannot enter " + target);
+    SetVolumes();
     u32 code = RunWorker();
+    host.volumes.clear();
     if (saved.empty() || chdir(saved.c_str()) != 0) {
         if (chdir("/") != 0) {
         }

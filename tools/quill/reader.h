@@ -102,6 +102,7 @@ public:
 
 private:
     void CheckVolumeSizes();
+    void SetVolumes() const;
     std::string VolumeName(u32 volume) const;
     std::string Where(u32 volume, u64 offset) const;
     void Position(u32& volume, u64& offset) const;
