@@ -443,6 +443,8 @@ case_folder_browser() {  # drives, opening folders by double click and Enter, me
     chmod 000 "$RUN/drive-r/locked"
     ln -sfn "$RUN/drive-p" "$PREFIX/dosdevices/p:"
     ln -sfn "$RUN/no-such-drive" "$PREFIX/dosdevices/o:"
+    # Wine's mount manager reads the drive links when it starts: a fresh server for them.
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
     local B="Select directory"
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         browse "$B" -- drives -- drive c: -- text 1001 'c:\' -- text 1 OK -- text 2 Cancel -- \
