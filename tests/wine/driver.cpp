@@ -817,11 +817,15 @@ static void CALLBACK OnWindowEvent(HWINEVENTHOOK hook, DWORD event, HWND window,
             continue;
         watch.reported++;
         char className[64] = "", caption[200] = "";
-        // A window already gone reads as no class: it counts, it came and went.
         GetClassNameA(window, className, sizeof(className));
         GetWindowTextA(window, caption, sizeof(caption));
         HWND parent = GetAncestor(window, GA_PARENT);
-        if (event == EVENT_OBJECT_CREATE && ((parent && parent == messageRoot) || !strcmp(className, "IME")))
+        // A creation is reported after the fact: a window already gone by then cannot be
+        // told from the message-only window of a silent install that ended at once, and
+        // counts only when it was also reported shown. A window that waits for an answer
+        // is still there.
+        if (event == EVENT_OBJECT_CREATE &&
+            (!IsWindow(window) || parent == messageRoot || !strcmp(className, "IME")))
             continue;
         if (!watch.made++)
             snprintf(watch.first, sizeof(watch.first), "%s of class \"%s\", \"%s\"",

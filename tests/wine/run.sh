@@ -626,11 +626,15 @@ case_command_line() {  # /?, an unknown option (box or log) and 1639; /D= fills 
         run "$(win "$d/setup.exe")" "$(win "$d")" "/S/D=x" -- \
         box-start Setup "Not understood: /S/D=x" ok -- exit 1639 -- \
         run "$(win "$d/setup.exe")" "$(win "$d")" "/s /frobnicate /log=setup.log" -- unseen-exit 1639 -- \
-        run "$(win "$d/setup.exe")" "$(win "$d")" "/D=C:\\Some Where\\Product " -- dialog "$TITLE" 1010 -- \
-        text 1010 'C:\Some Where\Product' -- \
+        run "$(win "$d/setup.exe")" "$(win "$d")" "/LOG=shown.log /D=C:\\Some Where\\Product " -- \
+        dialog "$TITLE" 1010 -- text 1010 'C:\Some Where\Product' -- \
+        set 1010 '\\server\share' -- click 1 -- box Error "Can't open directory \\\\server\\share" dialog ok -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps && log_has "$d/setup.log" "message: Not understood: /frobnicate" &&
-    log_has "$d/setup.log" "end: exit code 1639" && [ ! -e "$d/target" ]
+    log_has "$d/setup.log" "end: exit code 1639" && [ ! -e "$d/target" ] &&
+    # Without /S the log is written as well, the messages shown among its lines.
+    log_has "$d/shown.log" "message 7: Can't open directory \\\\server\\share" &&
+    log_has "$d/shown.log" "end: exit code 1602"
 }
 
 case_silent_second_start_waits() {  # a silent start waits for the running install, then installs
