@@ -381,7 +381,7 @@ void StreamWatcher::Finish(u32 code)
     }
     u64 after = (u64)(context.readFill - context.readPos) + context.volumeRemaining;
     u32 last = context.volumeNumber;
-    bool padding = last == 1 && reader_.Embedded() && IsSignaturePadding(reader_.Volumes()[0].path, after);
+    bool padding = after && last == 1 && reader_.Embedded() && IsSignaturePadding(reader_.Volumes()[0].path, after);
     if (after && !padding) {
         result.code = EXIT_DAMAGED;
         result.message = std::to_string(after) + " bytes follow the end record in " +
