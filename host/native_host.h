@@ -6,10 +6,12 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../archive/format.h"
+#include "../archive/platform.h"
 
 struct HostEvent {
     enum Kind {
@@ -72,6 +74,19 @@ struct NativeHost {
     // set, only these files are opened for reading (so a stray diskN.pak beside them is
     // never taken), and the open-file dialog for volume N chooses volumes[N - 1].
     std::vector<std::string> volumes;
+
+    // Injected faults, for the tests; deterministic.
+    u64 writeLimit = ~0ull;  // bytes all writes together may take: the write past it is short
+    u32 failReadAt = 0;      // the n-th read (counted in reads, from 1) fails; 0: none
+    std::function<bool(const std::string& name)> failCreate;  // creating this output fails
+    std::function<bool(const std::string& name)> failEnter;   // entering this record's folder fails
+    u32 reads = 0;
+    u64 written = 0;
+    // Bookkeeping of handles and heap blocks: what is held now, and releases of anything
+    // not held (a double close or free) counted instead of done.
+    std::set<FileHandle> openFiles;
+    std::set<void*> liveBlocks;
+    u32 badReleases = 0;
 
     // Records. Bar positions are many: recordBar off keeps only the last one.
     bool recordBar = true;

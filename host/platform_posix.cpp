@@ -138,10 +138,10 @@ NativeHost& Host()
 
 void ResetHost()
 {
+    FreeStringBlock();
     host = NativeHost();
     depth = 0;
     reportedDirectory.clear();
-    FreeStringBlock();
     memset(&context, 0, sizeof(context));
     programDir[0] = firstVolumePath[0] = archiveDir[0] = 0;
     productTitle[0] = windowTitle[0] = detailText[0] = 0;
@@ -187,11 +187,18 @@ u32 RunWorker()
 
 void* PlatAlloc(u32 size)
 {
-    return calloc(1, size ? size : 1);
+    void* block = calloc(1, size ? size : 1);
+    if (block)
+        host.liveBlocks.insert(block);
+    return block;
 }
 
 void PlatFree(void* block)
 {
+    if (!host.liveBlocks.erase(block)) {
+        host.badReleases++;
+        return;
+    }
     free(block);
 }
 
@@ -209,6 +216,7 @@ FileHandle PlatOpenRead(const char* path)
         close(fd);
         return nullptr;
     }
+    host.openFiles.insert(FromFd(fd));
     return FromFd(fd);
 }
 
@@ -231,6 +239,10 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 {
     u32 done = 0;
     *ok = 1;
+    if (++host.reads == host.failReadAt) {
+        *ok = 0;
+        return 0;
+    }
     while (done < count) {
         ssize_t n = read(ToFd(file), (char*)buffer + done, count - done);
         if (n < 0 && errno == EINTR)
@@ -249,7 +261,7 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 FileHandle PlatCreateOutput(const char* name)
 {
     outputKept = false;
-    if (Refuse(name))
+    if (Refuse(name) || (host.failCreate && host.failCreate(name)))
         return nullptr;
     std::string path = ToNativePath(name);
     struct stat info;
@@ -271,7 +283,10 @@ FileHandle PlatCreateOutput(const char* name)
     // A symbolic link is replaced, never written through.
     if (exists && S_ISLNK(info.st_mode) && unlink(path.c_str()) != 0)
         return nullptr;
-    return FromFd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    FileHandle file = FromFd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (file)
+        host.openFiles.insert(file);
+    return file;
 }
 
 u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
@@ -281,6 +296,8 @@ u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
             host.output((const u8*)buffer, count);
         return count;
     }
+    if (count > host.writeLimit - host.written)
+        count = (u32)(host.writeLimit - host.written);
     u32 done = 0;
     while (done < count) {
         ssize_t n = write(ToFd(file), (const char*)buffer + done, count - done);
@@ -290,6 +307,7 @@ u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
             break;
         done += (u32)n;
     }
+    host.written += done;
     return done;
 }
 
@@ -315,6 +333,10 @@ void PlatClose(FileHandle file)
 {
     if (file == SINK)
         return;
+    if (!host.openFiles.erase(file)) {
+        host.badReleases++;
+        return;
+    }
     close(ToFd(file));
 }
 
@@ -347,6 +369,8 @@ void PlatCreateDirectory(const char* name)
 int PlatSetCurrentDirectory(const char* path)
 {
     bool confined = !host.confineRoot.empty();
+    if (host.failEnter && reportedDirectory != path && host.failEnter(path))
+        return 0;
     if (!strcmp(path, "..")) {
         if (confined && depth <= 0) {
             if (!WarnOnly()) {

@@ -371,6 +371,7 @@ TEST_F(QuillDamage, HostileArchivesLeaveTheCanaryAlone)
             EXPECT_TRUE(Contains(list.err, "warning: record 2 at setup.exe offset")) << list.err;
             EXPECT_TRUE(Contains(test.err, "warning: record 2 at setup.exe offset")) << test.err;
             EXPECT_TRUE(Contains(list.out, "after.txt")) << list.out;  // the walk went on
+            EXPECT_EQ(list.err.find("record 2 at"), list.err.rfind("record 2 at")) << list.err;  // once
         }
         RemoveTreeForTest(dir / "x");
     }

@@ -3,6 +3,7 @@
 // pack refuses.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -461,6 +462,27 @@ TEST_F(QuillPackRefusals, FilesAtTheSizeLimitPackWhole)
         ASSERT_EQ(0, pack.code) << pack.err;  // the pack's verify decodes it all back
         EXPECT_EQ(0, RunQuill({"test", dir / "setup.exe", "-q"}, 900).code);
     }
+}
+
+TEST_F(QuillPackRefusals, OutputThatCannotBeWritten)
+{
+    // A folder no file can be made in (also for root): a message, exit 3, nothing left.
+    QuillRun pack = RunQuill({"pack", dir / "src", "-o", "/proc/setup.exe", "--stub", stub, "--title", "T",
+                              "--install-dir", "D", "-q"});
+    EXPECT_EQ(EXIT_IO, pack.code);
+    EXPECT_TRUE(Contains(pack.err, "cannot create a file in /proc")) << pack.err;
+    // A full disk while the archive is written: no output and no temporary file left.
+    MakeDir(dir / "full");
+    if (mount("tmpfs", (dir / "full").c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a full disk needs a small tmpfs, and mounting one needs root";
+    WriteBytes(dir / "src/noise.bin", RandomBytes(300000, 3));
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "full/setup.exe", "--stub", stub, "--title", "T",
+                     "--install-dir", "D", "-q"});
+    std::map<std::string, Bytes> left = ReadTree(dir / "full");
+    umount((dir / "full").c_str());
+    EXPECT_EQ(EXIT_IO, pack.code);
+    EXPECT_TRUE(Contains(pack.err, "No space left on device")) << pack.err;
+    EXPECT_TRUE(left.empty());
 }
 
 TEST_F(QuillPackRefusals, TheInstallerProgram)

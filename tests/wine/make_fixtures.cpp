@@ -377,6 +377,16 @@ int main(int argc, char** argv)
         none.WriteInstaller(stub);
     }
     {
+        // A header that understates the content, so that the free-space check passes on a
+        // 1 MB drive: the second file meets the full disk.
+        Fixture f(out, "fulldisk");
+        f.File("first.bin", MakeData(300000, 70), 0x20, FileTimeOfUnix(SEPTEMBER_1998));
+        f.File("second.bin", MakeData(3000000, 71), 0x20, FileTimeOfUnix(SEPTEMBER_1998));
+        f.End();
+        f.totalSizeOverride = 1000;
+        f.WriteInstaller(stub);
+    }
+    {
         // An archive of no bytes: the bar's range is empty.
         Fixture f(out, "empty");
         f.Directory("nothing");

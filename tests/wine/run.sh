@@ -124,6 +124,7 @@ mount_drive() {  # LETTER SIZE
     fi
 }
 mount_drive s 2m
+mount_drive u 1m
 mount_drive t 4302848000000
 mkdir -p "$RUN/drive-r" && chown "$WINE_USER" "$RUN/drive-r"
 ln -sfn "$RUN/drive-r" "$PREFIX/dosdevices/r:"
@@ -691,6 +692,16 @@ case_long_current_directory() {  # a current directory over 255 characters: mess
         set 1010 'Product' -- click 1 -- box Error "Can't open directory Product" dialog ok -- alive -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps && [ ! -e "$long/Product" ]
+}
+
+case_full_disk() {  # a real full disk: the write failure names the file, earlier files stay whole
+    mountpoint -q "$RUN/drive-u" || { say "no small drive: tmpfs could not be mounted"; return 77; }
+    local d; d=$(stage full_disk fulldisk)
+    # The header understates the content, so the free-space check passes on the 1 MB drive.
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 'U:\target' -- click 1 -- \
+        box Error "Error writing into file second.bin" background ok -- exit 0
+    } | steps && cmp -s "$d/source/first.bin" "$RUN/drive-u/target/first.bin"
 }
 
 # --- runner ----------------------------------------------------------------------------

@@ -240,10 +240,12 @@ void StreamWatcher::RecordStart()
 void StreamWatcher::RecordDone(const RecordHeader& header, u32 size)
 {
     inRecord_ = false;
+    std::string warned;  // a folder's name is checked when it is made and when it is entered
     for (const HostEvent& event : Host().events) {
         if (event.kind == HostEvent::REFUSED)
             Stop(STOP_DAMAGE, RecordWhere() + ": refused: " + Shown(event.text));
-        if (event.kind == HostEvent::WARNED && stop_ == RUNNING) {
+        if (event.kind == HostEvent::WARNED && stop_ == RUNNING && event.text != warned) {
+            warned = event.text;
             result.warnings.push_back(RecordWhere() + ": " + Shown(event.text) + " (quill extract refuses it)");
             result.refusable++;
         }
