@@ -269,7 +269,9 @@ private:
 PayloadEncoder::PayloadEncoder(u64 size, const LzariRead& reader, std::vector<u8>& out, const LzariWrite* sink)
     : tables(Tables()), read(reader), unread(size)
 {
-    window.assign(WINDOW_SIZE + SPARE, 0);
+    // A small file takes a window of its own size: a pack of many small files would
+    // otherwise clear the whole window for each.
+    window.assign(std::min<u64>(WINDOW_SIZE, LZ_FIRST_WRITE + size) + SPARE, 0);
     memset(window.data(), ' ', LZ_FIRST_WRITE);
     end = LZ_FIRST_WRITE;
     for (u32 i = 0; i < HASH_SIZE; i++)
@@ -293,8 +295,9 @@ u32 PayloadEncoder::Fill(u32 v)
         for (int& index : previous)
             index = index >= (int)drop ? index - (int)drop : NO_POSITION;
     }
-    while (unread && end < WINDOW_SIZE) {
-        size_t room = WINDOW_SIZE - end;
+    u32 capacity = (u32)window.size() - SPARE;
+    while (unread && end < capacity) {
+        size_t room = capacity - end;
         if (room > unread)
             room = (size_t)unread;
         size_t got = read(window.data() + end, room);
