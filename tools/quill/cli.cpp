@@ -49,6 +49,8 @@ const char* PACK_HELP =
     "                           in disk2.pak, ... (of --volume-size, default SIZE)\n"
     "  --follow-symlinks        pack what symbolic links point to (default: refuse them)\n"
     "  --no-verify              do not decode the written archive back and compare\n"
+    "  --best                   smallest archive: choose matches by their coded cost\n"
+    "                           (compression = best); packs about 4x slower\n"
     "  -q, --quiet              no progress, no summary\n"
     "\n"
     "settings ([installer] unless said):\n"
@@ -209,6 +211,8 @@ int RunPack(Arguments& args)
             options.followSymlinks = true;
         } else if (arg == "--no-verify") {
             options.verify = false;
+        } else if (arg == "--best") {
+            options.best = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (const SettingOption* setting = TakeSetting(args, arg, value)) {

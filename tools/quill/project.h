@@ -9,6 +9,7 @@
 //   background = maximized           117 = The viewer is installed.
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
+//   compression = best
 #ifndef QUILL_TOOLS_PROJECT_H
 #define QUILL_TOOLS_PROJECT_H
 
@@ -46,6 +47,7 @@ struct PackSettings {
     std::vector<GroupItem> groupItems;
     bool groupItemsFromOptions = false;  // options replace the file's items, not add to them
     bool backgroundMaximized = true;
+    bool bestCompression = false;  // compression = best: the cost-based parse
     std::string language = "english";
     int codePage = 0;     // 0: the language's own
     std::string codePageOrigin;
