@@ -20,6 +20,9 @@ enum {
     HASH_SIZE = 1 << HASH_BITS,
     CHAIN_DEPTH = 48,      // candidates tried per search: speed against ratio
     NICE_LENGTH = 32,      // a match this long is taken without looking a byte further
+    BEST_CHAIN_DEPTH = 512, // candidates tried per position by the cost-based parse
+    BEST_BLOCK = 4096,     // positions the cost-based parse plans at once
+    BEST_NICE_LENGTH = 40, // the cost-based parse does not search within a match this long
     PRICE_BITS = 6,        // prices are in 1/64 bit
     NO_POSITION = -1
 };
@@ -237,6 +240,8 @@ public:
     PayloadEncoder(const PayloadEncoder&) = delete;
     PayloadEncoder& operator=(const PayloadEncoder&) = delete;
     void Run();
+    // The cost-based parse (LZARI_BEST) in place of Run's lazy one.
+    void RunBest();
 
 private:
     enum {
@@ -244,9 +249,13 @@ private:
         LOOKAHEAD = 2 * LZ_LONGEST_MATCH + 8,  // what the lazy parse looks at beyond v
         SPARE = 8                       // zero bytes behind the data: Hash3 reads past it
     };
-    // Makes at least LOOKAHEAD bytes from v available, or all that is left; may move the
+    // Makes at least need bytes from v available, or all that is left; may move the
     // window, so v is passed and returned as a buffer index.
-    u32 Fill(u32 v);
+    u32 Fill(u32 v, u32 need = LOOKAHEAD);
+    // Every match at v that is longer than all nearer ones, nearest first, lengths up to
+    // limit: for each length the nearest (cheapest) distance that reaches it. Returns the
+    // number found (at most 58).
+    u32 FindMatches(u32 v, u32 limit, Match* found) const;
     void Insert(u32 v);
     Match FindMatch(u32 v) const;
     u32 LiteralPrice(u32 c) const;
@@ -269,7 +278,9 @@ private:
 PayloadEncoder::PayloadEncoder(u64 size, const LzariRead& reader, std::vector<u8>& out, const LzariWrite* sink)
     : tables(Tables()), read(reader), unread(size)
 {
-    window.assign(WINDOW_SIZE + SPARE, 0);
+    // A small file takes a window of its own size: a pack of many small files would
+    // otherwise clear the whole window for each.
+    window.assign(std::min<u64>(WINDOW_SIZE, LZ_FIRST_WRITE + size) + SPARE, 0);
     memset(window.data(), ' ', LZ_FIRST_WRITE);
     end = LZ_FIRST_WRITE;
     for (u32 i = 0; i < HASH_SIZE; i++)
@@ -278,9 +289,9 @@ PayloadEncoder::PayloadEncoder(u64 size, const LzariRead& reader, std::vector<u8
     coder = Coder{0, LZ_FULL_RANGE, 0, 0, 0, &out, sink ? 0 : out.size(), sink};
 }
 
-u32 PayloadEncoder::Fill(u32 v)
+u32 PayloadEncoder::Fill(u32 v, u32 need)
 {
-    if (end - v >= LOOKAHEAD || unread == 0)
+    if (end - v >= need || unread == 0)
         return v;
     if (v >= 2 * LZ_RING_SIZE) {
         // Keep from the ring's reach back from v on: the chains stop there anyway.
@@ -293,8 +304,9 @@ u32 PayloadEncoder::Fill(u32 v)
         for (int& index : previous)
             index = index >= (int)drop ? index - (int)drop : NO_POSITION;
     }
-    while (unread && end < WINDOW_SIZE) {
-        size_t room = WINDOW_SIZE - end;
+    u32 capacity = (u32)window.size() - SPARE;
+    while (unread && end < capacity) {
+        size_t room = capacity - end;
         if (room > unread)
             room = (size_t)unread;
         size_t got = read(window.data() + end, room);
@@ -446,9 +458,149 @@ void PayloadEncoder::Run()
     FinishCoder(coder);
 }
 
+u32 PayloadEncoder::FindMatches(u32 v, u32 limit, Match* found) const
+{
+    if (limit > LZ_LONGEST_MATCH)
+        limit = LZ_LONGEST_MATCH;
+    if (limit <= LZ_THRESHOLD)
+        return 0;
+    const u8* w = window.data();
+    const u8* here = w + v;
+    int oldest = (int)v - LZ_RING_SIZE;
+    u32 bestLength = LZ_THRESHOLD, count = 0;
+    int candidate = head[Hash3(here)];
+    for (u32 depth = BEST_CHAIN_DEPTH; depth && candidate >= 0 && candidate >= oldest; depth--) {
+        const u8* there = w + candidate;
+        if (there[bestLength] == here[bestLength]) {
+            u32 length = CommonLength(there, here, limit);
+            if (length > bestLength) {
+                bestLength = length;
+                found[count++] = Match{length, v - (u32)candidate};
+                if (length == limit)
+                    break;
+            }
+        }
+        candidate = previous[candidate & LZ_RING_MASK];
+    }
+    return count;
+}
+
+// The cost-based parse. Block by block, every match of every position is found first
+// (for each length its nearest distance, the cheapest). Then the cheapest way through the
+// block - literals, and every length of every match - is found as a shortest path, each
+// position's cost being final once all positions before it have been tried. Prices come
+// from the model; as the model adapts while the block is coded, a first path's symbols
+// are counted and the path is found again with each symbol priced at the frequency it will
+// have halfway through the block. The chosen tokens are then coded, which adapts the model
+// for the next block. The last token may run past the block's end (it ends where the path
+// is cheapest); the next block starts behind it.
+void PayloadEncoder::RunBest()
+{
+    const u32 need = BEST_BLOCK + LZ_LONGEST_MATCH + 8;
+    u32 v = Fill(LZ_FIRST_WRITE, need);
+    for (u32 k = 0; k < LZ_FIRST_WRITE; k++)
+        Insert(k);
+    u32 uninserted = 0;  // positions just before v that the last token covered unsearched
+    std::vector<u32> cost(BEST_BLOCK + LZ_LONGEST_MATCH + 1);
+    std::vector<Match> step(BEST_BLOCK + LZ_LONGEST_MATCH + 1);  // how each position is best reached
+    std::vector<Match> matches;                // the block's matches, position by position
+    std::vector<u32> first(BEST_BLOCK + 1);    // position i's matches: first[i]..first[i + 1]
+    std::vector<Match> tokens;
+    u32 symbolPrice[LZ_SYMBOLS];               // by character code
+    u32 used[LZ_SYMBOLS];
+    Match found[LZ_LONGEST_MATCH];
+    while (v < end) {
+        v = Fill(v, need);
+        const u8* w = window.data();
+        for (; uninserted; uninserted--)
+            Insert(v - uninserted);
+        u32 n = std::min<u32>(BEST_BLOCK, end - v);
+        u32 reach = std::min<u32>(n + LZ_LONGEST_MATCH, end - v);  // the last token may end there
+        matches.clear();
+        u32 covered = 0;  // positions within a long match are not searched
+        for (u32 i = 0; i < n; i++) {
+            first[i] = (u32)matches.size();
+            if (i >= covered) {
+                u32 count = FindMatches(v + i, reach - i, found);
+                matches.insert(matches.end(), found, found + count);
+                if (count && found[count - 1].length >= BEST_NICE_LENGTH)
+                    covered = i + found[count - 1].length;
+            }
+            Insert(v + i);
+        }
+        first[n] = (u32)matches.size();
+
+        for (u32 c = 0; c < LZ_SYMBOLS; c++)
+            used[c] = 0;
+        u32 stop = n;
+        for (int pass = 0; pass < 2; pass++) {
+            // Pass 0 prices by the model as it stands, pass 1 by the frequencies it will
+            // have halfway through the block if pass 0's path is taken.
+            u32 uses = 0;
+            for (u32 c = 0; c < LZ_SYMBOLS; c++)
+                uses += used[c];
+            u32 total = std::min<u32>(LZ_RESCALE_LIMIT, model.cumulative[0] + uses);
+            for (u32 c = 0; c < LZ_SYMBOLS; c++) {
+                u32 f = std::min<u32>(total, model.frequency[model.charToSymbol[c]] + used[c]);
+                symbolPrice[c] = tables.log2[total] - tables.log2[f];
+            }
+            cost[0] = 0;
+            for (u32 i = 1; i <= reach; i++)
+                cost[i] = 0xFFFFFFFFu;
+            for (u32 i = 0; i < n; i++) {
+                u32 here = cost[i];
+                u32 literal = here + symbolPrice[w[v + i]];
+                if (literal < cost[i + 1]) {
+                    cost[i + 1] = literal;
+                    step[i + 1] = Match{1, 0};
+                }
+                u32 shorter = LZ_THRESHOLD;
+                for (u32 k = first[i]; k < first[i + 1]; k++) {
+                    const Match& m = matches[k];
+                    u32 base = here + tables.position[m.distance - 1];
+                    for (u32 length = shorter + 1; length <= m.length; length++) {
+                        u32 price = base + symbolPrice[length + (255 - LZ_THRESHOLD)];
+                        if (price < cost[i + length]) {
+                            cost[i + length] = price;
+                            step[i + length] = Match{length, m.distance};
+                        }
+                    }
+                    shorter = m.length;
+                }
+            }
+            // The path ends at the cheapest position from the block's end on.
+            stop = n;
+            for (u32 e = n + 1; e <= reach; e++)
+                if (cost[e] < cost[stop])
+                    stop = e;
+            tokens.clear();
+            for (u32 i = stop; i > 0; i -= step[i].length)
+                tokens.push_back(step[i]);
+            if (pass == 0) {
+                u32 at = v + stop;
+                for (const Match& t : tokens) {
+                    at -= t.length;
+                    used[t.length == 1 ? w[at] : t.length + (255 - LZ_THRESHOLD)]++;
+                }
+            }
+        }
+        u32 at = v;
+        for (size_t t = tokens.size(); t-- > 0;) {
+            if (tokens[t].length == 1)
+                EncodeLiteral(w[at]);
+            else
+                EncodeMatch(tokens[t]);
+            at += tokens[t].length;
+        }
+        uninserted = stop - n;
+        v += stop;
+    }
+    FinishCoder(coder);
+}
+
 }  // namespace
 
-void LzariEncodeStream(u64 size, const LzariRead& read, const LzariWrite& write, LzariEffort)
+void LzariEncodeStream(u64 size, const LzariRead& read, const LzariWrite& write, LzariEffort effort)
 {
     if (size > 0xFFFFFFFFu)
         throw std::runtime_error("LZARI encoder: a payload holds at most 4 GiB - 1 bytes");
@@ -459,13 +611,16 @@ void LzariEncodeStream(u64 size, const LzariRead& read, const LzariWrite& write,
         std::vector<u8> buffer;
         // About 350 KB of state: on the heap, not the caller's stack.
         std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(size, read, buffer, &write));
-        encoder->Run();
+        if (effort == LZARI_BEST)
+            encoder->RunBest();
+        else
+            encoder->Run();
     }
     static const u8 padding[PADDING_SIZE] = {};
     write(padding, PADDING_SIZE);
 }
 
-void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, LzariEffort)
+void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, LzariEffort effort)
 {
     assert(size <= 0xFFFFFFFFu);
     u32 n = (u32)size;
@@ -480,7 +635,10 @@ void LzariEncodePayload(const u8* data, size_t size, std::vector<u8>& out, Lzari
             return count;
         };
         std::unique_ptr<PayloadEncoder> encoder(new PayloadEncoder(n, read, out, nullptr));
-        encoder->Run();
+        if (effort == LZARI_BEST)
+            encoder->RunBest();
+        else
+            encoder->Run();
     }
     out.insert(out.end(), PADDING_SIZE, (u8)0);
 }

@@ -182,6 +182,34 @@ TEST_F(QuillRoundTrip, ProjectSettingsReachTheArchive)
     EXPECT_TRUE(Contains(list.out, "\"attributes\": 38"));  // archive + hidden + system
 }
 
+// --best and the project's compression = best give a smaller archive that still verifies
+// and extracts; an unknown compression is a usage error naming the line.
+TEST_F(QuillRoundTrip, BestCompression)
+{
+    Tree tree = VariedTree(dir / "src", false);
+    auto size = [](const std::string& path) {
+        struct stat info;
+        return stat(path.c_str(), &info) == 0 ? (long long)info.st_size : -1;
+    };
+    ASSERT_EQ(0, RunQuill(PackArgs(tree, stub, dir / "normal.exe")).code);
+    std::vector<std::string> args = PackArgs(tree, stub, dir / "best.exe");
+    args.push_back("--best");
+    QuillRun best = RunQuill(args);
+    ASSERT_EQ(0, best.code) << best.err;
+    EXPECT_LT(size(dir / "best.exe"), size(dir / "normal.exe"));
+    WriteBytes(dir / "p.ini", TextBytes("[installer]\ntitle = Varied\ninstall-dir = Varied\\Tree\ncompression = best\n"));
+    QuillRun project = RunQuill({"pack", tree.root, dir / "p.ini", "-o", dir / "project.exe", "--stub", stub, "-q"});
+    ASSERT_EQ(0, project.code) << project.err;
+    EXPECT_EQ(size(dir / "best.exe"), size(dir / "project.exe"));
+    QuillRun extract = RunQuill({"extract", dir / "project.exe", "-d", dir / "x"});
+    ASSERT_EQ(0, extract.code) << extract.err;
+    EXPECT_TRUE(ReadBytes(dir / "x/docs/manual.txt") == tree.files["docs/manual.txt"]);
+    WriteBytes(dir / "bad.ini", TextBytes("[installer]\ntitle = Varied\ninstall-dir = Varied\ncompression = fast\n"));
+    QuillRun bad = RunQuill({"pack", tree.root, dir / "bad.ini", "-o", dir / "bad.exe", "--stub", stub, "-q"});
+    EXPECT_EQ(2, bad.code);
+    EXPECT_TRUE(Contains(bad.err, "bad.ini:4")) << bad.err;
+}
+
 TEST_F(QuillRoundTrip, SameInputSameBytes)
 {
     Tree tree = VariedTree(dir / "src", false);

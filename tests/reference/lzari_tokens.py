@@ -15,6 +15,10 @@ with the middle-half case resolved later through pending bits.
 
     python3 lzari_tokens.py            print the C++ literals of every vector
     python3 lzari_tokens.py NAME ...   print only the named vectors
+    python3 lzari_tokens.py --decode PAYLOAD EXPECTED ...
+                                       decode payload files (each as the first file
+                                       of a run) and compare them with the expected
+                                       files; exit status 1 on any difference
 
 Each vector is also decoded here by a plain transcription of the decoder, which
 must give back the replayed bytes and stop reading inside the zero padding;
@@ -460,5 +464,30 @@ def main(names):
             print()
 
 
+def check_payloads(paths):
+    """Decodes each payload file with the transcription above and compares it with
+    its expected file; the read-ahead must end inside the padding."""
+    bad = 0
+    for payload_path, expected_path in zip(paths[::2], paths[1::2]):
+        payload = open(payload_path, "rb").read()
+        expected = open(expected_path, "rb").read()
+        try:
+            decoded, _, taken = decode(payload, first_ring())
+            decoded = bytes(decoded)  # a carried ring byte read before written fails here
+        except (IndexError, TypeError, ValueError) as error:
+            print("%s: cannot be decoded (%s)" % (payload_path, error))
+            bad += 1
+            continue
+        if decoded != expected:
+            print("%s: decodes to other bytes" % payload_path)
+            bad += 1
+        elif expected and not len(payload) - PADDING < taken <= len(payload):
+            print("%s: the read-ahead ends at %d of %d bytes" % (payload_path, taken, len(payload)))
+            bad += 1
+    return 1 if bad or len(paths) % 2 else 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--decode"]:
+        sys.exit(check_payloads(sys.argv[2:]))
     main(sys.argv[1:])

@@ -451,7 +451,7 @@ int Pack(const PackOptions& options)
                 entry.stored, file.Size(), entry.attributes, entry.fileTime,
                 [&file](u8* to, size_t max) { return file.Read(to, max); },
                 [&output](const u8* data, size_t size) { output.Write(data, size); },
-                options.best ? LZARI_BEST : LZARI_NORMAL);
+                options.best || settings.bestCompression ? LZARI_BEST : LZARI_NORMAL);
             want.hash = file.Hash();
             progress.Advance(entry.size, 1);
         }

@@ -129,6 +129,14 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
             if (v != "user" && v != "admin")
                 Bad(origin, "privileges are user or admin, not \"" + value + "\"");
             SetOnce(settings.privileges, key, v, origin);
+        } else if (key == "compression") {
+            std::string v = Lower(value);
+            if (v == "best")
+                settings.bestCompression = true;
+            else if (v == "normal")
+                settings.bestCompression = false;
+            else
+                Bad(origin, "compression is normal or best, not \"" + value + "\"");
         } else if (key == "language") {
             if (!FindLanguage(Lower(value)))
                 Bad(origin, "unknown language \"" + value + "\" (english, german, french, russian)");

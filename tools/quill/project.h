@@ -12,6 +12,7 @@
 //   codepage = 1252                  data/cache.bin = hidden system
 //   icon = viewer.ico  (beside the project file)
 //   version = 1.2.3.4, company = ..., description = ..., copyright = ...
+//   compression = best
 #ifndef QUILL_TOOLS_PROJECT_H
 #define QUILL_TOOLS_PROJECT_H
 
@@ -50,6 +51,7 @@ struct PackSettings {
     bool groupItemsFromOptions = false;  // options replace the file's items, not add to them
     bool backgroundMaximized = true;
     Setting privileges;   // "user" or "admin"; not given: admin
+    bool bestCompression = false;  // compression = best: the cost-based parse
     std::string language = "english";
     int codePage = 0;     // 0: the language's own
     std::string codePageOrigin;

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Old against new in one run: builds lzari-bench from an earlier commit beside the one of
+# this tree (both from this tree's benchmark source, so that they time alike), then runs
+# the two in turn, round after round, and prints each one's best and median with the
+# ratio new/old and the machine's load.
+#
+#   tools/bench-compare.sh [--rounds N] [--base COMMIT] [lzari-bench options and files]
+#
+# COMMIT defaults to HEAD~1. The earlier tree is checked out with git worktree under
+# /tmp and removed afterwards; the builds stay in build-bench/ for the next run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+rounds=3
+base=HEAD~1
+args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        --rounds) rounds=$2; shift 2 ;;
+        --base) base=$2; shift 2 ;;
+        *) args+=("$1"); shift ;;
+    esac
+done
+[ ${#args[@]} -gt 0 ] || args=("$root/../shared/corpus")
+commit=$(git rev-parse --verify "$base^{commit}")
+out=$root/build-bench
+mkdir -p "$out"
+
+build() {  # source dir, build dir
+    cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >"$2.configure.log" 2>&1 &&
+        nice cmake --build "$2" -j2 --target lzari-bench >"$2.build.log" 2>&1 ||
+        { tail -n 30 "$2.build.log" 2>/dev/null || cat "$2.configure.log"; exit 1; }
+}
+
+if [ ! -x "$out/old-$commit/tools/lzari-bench" ]; then
+    tree=$(mktemp -d /tmp/quill-bench-XXXXXX)
+    git worktree add --detach "$tree/src" "$commit" >/dev/null
+    cp tools/lzari_bench.cpp "$tree/src/tools/lzari_bench.cpp"
+    build "$tree/src" "$out/old-$commit"
+    git worktree remove --force "$tree/src"
+    rmdir "$tree"
+fi
+build "$root" "$out/new"
+
+old=$out/old-$commit/tools/lzari-bench
+new=$out/new/tools/lzari-bench
+results=$(mktemp -d /tmp/quill-bench-results-XXXXXX)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+for ((r = 1; r <= rounds; r++)); do
+    "$old" --json "${args[@]}" >"$results/old-$r.json"
+    "$new" --json "${args[@]}" >"$results/new-$r.json"
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+python3 - "$results" "$rounds" "$commit" "$(git rev-parse --short HEAD)" "$load_before" "$load_after" <<'EOF'
+import json, statistics, sys
+results, rounds, commit, head, before, after = sys.argv[1:]
+runs = {side: [json.load(open("%s/%s-%d.json" % (results, side, r))) for r in range(1, int(rounds) + 1)]
+        for side in ("old", "new")}
+first = runs["new"][0]
+print("lzari-bench, old %s against new %s (%s), %s rounds, clock %s, --repeat %d per round"
+      % (commit[:7], head, "working tree", rounds, first["clock"], first["repeat"]))
+print("load average before %s, after %s; MB/s: best of all runs, median of the rounds' medians"
+      % (before, after))
+def row(label, pick):
+    o = [pick(run) for run in runs["old"]]
+    n = [pick(run) for run in runs["new"]]
+    ob, om, nb, nm = max(x[0] for x in o), statistics.median(x[1] for x in o), \
+        max(x[0] for x in n), statistics.median(x[1] for x in n)
+    print("%-28s old %8.1f %8.1f   new %8.1f %8.1f   new/old %5.2fx %5.2fx" % (label, ob, om, nb, nm, nb / ob, nm / om))
+print("%-28s     %8s %8s       %8s %8s" % ("", "best", "median", "best", "median"))
+row("decode, total", lambda r: (r["total"]["decode_mbps_best"], r["total"]["decode_mbps_median"]))
+row("encode, total", lambda r: (r["total"]["encode_mbps_best"], r["total"]["encode_mbps_median"]))
+for f in first["files"]:
+    name = f["file"]
+    def pick(r, name=name):
+        for g in r["files"]:
+            if g["file"] == name:
+                return (g["decode_mbps_best"], g["decode_mbps_median"])
+    if f["size"] < 16384:
+        row("decode " + name, pick)
+print("ratio: old %.4f, new %.4f" % (runs["old"][0]["total"]["ratio"], first["total"]["ratio"]))
+if not all(r["total"]["intact"] for side in runs.values() for r in side):
+    print("A FILE DID NOT COME BACK INTACT"); sys.exit(1)
+EOF
+status=$?
+rm -rf "$results"
+exit $status
