@@ -64,6 +64,16 @@ bool Have(const std::string& program)
     if (stub.empty())                                                                       \
         GTEST_SKIP() << "no installer program: build with i686-w64-mingw32 or set QUILL_STUB"
 
+// The signing cases need the program, osslsigncode and openssl, and quill built with OpenSSL.
+#ifdef QUILL_HAVE_OPENSSL
+#define NEED_SIGNING()                                                                      \
+    NEED_STUB();                                                                            \
+    if (!Have("osslsigncode") || !Have("openssl"))                                          \
+    GTEST_SKIP() << "osslsigncode or openssl missing"
+#else
+#define NEED_SIGNING() GTEST_SKIP() << "quill was built without OpenSSL: no signer, no digest to check"
+#endif
+
 // A self-signed code-signing certificate and its key in dir.
 void MakeCertificate(const TempDir& dir)
 {
@@ -99,12 +109,7 @@ u32 TableOffset(const Bytes& file)
 
 TEST(QuillSigning, SignedInstallersOfEachLayoutReadBackWhole)
 {
-    NEED_STUB();
-    if (!Have("osslsigncode") || !Have("openssl"))
-        GTEST_SKIP() << "osslsigncode or openssl missing";
-#ifndef QUILL_HAVE_OPENSSL
-    GTEST_SKIP() << "quill was built without OpenSSL: no signer, no digest to check";
-#endif
+    NEED_SIGNING();
     TempDir dir;
     MakeCertificate(dir);
     struct Layout {
@@ -148,12 +153,7 @@ TEST(QuillSigning, SignedInstallersOfEachLayoutReadBackWhole)
 
 TEST(QuillSigning, AnythingButTheTableAfterTheEndIsDamage)
 {
-    NEED_STUB();
-    if (!Have("osslsigncode") || !Have("openssl"))
-        GTEST_SKIP() << "osslsigncode or openssl missing";
-#ifndef QUILL_HAVE_OPENSSL
-    GTEST_SKIP() << "quill was built without OpenSSL: no signer, no digest to check";
-#endif
+    NEED_SIGNING();
     TempDir dir;
     MakeCertificate(dir);
     std::string setup = dir / "setup.exe";
