@@ -2,8 +2,9 @@
 # End-to-end tests of the installer under Wine: builds the installer (mingw-w64, i686), the
 # Win32 test driver and the fixture generator, then runs each case as an unprivileged user
 # (as root Wine ignores read-only files) on a private X server. Ends with "N passed, M failed".
-# Run by root, Wine runs as the user quilltest and two cases get small mounted drives; run
-# by anyone else, Wine runs as that user and those two cases are skipped, saying why.
+# Run by root, Wine runs as the user quilltest and the cases that need them get small
+# mounted drives; run by anyone else, Wine runs as that user and those cases are skipped,
+# saying why.
 #
 #   tests/wine/run.sh [CASE...]      (all cases when none is named)
 #
