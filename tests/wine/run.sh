@@ -695,13 +695,13 @@ case_long_current_directory() {  # a current directory over 255 characters: mess
     } | steps && [ ! -e "$long/Product" ]
 }
 
-case_full_disk() {  # a real full disk: the write failure names the file, earlier files stay whole
+case_full_disk() {  # a real full disk: the write failure names the file, exit 1603, earlier files whole
     mountpoint -q "$RUN/drive-u" || { say "no small drive: tmpfs could not be mounted"; return 77; }
     local d; d=$(stage full_disk fulldisk)
     # The header understates the content, so the free-space check passes on the 1 MB drive.
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         set 1010 'U:\target' -- click 1 -- \
-        box Error "Error writing into file second.bin" background ok -- exit 0
+        box Error "Error writing into file second.bin" background ok -- exit 1603
     } | steps && cmp -s "$d/source/first.bin" "$RUN/drive-u/target/first.bin"
 }
 
