@@ -514,6 +514,28 @@ TEST_F(QuillPackRefusals, OutputThatCannotBeWritten)
     EXPECT_TRUE(left.empty());
 }
 
+TEST_F(QuillPackRefusals, SourcesThatChangeOrCannotBeRead)
+{
+    // Files of the system that stat as empty: one reads as text (a file that grew after the
+    // walk), one fails to read (a file that cannot be read). Exit 3, nothing left behind.
+    struct Case {
+        const char* target;
+        const char* error;
+    } cases[] = {{"/proc/self/status", "changed while it was packed"},
+                 {"/proc/self/mem", "cannot read"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        TempDir out;
+        ASSERT_EQ(0, symlink(c.target, (dir / "src/odd.bin").c_str()));
+        QuillRun pack = RunQuill({"pack", dir / "src", "-o", out / "setup.exe", "--stub", stub, "--title", "T",
+                                  "--install-dir", "D", "-q", "--follow-symlinks"});
+        unlink((dir / "src/odd.bin").c_str());
+        EXPECT_EQ(EXIT_IO, pack.code) << pack.err;
+        EXPECT_TRUE(Contains(pack.err, c.error)) << pack.err;
+        EXPECT_TRUE(ReadTree(out.Path()).empty());
+    }
+}
+
 TEST_F(QuillPackRefusals, TheInstallerProgram)
 {
     QuillRun pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", dir / "none.exe", "--title",

@@ -88,6 +88,20 @@ public:
             return (size_t)n;
         }
     }
+    // After the encoder has taken the size: a file that has grown since the walk (a log
+    // still written, a file whose size the system does not know) would be packed cut.
+    void CheckEnd()
+    {
+        u8 extra;
+        ssize_t n;
+        do
+            n = read(fd_, &extra, 1);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            FailErrno("cannot read " + path_);
+        if (n > 0 || done_ != size_)
+            Fail(EXIT_IO, path_ + " changed while it was packed");
+    }
     u64 Size() const { return size_; }
     uint64_t Hash() const { return hash_.Value(); }
 
@@ -452,6 +466,7 @@ int Pack(const PackOptions& options)
                 [&file](u8* to, size_t max) { return file.Read(to, max); },
                 [&output](const u8* data, size_t size) { output.Write(data, size); },
                 options.best || settings.bestCompression ? LZARI_BEST : LZARI_NORMAL);
+            file.CheckEnd();
             want.hash = file.Hash();
             progress.Advance(entry.size, 1);
         }
