@@ -24,24 +24,13 @@ win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 work=$(mktemp -d /tmp/quill-bench.XXXXXX)
 chmod 755 "$work"
-number=
-for n in $(seq 141 190); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then number=$n; break; fi
-done
-[ -n "$number" ] || { echo "no free X display" >&2; exit 2; }
-Xvfb ":$number" -screen 0 1024x768x24 -ac -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
+. "$ROOT/tests/wine/stage.sh"
+start_xvfb 141 190
 as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
     DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
 cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
-for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.05; done
-if [ ! -f "$PREFIX/system.reg" ]; then
-    echo "creating the Wine prefix $PREFIX (once)"
-    as_user env WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    as_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-fi
+make_prefix
 i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32
 
 # The archives: the folder appended and in volumes, and one byte appended for the baseline.
