@@ -141,3 +141,15 @@ std::vector<u8> JoinArchive(ArchiveHeader header, const StringBlockContent& cont
     archive.insert(archive.end(), records.begin(), records.end());
     return archive;
 }
+
+std::vector<u8> OneFileArchive(const std::vector<u8>& payload, u32 totalSize, const StringBlockContent& content)
+{
+    RecordWriter records;
+    records.Header(RECORD_FILE, ATTRIBUTE_ARCHIVE, 0, 1);
+    records.Raw({'f'});
+    records.Raw(payload);
+    records.End();
+    ArchiveHeader header{};
+    header.totalSize = totalSize;
+    return JoinArchive(header, content, records.Bytes());
+}

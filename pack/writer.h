@@ -74,4 +74,9 @@ std::vector<u8> ArchiveStart(ArchiveHeader& header, const StringBlockContent& co
 std::vector<u8> JoinArchive(ArchiveHeader header, const StringBlockContent& content,
                             const std::vector<u8>& records);
 
+// An archive of one file record "f" whose payload is given raw (size, bit stream and
+// padding, or any bytes), with the header's totalSize: for benchmarks and fuzzing.
+std::vector<u8> OneFileArchive(const std::vector<u8>& payload, u32 totalSize,
+                               const StringBlockContent& content = StringBlockContent());
+
 #endif

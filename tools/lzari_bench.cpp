@@ -87,21 +87,14 @@ void Collect(const std::string& path, const std::string& label, std::vector<Inpu
         Collect(path + "/" + child, label.empty() ? child : label + "/" + child, files);
 }
 
-// An archive holding one file record "f" with the given payload.
-Bytes OneFileArchive(const Bytes& payload, u32 size)
+// The benchmark's archive of one file record with the given payload.
+Bytes BenchArchive(const Bytes& payload, u32 size)
 {
-    RecordWriter records;
-    records.Header(RECORD_FILE, ATTRIBUTE_ARCHIVE, 0, 1);
-    records.Raw({'f'});
-    records.Raw(payload);
-    records.End();
-    ArchiveHeader header{};
-    header.totalSize = size;
     StringBlockContent content;
     content.productTitle = "lzari-bench";
     content.windowTitle = "lzari-bench";
     content.installDir = "bench";
-    return JoinArchive(header, content, records.Bytes());
+    return OneFileArchive(payload, size, content);
 }
 
 double MegabytesPerSecond(double bytes, double seconds)
@@ -275,7 +268,7 @@ int main(int argc, char** argv)
             runs.push_back(Now() - start);
         }
         result.encode = Summarise(runs);
-        if (!WriteFile(volume, OneFileArchive(payload, (u32)data.size()))) {
+        if (!WriteFile(volume, BenchArchive(payload, (u32)data.size()))) {
             fprintf(stderr, "lzari-bench: cannot write %s\n", volume.c_str());
             return 2;
         }

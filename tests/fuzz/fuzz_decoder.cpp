@@ -26,14 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         payload[2] &= 0x01;
     if (payload.size() > 3)
         payload[3] = 0;
-    RecordWriter records;
-    records.Header(RECORD_FILE, ATTRIBUTE_ARCHIVE, 0, 1);
-    records.Raw({'f'});
-    records.Raw(payload);
-    records.End();
-    ArchiveHeader header{};
-    header.totalSize = 1u << 20;
-    std::vector<u8> archive = JoinArchive(header, StringBlockContent(), records.Bytes());
+    std::vector<u8> archive = OneFileArchive(payload, 1u << 20);
     WriteFileOrDie(work + "/disk1.pak", archive.data(), archive.size());
 
     ResetHost();
