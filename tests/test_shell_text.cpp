@@ -1,5 +1,5 @@
-// The installer's text rules for the folder browser and the program group: path joining,
-// list entry texts and the DDE command string.
+// The installer's text rules for the install dialog, the folder browser and the program
+// group: the install path, path joining, list entry texts and the DDE command string.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/messages.h"
 #include "ui/shell_text.h"
 
 namespace {
@@ -21,6 +22,40 @@ std::string Joined(const char* path, const char* name, u32 capacity = TEXT_SIZE,
     if (fitted)
         *fitted = fits;
     return buffer;
+}
+
+// What the install dialog makes of its text: the path, or "refused: " and what the
+// message would name. current is what the current-directory call left in its buffer.
+std::string InstallPath(const char* text, const char* current, u32 currentLength)
+{
+    char dir[TEXT_SIZE];
+    memset(dir, '#', sizeof(dir));
+    int failure = InstallPathFromText(dir, text, current, currentLength);
+    if (failure)
+        return failure == MSG_CANT_OPEN_DIRECTORY ? "refused: " + std::string(dir) : "other message";
+    return dir;
+}
+
+TEST(ShellText, InstallPathsFromTheDialogText)
+{
+    EXPECT_EQ("C:\\Work\\Product", InstallPath("Product", "C:\\Work", 7));
+    EXPECT_EQ("C:\\Work\\Games", InstallPath("\\Games\\", "C:\\Work", 7));  // not the root's
+    EXPECT_EQ("C:\\Product", InstallPath("Product", "C:\\", 3));
+    EXPECT_EQ("d:\\", InstallPath("d:", "C:\\Work", 7));   // a bare drive is its root
+    EXPECT_EQ("D:\\Apps", InstallPath("D:\\Apps", "", 0));  // absolute: no current directory needed
+    EXPECT_EQ("refused: \\\\server\\share", InstallPath("\\\\server\\share", "C:\\Work", 7));
+    EXPECT_EQ("refused: C:Tools", InstallPath("C:Tools", "C:\\Work", 7));
+
+    // A current directory that did not fit (GetCurrentDirectoryA returned the size it
+    // needs, or 0) left the buffer as it was: here a path from earlier. Joining with it
+    // would install somewhere the user never chose.
+    const char* stale = "C:\\Earlier";
+    EXPECT_EQ("refused: Product", InstallPath("Product", stale, 300));
+    EXPECT_EQ("refused: Product", InstallPath("Product", stale, TEXT_SIZE));
+    EXPECT_EQ("refused: Product", InstallPath("Product", stale, 0));
+    std::string longest = "C:\\" + std::string(252, 'w');  // 255 characters: read, and joined
+    EXPECT_EQ("refused: " + longest.substr(0, 255), InstallPath("P", longest.c_str(), 255));
+    EXPECT_EQ(longest.substr(0, 253) + "\\P", InstallPath("P", longest.substr(0, 253).c_str(), 253));
 }
 
 TEST(ShellText, PathPartsGetOneBackslashBetweenThem)

@@ -1,6 +1,7 @@
 // The install-directory dialog: shows the default directory and the space needed, and on
 // OK makes the path absolute, checks the free space, creates every missing directory and
 // leaves the process's current directory there, where the worker writes.
+#include "shell_text.h"
 #include "ui.h"
 
 #include "../archive/context.h"
@@ -83,45 +84,12 @@ int MakeInstallPath(char* path)
     return 0;
 }
 
-// Turns the edit text into an absolute drive path in installDir. Returns 0, or the
-// message that refuses the text: network paths, drive-relative paths such as C:Tools,
-// relative paths while the current directory is longer than 255 characters, and joined
-// paths that do not fit the 255 characters of installDir get message 7.
+// Turns the edit text into an absolute drive path in installDir; 0 or the refusing message.
 static int AbsoluteInstallPath(const char* text)
 {
-    char joined[2 * TEXT_SIZE];
-    if (text[0] == '\\' && text[1] == '\\') {
-        CopyText(context.installDir, text, TEXT_SIZE);
-        return MSG_CANT_OPEN_DIRECTORY;
-    }
-    if (text[0] && text[1] == ':') {
-        CopyText(joined, text, sizeof(joined));
-    } else {
-        // A current directory too long for the buffer leaves the buffer unwritten.
-        DWORD got = GetCurrentDirectoryA(TEXT_SIZE, joined);
-        if (!got || got >= TEXT_SIZE) {
-            CopyText(context.installDir, text, TEXT_SIZE);
-            return MSG_CANT_OPEN_DIRECTORY;
-        }
-        u32 length = TextLength(joined);
-        // No second backslash behind a root such as C:\ .
-        if (text[0] != '\\' && length && joined[length - 1] != '\\')
-            AppendText(joined, "\\", sizeof(joined));
-        AppendText(joined, text, sizeof(joined));
-    }
-    u32 length = TextLength(joined);
-    // A bare drive means its root, not the drive's current directory.
-    if (length == 2 && joined[1] == ':') {
-        AppendText(joined, "\\", sizeof(joined));
-        length = 3;
-    }
-    // One trailing backslash goes, except the root's own.
-    if (length > 3 && joined[length - 1] == '\\')
-        joined[--length] = 0;
-    CopyText(context.installDir, joined, TEXT_SIZE);
-    if (length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
-        return MSG_CANT_OPEN_DIRECTORY;
-    return 0;
+    char current[TEXT_SIZE];
+    DWORD length = GetCurrentDirectoryA(TEXT_SIZE, current);
+    return InstallPathFromText(context.installDir, text, current, length);
 }
 
 int ApplyInstallDirectory(HWND dialog)

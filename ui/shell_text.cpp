@@ -1,6 +1,45 @@
 #include "shell_text.h"
 
+#include "../archive/messages.h"
 #include "../archive/text.h"
+
+int InstallPathFromText(char* installDir, const char* text, const char* current,
+                        u32 currentLength)
+{
+    char joined[2 * TEXT_SIZE];
+    if (text[0] == '\\' && text[1] == '\\') {
+        CopyText(installDir, text, TEXT_SIZE);
+        return MSG_CANT_OPEN_DIRECTORY;
+    }
+    if (text[0] && text[1] == ':') {
+        CopyText(joined, text, sizeof(joined));
+    } else {
+        if (!currentLength || currentLength >= TEXT_SIZE) {
+            CopyText(installDir, text, TEXT_SIZE);
+            return MSG_CANT_OPEN_DIRECTORY;
+        }
+        CopyText(joined, current, sizeof(joined));
+        u32 length = TextLength(joined);
+        // A leading backslash is joined as it is (it does not mean the drive's root), and
+        // no second backslash goes behind a root such as C:\ .
+        if (text[0] != '\\' && length && joined[length - 1] != '\\')
+            AppendText(joined, "\\", sizeof(joined));
+        AppendText(joined, text, sizeof(joined));
+    }
+    u32 length = TextLength(joined);
+    // A bare drive means its root, not the drive's current directory.
+    if (length == 2 && joined[1] == ':') {
+        AppendText(joined, "\\", sizeof(joined));
+        length = 3;
+    }
+    // One trailing backslash goes, except the root's own.
+    if (length > 3 && joined[length - 1] == '\\')
+        joined[--length] = 0;
+    CopyText(installDir, joined, TEXT_SIZE);
+    if (length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
+        return MSG_CANT_OPEN_DIRECTORY;
+    return 0;
+}
 
 int AppendPathPart(char* path, u32 capacity, const char* name)
 {

@@ -1,10 +1,21 @@
-// Text rules of the folder browser and the program-group conversation that need no window:
-// path joining, list entry texts and the group command string. Free of windows.h, so that
+// Text rules of the install dialog, the folder browser and the program-group conversation
+// that need no window: the install path, path joining, list entry texts and the group
+// command string. Free of windows.h, so that
 // the native tests compile the same file as the installer.
 #ifndef QUILL_UI_SHELL_TEXT_H
 #define QUILL_UI_SHELL_TEXT_H
 
 #include "../archive/format.h"
+
+// Turns the install dialog's text into an absolute drive path in installDir (TEXT_SIZE
+// bytes). current and currentLength are what GetCurrentDirectoryA(TEXT_SIZE, current) left
+// and returned: a length of 0 or of TEXT_SIZE and more means current was not written, and
+// a relative text is then refused rather than joined with whatever the buffer held.
+// Returns 0, or MSG_CANT_OPEN_DIRECTORY for network paths, drive-relative texts such as
+// C:Tools, relative texts without a current directory, and joined paths over 255
+// characters; installDir then holds the text (or the joined path, cut) for the message.
+int InstallPathFromText(char* installDir, const char* text, const char* current,
+                        u32 currentLength);
 
 // Appends name to path (capacity bytes) with one backslash between them, none after an
 // empty path or a path that ends with one (a root such as C:\). Returns 0 when the

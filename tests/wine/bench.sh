@@ -31,7 +31,7 @@ as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 W
 cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 make_prefix
-i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32
+build_driver "$work/driver.exe"
 
 # The archives: the folder appended and in volumes, and one byte appended for the baseline.
 mkdir -p "$work/one" "$work/appended" "$work/volumes"

@@ -46,7 +46,7 @@ trap cleanup EXIT
 
 make_prefix
 
-i686-w64-mingw32-g++ -O2 -static -o "$work/driver.exe" "$ROOT/tests/wine/driver.cpp" -lgdi32 -luser32 -lshell32 -lole32 -luuid -lversion
+build_driver "$work/driver.exe"
 cp "$setup" "$work/setup.exe"
 mkdir -p "$(dirname "$target")"
 rm -rf "$target"

@@ -55,8 +55,8 @@ cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 |
     { cat "$BUILD_NATIVE/build.log"; die "the installer did not build"; }
 grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
-i686-w64-mingw32-g++ -O2 -Wall -static -o "$BUILD_NATIVE/driver.exe" "$ROOT/tests/wine/driver.cpp" \
-    -lgdi32 -luser32 -lshell32 -lole32 -luuid -lversion || die "the driver did not build"
+. "$ROOT/tests/wine/stage.sh"
+build_driver "$BUILD_NATIVE/driver.exe" || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
 QUILL=${QUILL_BIN:-}
 if [ -z "$QUILL" ] && cmake -S "$ROOT" -B "$BUILD_NATIVE/tools" -DCMAKE_BUILD_TYPE=Release >"$BUILD_NATIVE/quill.log" 2>&1 &&

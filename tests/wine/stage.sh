@@ -1,4 +1,5 @@
-# Sourced by install.sh and bench.sh: a private X server and a Wine prefix made once.
+# Sourced by run.sh, install.sh and bench.sh: the test driver, a private X server and a Wine
+# prefix made once.
 # start_xvfb FIRST LAST: the first free display number from FIRST to LAST in $number, the
 # server's pid in $xvfb (log in $work/xvfb.log); returns once its socket is there.
 start_xvfb() {
@@ -20,4 +21,10 @@ make_prefix() {
     as_user env WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     as_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     as_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
+
+# build_driver OUT: the Win32 test driver that answers the installer's dialogs.
+build_driver() {
+    i686-w64-mingw32-g++ -O2 -Wall -static -o "$1" "$ROOT/tests/wine/driver.cpp" \
+        -lgdi32 -luser32 -lshell32 -lole32 -luuid -lversion
 }
