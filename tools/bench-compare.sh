@@ -5,8 +5,13 @@
 # ratio new/old and the machine's load.
 #
 #   tools/bench-compare.sh [--rounds N] [--base COMMIT] [lzari-bench options and files]
+#   tools/bench-compare.sh --pack [--rounds N] [--base COMMIT] [--mb M] [--files F]
 #
-# COMMIT defaults to HEAD~1. The earlier tree is checked out with git worktree under
+# --pack times quill pack instead: one file of M MB (default 100) made of the corpus
+# repeated, with its peak memory, and F small files (default 20,000, 1-4 KB slices of the
+# corpus) with and without the verify pass, in processor seconds.
+# COMMIT defaults to HEAD~1. --bench-from REV builds the benchmark source of REV into the
+# earlier tree, for a COMMIT that lacks what this tree's benchmark calls. The earlier tree is checked out with git worktree under
 # /tmp and removed afterwards; the builds stay in build-bench/ for the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,36 +19,70 @@ root=$(pwd)
 rounds=3
 base=HEAD~1
 args=()
+pack= megabytes=100 files=20000 bench_from=
 while [ $# -gt 0 ]; do
     case $1 in
         --rounds) rounds=$2; shift 2 ;;
         --base) base=$2; shift 2 ;;
+        --pack) pack=1; shift ;;
+        --mb) megabytes=$2; shift 2 ;;
+        --files) files=$2; shift 2 ;;
+        --bench-from) bench_from=$2; shift 2 ;;
         *) args+=("$1"); shift ;;
     esac
 done
-[ ${#args[@]} -gt 0 ] || args=("$root/../shared/corpus")
+# Without files, the corpus: named here, as the earlier build's own default lies in its
+# removed source tree.
+files_given=
+for a in "${args[@]}"; do [ -e "$a" ] && files_given=1; done
+[ -n "$files_given" ] || args+=("$root/../shared/corpus")
 commit=$(git rev-parse --verify "$base^{commit}")
 out=$root/build-bench
 mkdir -p "$out"
 
+target=lzari-bench program=tools/lzari-bench
+[ -z "$pack" ] || target=quill program=tools/quill/quill
 build() {  # source dir, build dir
     cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >"$2.configure.log" 2>&1 &&
-        nice cmake --build "$2" -j2 --target lzari-bench >"$2.build.log" 2>&1 ||
+        nice cmake --build "$2" -j2 --target $target >"$2.build.log" 2>&1 ||
         { tail -n 30 "$2.build.log" 2>/dev/null || cat "$2.configure.log"; exit 1; }
 }
 
-if [ ! -x "$out/old-$commit/tools/lzari-bench" ]; then
+if [ ! -x "$out/old-$commit-$target/$program" ]; then
     tree=$(mktemp -d /tmp/quill-bench-XXXXXX)
+    trap 'git worktree remove --force "$tree/src" 2>/dev/null; rm -rf "$tree"' EXIT
     git worktree add --detach "$tree/src" "$commit" >/dev/null
-    cp tools/lzari_bench.cpp "$tree/src/tools/lzari_bench.cpp"
-    build "$tree/src" "$out/old-$commit"
+    rm -rf "$out/old-$commit-$target"  # a build left by a failed run names another source
+    # This tree's benchmark, with its includes pointed at where the earlier tree keeps
+    # those headers (folders have moved between commits).
+    if [ -n "$bench_from" ]; then git show "$bench_from:tools/lzari_bench.cpp"; else cat tools/lzari_bench.cpp; fi >"$tree/bench.cpp"
+    python3 - "$tree/src" "$tree/bench.cpp" >"$tree/src/tools/lzari_bench.cpp" <<'EOF'
+import os, re, sys
+root = sys.argv[1]
+where = {name: os.path.relpath(os.path.join(folder, name), root)
+         for folder, _, names in os.walk(root) if "/." not in folder for name in names}
+def point(match):
+    path = match.group(1)
+    if os.path.exists(os.path.join(root, path)) or os.path.basename(path) not in where:
+        return match.group(0)
+    return '#include "%s"' % where[os.path.basename(path)]
+sys.stdout.write(re.sub(r'#include "([^"]+)"', point, open(sys.argv[2]).read()))
+EOF
+    build "$tree/src" "$out/old-$commit-$target"
     git worktree remove --force "$tree/src"
-    rmdir "$tree"
+    rm -rf "$tree"
+    trap - EXIT
 fi
 build "$root" "$out/new"
 
-old=$out/old-$commit/tools/lzari-bench
-new=$out/new/tools/lzari-bench
+if [ -n "$pack" ]; then
+    exec python3 "$root/tools/pack_bench.py" "$out/old-$commit-$target/$program" "$out/new/$program" \
+        "$rounds" "$megabytes" "$files" "${commit:0:7}" "$(git rev-parse --short HEAD)" \
+        "$root/../shared/corpus" "$root/build-i686/ui/quillstead.exe"
+fi
+
+old=$out/old-$commit-$target/$program
+new=$out/new/$program
 results=$(mktemp -d /tmp/quill-bench-results-XXXXXX)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((r = 1; r <= rounds; r++)); do

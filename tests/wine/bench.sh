@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
 # The installer's own speed under Wine, beside quill extract on the same archives (a
 # command to run by hand, not a test):
-#   tests/wine/bench.sh [FOLDER]       (default: the corpus beside the checkout; as root)
-# Packs FOLDER once with the archive appended and once as 1.44M volumes, installs each
-# with the installer under Wine (the test driver answers the dialogs on a private Xvfb),
-# and prints MB/s. An install of a one-byte archive is timed the same way and taken off,
-# so that Wine's start and the dialogs do not count. QUILL_WINE_PREFIX names the prefix
-# (default /home/quilltest/.wine-quill-bench); QUILL_BENCH_RUNS the runs (default 3, best
-# and median are printed).
+#   tests/wine/bench.sh [--base COMMIT] [--profile] [FOLDER]    (as root)
+# FOLDER defaults to the corpus beside the checkout. Packs it once with the archive
+# appended and once as 1.44M volumes, installs each with the installer under Wine (the
+# test driver answers the dialogs on a private Xvfb), and prints MB/s. An install of a
+# one-byte archive is timed the same way and taken off, so that Wine's start and the
+# dialogs do not count. Every installer is timed in the same rounds, in turn.
+#   --base COMMIT  also builds the installer of an earlier commit and times it: before
+#                  and after from one run.
+#   --profile      also times installers built from this tree with parts of the work taken
+#                  out (appended archive only), to show where the time goes: the bar's
+#                  repaint at each progress report, the report itself (a message the worker
+#                  sends to the interface thread and waits for), and the file writes.
+# QUILL_WINE_PREFIX names the prefix (default /home/quilltest/.wine-quill-bench);
+# QUILL_BENCH_RUNS the rounds (default 3; best and median are printed).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+base= profile=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --base) base=$(git -C "$ROOT" rev-parse --verify "$2^{commit}"); shift 2 ;;
+        --profile) profile=1; shift ;;
+        *) break ;;
+    esac
+done
 source_dir=$(realpath "${1:-$ROOT/../shared/corpus}")
 runs=${QUILL_BENCH_RUNS:-3}
 QUILL=${QUILL_BIN:-$ROOT/build/tools/quill/quill}
@@ -25,22 +40,83 @@ win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 work=$(mktemp -d /tmp/quill-bench.XXXXXX)
 chmod 755 "$work"
 . "$ROOT/tests/wine/stage.sh"
-start_xvfb 141 190
 as_user() { runuser -u "$WINE_USER" -- env WINEPREFIX="$PREFIX" WINEARCH=win32 WINEDEBUG=-all \
     DISPLAY=":$number" HOME="/home/$WINE_USER" "$@"; }
-cleanup() { as_user wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
+cleanup() {
+    [ -z "$number" ] || as_user wineserver -k >/dev/null 2>&1 || true
+    [ -z "${xvfb:-}" ] || kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+number=
 trap cleanup EXIT
+
+# installer_from TREE EDIT OUT: the installer built from a copy of TREE's sources after
+# the Python statements EDIT (given the files' texts to change), copied to OUT.
+installer_from() {
+    local copy=$work/src-$(basename "$3" .exe)
+    mkdir -p "$copy"
+    (cd "$1" && tar cf - --exclude='./build*' --exclude=./.git .) | tar xf - -C "$copy"
+    if [ -n "$2" ]; then
+        (cd "$copy" && python3 -c "
+import sys
+def edit(path, old, new):
+    text = open(path).read()
+    if old not in text: sys.exit('bench.sh: the profile edit no longer applies to ' + path)
+    open(path, 'w').write(text.replace(old, new, 1))
+$2")
+    fi
+    cmake -S "$copy" -B "$copy/build" -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/mingw-i686.cmake" \
+        >"$copy.log" 2>&1 && nice cmake --build "$copy/build" -j2 --target quillstead >>"$copy.log" 2>&1 ||
+        { tail -n 20 "$copy.log"; exit 1; }
+    cp "$copy/build/ui/quillstead.exe" "$3"
+}
+
+labels=(new) stubs=("$STUB")
+if [ -n "$base" ]; then
+    git -C "$ROOT" worktree add --detach "$work/base-tree" "$base" >/dev/null 2>&1
+    installer_from "$work/base-tree" "" "$work/base.exe"
+    git -C "$ROOT" worktree remove --force "$work/base-tree"
+    labels+=(base) stubs+=("$work/base.exe")
+fi
+if [ -n "$profile" ]; then
+    nopaint="edit('ui/progress_bar.cpp', '''        InvalidateRect(window, 0, TRUE);
+        UpdateWindow(window);
+''', '')"
+    nobar="edit('ui/platform_win32.cpp', '''void PlatBarCommand(u32 command, u32 value)
+{
+''', '''void PlatBarCommand(u32 command, u32 value)
+{
+    return;
+''')"
+    nowrite="edit('ui/platform_win32.cpp', '''    DWORD written = 0;
+''', '''    return count;
+    DWORD written = 0;
+''')"
+    installer_from "$ROOT" "$nopaint" "$work/nopaint.exe"
+    installer_from "$ROOT" "$nobar" "$work/nobar.exe"
+    installer_from "$ROOT" "$nobar
+$nowrite" "$work/nobar-nowrite.exe"
+    labels+=(nopaint nobar nobar-nowrite) stubs+=("$work/nopaint.exe" "$work/nobar.exe" "$work/nobar-nowrite.exe")
+fi
+
+start_xvfb 141 190
 make_prefix
 build_driver "$work/driver.exe"
 
-# The archives: the folder appended and in volumes, and one byte appended for the baseline.
-mkdir -p "$work/one" "$work/appended" "$work/volumes"
+# The archives: the folder appended and in volumes for each installer, and one byte
+# appended for the baseline.
+pack() { "$QUILL" pack "$1" -o "$2" --stub "$3" --title Bench --install-dir Bench -q "${@:4}"; }
+mkdir -p "$work/one"
 printf x >"$work/one/x"
-pack() { "$QUILL" pack "$1" -o "$2" --stub "$STUB" --title Bench --install-dir Bench -q "${@:3}"; }
-pack "$work/one" "$work/one/setup.exe"
-pack "$source_dir" "$work/appended/setup.exe"
-pack "$source_dir" "$work/volumes/setup.exe" --volume-size 1.44M
-bytes=$("$QUILL" list "$work/appended/setup.exe" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["header"]["totalSize"])')
+pack "$work/one" "$work/one/setup.exe" "$STUB"
+for i in "${!labels[@]}"; do
+    mkdir -p "$work/${labels[$i]}/appended" "$work/${labels[$i]}/volumes"
+    pack "$source_dir" "$work/${labels[$i]}/appended/setup.exe" "${stubs[$i]}"
+    case ${labels[$i]} in new|base)
+        pack "$source_dir" "$work/${labels[$i]}/volumes/setup.exe" "${stubs[$i]}" --volume-size 1.44M ;;
+    esac
+done
+bytes=$("$QUILL" list "$work/new/appended/setup.exe" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["header"]["totalSize"])')
 title=Bench
 complete=$("$QUILL" list "$work/one/setup.exe" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["messages"]["117"])')
 chown -R "$WINE_USER" "$work"
@@ -67,28 +143,45 @@ extract_seconds() {
 }
 
 install_seconds "$work/one" >/dev/null  # Wine's first start in a while is slower
-declare -A times
+times=$work/times
+: >"$times"
 for ((r = 1; r <= runs; r++)); do
-    times[one]+="$(install_seconds "$work/one") "
-    times[appended]+="$(install_seconds "$work/appended") "
-    times[volumes]+="$(install_seconds "$work/volumes") "
-    times[extract]+="$(extract_seconds "$work/appended") "
+    echo "one $(install_seconds "$work/one")" >>"$times"
+    for label in "${labels[@]}"; do
+        for layout in appended volumes; do
+            [ -f "$work/$label/$layout/setup.exe" ] || continue
+            echo "$label/$layout $(install_seconds "$work/$label/$layout")" >>"$times"
+        done
+    done
+    echo "extract $(extract_seconds "$work/new/appended")" >>"$times"
 done
-python3 - "$bytes" "$(cut -d' ' -f1-3 /proc/loadavg)" "${times[one]}" "${times[appended]}" \
-    "${times[volumes]}" "${times[extract]}" <<'EOF'
-import statistics, sys
-size = float(sys.argv[1]); load = sys.argv[2]
-one, appended, volumes, extract = ([float(x) for x in a.split()] for a in sys.argv[3:7])
-base = min(one)
-print("%d bytes, %d runs, load average %s; Wine start and dialogs: %.2f s (one-byte install)"
-      % (size, len(one), load, base))
-def show(label, seconds, less):
-    best = size / max(min(seconds) - less, 1e-6) / 1e6
-    median = size / max(statistics.median(seconds) - less, 1e-6) / 1e6
-    print("%-34s best %6.1f MB/s  median %6.1f MB/s" % (label, best, median))
-    return best
-a = show("installer, archive appended", appended, base)
-v = show("installer, 1.44M volumes", volumes, base)
-q = show("quill extract, same archive", extract, 0)
-print("installer / quill extract: appended %.2fx, volumes %.2fx" % (a / q, v / q))
+python3 - "$bytes" "$(cut -d' ' -f1-3 /proc/loadavg)" "$times" "${base:0:7}" <<'EOF'
+import collections, statistics, sys
+size = float(sys.argv[1]); load = sys.argv[2]; base = sys.argv[4]
+seconds = collections.defaultdict(list)
+for line in open(sys.argv[3]):
+    key, value = line.split()
+    seconds[key].append(float(value))
+start = min(seconds["one"])
+print("%d bytes, %d rounds, load average %s; Wine start and dialogs: %.2f s (one-byte install)"
+      % (size, len(seconds["one"]), load, start))
+def speeds(key, less):
+    best = size / max(min(seconds[key]) - less, 1e-6) / 1e6
+    median = size / max(statistics.median(seconds[key]) - less, 1e-6) / 1e6
+    return best, median
+quill = speeds("extract", 0)
+names = {"new": "installer", "base": "installer of " + base,
+         "nopaint": "  without the bar's repaints", "nobar": "  without progress reports",
+         "nobar-nowrite": "  without reports and writes"}
+print("%-44s %8s %8s   %s" % ("MB/s", "best", "median", "of quill extract (best, median)"))
+print("%-44s %8.1f %8.1f" % ("quill extract, same archive", quill[0], quill[1]))
+for key in [k for k in seconds if k not in ("one", "extract")]:
+    label, layout = key.split("/")
+    best, median = speeds(key, start)
+    print("%-44s %8.1f %8.1f   %.2fx %.2fx" % (names[label] + ", " + layout, best, median,
+                                              best / quill[0], median / quill[1]))
+if base:
+    for layout in ("appended", "volumes"):
+        new, old = speeds("new/" + layout, start), speeds("base/" + layout, start)
+        print("new / %s, %s: best %.2fx, median %.2fx" % (base, layout, new[0] / old[0], new[1] / old[1]))
 EOF
