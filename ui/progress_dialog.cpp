@@ -139,6 +139,18 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
     return FALSE;
 }
 
+// The break question, when it is up: the message box that the progress dialog owns on
+// this thread (the worker's boxes belong to the worker's thread).
+static BOOL CALLBACK FindQuestion(HWND window, LPARAM found)
+{
+    char name[8];
+    if (GetWindow(window, GW_OWNER) != runningDialog || !GetClassNameA(window, name, sizeof(name)) ||
+        lstrcmpA(name, "#32770"))
+        return TRUE;
+    *(HWND*)found = window;
+    return FALSE;
+}
+
 int EndProgressOnClose()
 {
     DWORD code;
@@ -149,6 +161,12 @@ int EndProgressOnClose()
     if (asking) {
         breakConfirmed = 1;
         SetEvent(releaseEvent);
+        // Nobody is there to answer: the question is answered for them, or the process
+        // would wait on it for ever.
+        HWND question = 0;
+        EnumThreadWindows(GetCurrentThreadId(), FindQuestion, (LPARAM)&question);
+        if (question)
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
     }
     EndDialog(runningDialog, 0);
     return 1;

@@ -673,11 +673,16 @@ case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase
       start_install "$d/setup.exe" "$d" "$(win "$d/target")"
       printf '%s\0' text 1012 "$(win "$d/target/part1.bin")" -- wm-close -- gone -- exit 1602 -- \
         absent "$(win "$d/target/tail")" --
+      # While the break question waits for an answer: answered for nobody, the same end.
+      start_install "$d/setup.exe" "$d" "$(win "$d/asked")"
+      printf '%s\0' text 1012 "$(win "$d/asked/part1.bin")" -- hold -- wm-close -- gone -- exit 1602 -- \
+        absent "$(win "$d/asked/tail")" --
       # After the end, with the finish texts up.
       start_install "$d/setup.exe" "$d" "$(win "$d/again")"
       printf '%s\0' text 1012 "Install complete succesfully" -- text 1011 OK -- wm-close -- exit 0 -- \
         verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/again")"
-    } | steps && cmp -s "$d/source/part0.bin" "$d/target/part0.bin"
+    } | steps && cmp -s "$d/source/part0.bin" "$d/target/part0.bin" &&
+        cmp -s "$d/source/part0.bin" "$d/asked/part0.bin"
 }
 
 case_long_current_directory() {  # a current directory over 255 characters: message 7, no guess
