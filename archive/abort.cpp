@@ -1,6 +1,7 @@
 #include "abort.h"
 
 #include "context.h"
+#include "messages.h"
 #include "text.h"
 
 // Each release marks the field released before the call, so that a second caller (the
@@ -32,4 +33,10 @@ void AbortWorker(int messageId, const char* detail)
     ReleaseWorkerResources();
     PlatNotifyWorkerAborted();
     PlatExitWorker((u32)messageId);
+}
+
+void BreakWorker()
+{
+    ReleaseWorkerResources();
+    PlatExitWorker(WORKER_BROKEN);
 }

@@ -13,6 +13,13 @@ __attribute__((noreturn))
 #endif
 void AbortWorker(int messageId, const char* detail);
 
+// Ends the worker after a confirmed break or a close request: releases what it holds and
+// ends the thread with WORKER_BROKEN, without telling the dialog, which has ended itself.
+#if defined(__GNUC__)
+__attribute__((noreturn))
+#endif
+void BreakWorker();
+
 // Releases whatever handles and buffers the install context still holds, marking each
 // released at once, so that no release happens twice whoever calls it.
 void ReleaseWorkerResources();

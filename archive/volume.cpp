@@ -74,8 +74,14 @@ void OpenVolume(const char* path)
             if (PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK)
                 continue;
         }
+        // A close request that ended the prompt (or a break asked for meanwhile) is taken
+        // here, before another dialog waits for somebody who is not there.
+        if (PlatWorkerSafePoint())
+            BreakWorker();
         char chosen[260];
         if (!AskForVolume(context.volumeNumber, chosen)) {
+            if (PlatWorkerSafePoint())
+                BreakWorker();
             // The dialog's initial file name: the volume's bare name.
             char name[TEXT_SIZE];
             if (savedDirectory[0])

@@ -9,11 +9,6 @@
 #include "../archive/volume.h"
 #include "lzari.h"
 
-void BreakWorker()
-{
-    ReleaseWorkerResources();
-    PlatExitWorker(WORKER_BROKEN);
-}
 
 // The current volume's name for a message: volume 1 by its path, later ones as the file
 // disk<N>.pak in the program's directory.

@@ -13,11 +13,5 @@ struct InstallContext;
 u32 ExtractionWorker(void* parameter);
 // Writes one file record whose name is in install->entryName. Returns 0.
 int ExtractFile(InstallContext* install, const RecordHeader* record);
-// Ends the worker after a confirmed break: releases what it holds and ends the thread
-// with WORKER_BROKEN, without telling the dialog, which has ended itself.
-#if defined(__GNUC__)
-__attribute__((noreturn))
-#endif
-void BreakWorker();
 
 #endif

@@ -227,6 +227,31 @@ TEST(WorkerFailures, FloppyPromptThenDialog)
     EXPECT_STREQ("disk2.pak", detailText);
     EXPECT_EQ(1u, EventsOf(HostEvent::MESSAGE_BOX).size());
     EXPECT_EQ(1u, EventsOf(HostEvent::OPEN_FILE).size());
+
+    // A close request answers the prompt, or the dialog, for nobody: the worker ends there
+    // as a break, with no dialog after the prompt and no message 10 after the dialog.
+    for (bool atPrompt : {true, false}) {
+        SCOPED_TRACE(atPrompt ? "prompt" : "open-file dialog");
+        ASSERT_EQ(0, chdir(work.Path().c_str()));
+        ResetHost();
+        Host().programPath = "A:/setup.exe";
+        ASSERT_EQ(1, OpenArchive());
+        bool closing = false;
+        Host().messageBox = [&](const std::string&, const std::string&, u32) {
+            closing = atPrompt;
+            return ANSWER_CANCEL;
+        };
+        Host().openFile = [&](const std::string&) {
+            closing = true;
+            return std::optional<std::string>();
+        };
+        Host().safePoint = [&] { return closing; };
+        code = RunWorker();
+        ASSERT_EQ(0, chdir(saved));
+        EXPECT_EQ((u32)WORKER_BROKEN, code);
+        EXPECT_EQ(atPrompt ? 0u : 1u, EventsOf(HostEvent::OPEN_FILE).size());
+        EXPECT_EQ(0u, Host().openFiles.size());
+    }
 }
 
 TEST(WorkerFailures, ReadFailureNamesTheVolume)

@@ -23,6 +23,7 @@ static HANDLE releaseEvent;           // auto reset: the worker may go on with t
 static int asking;                    // the break question is being prepared or shown
 static volatile LONG closeRequested;  // a close from outside: break at the next safe point
 static HWND runningDialog;            // the progress dialog while it is up; else 0
+static DWORD workerThreadId;          // whose prompts a close request cancels
 
 int HoldWorkerAtSafePoint()
 {
@@ -80,9 +81,8 @@ static void InitProgress(HWND dialog)
     holdRequested = 0;
     heldEvent = CreateEventA(0, TRUE, FALSE, 0);
     releaseEvent = CreateEventA(0, FALSE, FALSE, 0);
-    DWORD threadId;
     if (heldEvent && releaseEvent)
-        workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &threadId);
+        workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
     if (!workerThread)
         EndDialog(dialog, 1);
@@ -139,16 +139,16 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
     return FALSE;
 }
 
-// The break question, when it is up: the message box that the progress dialog owns on
-// this thread (the worker's boxes belong to the worker's thread).
-static BOOL CALLBACK FindQuestion(HWND window, LPARAM found)
+// Answers a dialog box that the progress dialog owns on the thread enumerated: on the
+// interface thread the break question (Yes), on the worker's the volume prompt or the
+// open-file dialog (Cancel). lParam is the answer.
+static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 {
     char name[8];
-    if (GetWindow(window, GW_OWNER) != runningDialog || !GetClassNameA(window, name, sizeof(name)) ||
-        lstrcmpA(name, "#32770"))
-        return TRUE;
-    *(HWND*)found = window;
-    return FALSE;
+    if (GetWindow(window, GW_OWNER) == runningDialog && GetClassNameA(window, name, sizeof(name)) &&
+        !lstrcmpA(name, "#32770"))
+        PostMessageA(window, WM_COMMAND, (WPARAM)answer, 0);
+    return TRUE;
 }
 
 int EndProgressOnClose()
@@ -161,13 +161,11 @@ int EndProgressOnClose()
     if (asking) {
         breakConfirmed = 1;
         SetEvent(releaseEvent);
-        // Nobody is there to answer: the question is answered for them, or the process
-        // would wait on it for ever.
-        HWND question = 0;
-        EnumThreadWindows(GetCurrentThreadId(), FindQuestion, (LPARAM)&question);
-        if (question)
-            PostMessageA(question, WM_COMMAND, IDYES, 0);
     }
+    // Nobody is there to answer what is showing: it is answered for them, or the process
+    // would wait on it for ever. The worker stops once its prompt has gone.
+    EnumThreadWindows(GetCurrentThreadId(), AnswerOwnedBox, IDYES);
+    EnumThreadWindows(workerThreadId, AnswerOwnedBox, IDCANCEL);
     EndDialog(runningDialog, 0);
     return 1;
 }

@@ -1003,6 +1003,10 @@ static int Run(int argc, char** argv)
             HWND box = WaitBox(a[0], a[1], a[2]);
             Press(box, AnswerId(a[3]));
             WaitGone(box, "the message box");
+        } else if (!strcmp(step, "box-up")) {  // CAPTION TEXT OWNER: wait for it, answer nothing
+            heldBox = WaitBox(a[0], a[1], a[2]);
+        } else if (!strcmp(step, "box-gone")) {  // the box of box-up or hold went by itself
+            WaitGone(heldBox, "the box");
         } else if (!strcmp(step, "box-start")) {  // CAPTION TEXT-START ANSWER: a box of no owner
             HWND box = WaitWindow("#32770", a[0], dialog);
             WaitText(box, MESSAGE_TEXT_ID, a[1], 1);
@@ -1099,6 +1103,8 @@ static int Run(int argc, char** argv)
                     Fail("the background window is not %s", a[0]);
                 Sleep(POLL_MS);
             }
+        } else if (!strcmp(step, "openfile-up")) {  // wait for the open-file dialog, answer nothing
+            heldBox = WaitWindow("#32770", "Open", dialog);
         } else if (!strcmp(step, "openfile")) {  // PATH or "cancel"
             HWND open = WaitWindow("#32770", "Open", dialog);
             if (GetWindow(open, GW_OWNER) != dialog)

@@ -685,6 +685,22 @@ case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase
         cmp -s "$d/source/part0.bin" "$d/asked/part0.bin"
 }
 
+case_close_request_at_volume_prompts() {  # the prompt is answered for nobody: 1602, nothing more shown
+    local d; d=$(stage close_prompt volumes)
+    rm "$d/disk2.pak"
+    # A volume on drive A: or B: is asked for with a prompt first; A: is the staged folder.
+    ln -sfn "$d" "$PREFIX/dosdevices/a:"
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' openfile-up -- wm-close -- gone -- box-gone -- exit 1602 --
+      printf '%s\0' run 'A:\setup.exe' 'A:\' -- dialog "$TITLE" 1010 -- set 1010 "$(win "$d/floppy")" -- \
+        click 1 -- dialog "$TITLE" 1068 -- box-up Attention "Insert disk 2" dialog -- \
+        wm-close -- gone -- box-gone -- exit 1602
+    } | steps
+    local status=$?
+    rm -f "$PREFIX/dosdevices/a:"
+    return $status
+}
+
 case_long_current_directory() {  # a current directory over 255 characters: message 7, no guess
     local d; d=$(stage long_cwd full)
     # The Windows form Z:\... of the working directory comes to 257 characters.
