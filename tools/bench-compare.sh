@@ -11,7 +11,8 @@
 # repeated, with its peak memory, and F small files (default 20,000, 1-4 KB slices of the
 # corpus) with and without the verify pass, in processor seconds.
 # COMMIT defaults to HEAD~1. --bench-from REV builds the benchmark source of REV into the
-# earlier tree, for a COMMIT that lacks what this tree's benchmark calls. The earlier tree is checked out with git worktree under
+# earlier tree, for a COMMIT that lacks what this tree's benchmark calls.
+# The earlier tree is checked out with git worktree under
 # /tmp and removed afterwards; the builds stay in build-bench/ for the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."

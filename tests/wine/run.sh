@@ -307,16 +307,22 @@ case_refused_paths() {  # network paths and joined paths over 255 characters: me
     } | steps && [ ! -e "$d/$long" ] && [ ! -e "$d/Product" ]
 }
 
-case_not_enough_space() {  # message 121 with the free and needed thousands; the dialog stays
-    mountpoint -q "$RUN/drive-s" || { say "no 2 MB drive: mounting a tmpfs needs root"; return 77; }
-    local d; d=$(stage no_space big)
+# space_message DIR: message 121 as the installer words it for DIR's archive on drive S:,
+# from the free space Windows reports there.
+space_message() {
     local figures; figures=$(driver free-space 'S:\' | tr -d '\r') || return 1
     local bps spc clusters; read -r bps spc clusters <<<"$figures"
     local free=$(( (bps * spc / 10) * (clusters / 100) ))
-    local need=$(( $(total_size "$d") / 1000 ))
+    printf 'You have %s kbytes free space, but need %s kbytes.' "$free" $(( $(total_size "$1") / 1000 ))
+}
+
+case_not_enough_space() {  # message 121 with the free and needed thousands; the dialog stays
+    mountpoint -q "$RUN/drive-s" || { say "no 2 MB drive: mounting a tmpfs needs root"; return 77; }
+    local d; d=$(stage no_space big)
+    local text; text=$(space_message "$d") || return 1
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         set 1010 'S:\target' -- click 1 -- \
-        box Attention "You have $free kbytes free space, but need $need kbytes." dialog ok -- alive -- \
+        box Attention "$text" dialog ok -- alive -- \
         absent 'S:\target' -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
@@ -578,14 +584,11 @@ case_silent_default_directory_run_and_nogroup() {  # no /D=: the default; /RUN; 
 case_silent_not_enough_space() {  # 112, message 121 in the log, nothing created
     mountpoint -q "$RUN/drive-s" || { say "no small drive: tmpfs could not be mounted"; return 77; }
     local d; d=$(stage silent_space big)
-    local figures; figures=$(driver free-space 'S:\' | tr -d '\r') || return 1
-    local bps spc clusters; read -r bps spc clusters <<<"$figures"
-    local free=$(( (bps * spc / 10) * (clusters / 100) ))
-    local need=$(( $(total_size "$d") / 1000 ))
+    local text; text=$(space_message "$d") || return 1
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=setup.log /D=S:\\target" -- \
         unseen-exit 112 -- absent 'S:\target'
     } | steps &&
-    log_has "$d/setup.log" "message 121: You have $free kbytes free space, but need $need kbytes." &&
+    log_has "$d/setup.log" "message 121: $text" &&
     log_has "$d/setup.log" "end: exit code 112"
 }
 
