@@ -10,6 +10,9 @@
 //  |    1 product title  2 window title  3 default install dir  4 post-install command
 //  |    5 group name     group items at groupItemsOffset (title, path) x groupItemCount
 //  |    28 messages at messagesOffset (ids 1..17, 111..121; id 120 stored +16)
+//  |    [extension]: entries "key=value" behind every list above, then the trailer
+//  |       "QSXT" + 8 hex digits (the offset of the first extension entry) as the
+//  |       block's last entry; an archive without the trailer asks for nothing new
 //  | record stream:              |
 //  |   RecordHeader 15 bytes     |  type 1 file: name, u32 uncompressedSize,
 //  |   [name nameLength bytes]   |     LZARI bit stream, 4 zero bytes
@@ -27,6 +30,27 @@
 // that the decoder's read-ahead never passes those four zero bytes.
 //
 // All integers are little-endian; names and texts are 8-bit ANSI.
+//
+// The extension. The lists above are found only through the fixed entries and the two
+// offsets, so entries behind them are never reached by those rules: an archive asks for
+// what it adds there. It is a run of entries "key=value" (key ASCII, value as stored
+// text, in the archive's code page unless the key says otherwise) and, as the string
+// block's very last entry, the trailer "QSXT" with the first extension entry's offset
+// from the block's start as eight upper-case hex digits:
+//
+//   ... message 121 NUL | codepage=1251 NUL | uninstall.id=ExampleViewer NUL | ...
+//       | QSXT000002A4 NUL                       (block end)
+//
+//   codepage=N            the code page of every text and name (decimal)
+//   uninstall.id=ID       the Apps & features key name; present: install the uninstall
+//   uninstall.program=F   the uninstaller, the stream's first file record, at the top
+//   uninstall.url=U       URLInfoAbout (optional)
+//   product.version=V     DisplayVersion (optional)
+//   product.publisher=P   Publisher (optional)
+//   group.kind=K          shortcuts or dde; absent: dde, the program manager's conversation
+//   text.N=T              text N of the additions (uninstaller, shortcuts): ids from 200
+//
+// A reader ignores keys it does not know, so a later writer may add keys freely.
 #ifndef QUILL_ARCHIVE_FORMAT_H
 #define QUILL_ARCHIVE_FORMAT_H
 
@@ -49,8 +73,19 @@ enum {
     SHIFTED_MESSAGE = 120,         // the one message stored with every byte raised by 16
     MESSAGE_SHIFT = 16,
     PE_HEADER_POINTER = 0x3C,      // the program file's offset of "PE\0\0"
-    PE_SECURITY_ENTRY = 152        // behind "PE\0\0": the PE32 security directory entry
+    PE_SECURITY_ENTRY = 152,       // behind "PE\0\0": the PE32 security directory entry
+    EXTENSION_TRAILER_SIZE = 13    // "QSXT", 8 hex digits, NUL
 };
+
+#define EXTENSION_TRAILER_TAG "QSXT"
+#define KEY_CODEPAGE "codepage"
+#define KEY_UNINSTALL_ID "uninstall.id"
+#define KEY_UNINSTALL_PROGRAM "uninstall.program"
+#define KEY_UNINSTALL_URL "uninstall.url"
+#define KEY_PRODUCT_VERSION "product.version"
+#define KEY_PRODUCT_PUBLISHER "product.publisher"
+#define KEY_GROUP_KIND "group.kind"
+#define KEY_TEXT_PREFIX "text."   // followed by the text's id in decimal
 
 enum RecordType {
     RECORD_FILE = 1,       // name, payload

@@ -1,0 +1,89 @@
+#include "extension.h"
+
+#include "context.h"
+#include "text.h"
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+u32 FindExtension(const char* block, u32 size)
+{
+    if (!block || size < EXTENSION_TRAILER_SIZE || block[size - 1])
+        return 0;
+    u32 trailer = size - EXTENSION_TRAILER_SIZE;
+    // The trailer is a whole entry of its own: the block's start or a NUL before it.
+    if (trailer && block[trailer - 1])
+        return 0;
+    const char* tag = EXTENSION_TRAILER_TAG;
+    for (u32 i = 0; i < 4; i++)
+        if (block[trailer + i] != tag[i])
+            return 0;
+    u32 offset = 0;
+    for (u32 i = 4; i < 12; i++) {
+        int digit = HexDigit(block[trailer + i]);
+        if (digit < 0)
+            return 0;
+        offset = offset << 4 | (u32)digit;
+    }
+    // The fixed entries come first, and the entries start behind a NUL of their own.
+    if (offset == 0 || offset > trailer || block[offset - 1])
+        return 0;
+    return offset;
+}
+
+const char* ExtensionValueIn(const char* block, u32 size, const char* key)
+{
+    u32 at = FindExtension(block, size);
+    if (!at)
+        return 0;
+    u32 end = size - EXTENSION_TRAILER_SIZE;
+    while (at < end) {
+        const char* entry = block + at;
+        u32 i = 0;
+        while (key[i] && entry[i] == key[i])
+            i++;
+        if (!key[i] && entry[i] == '=')
+            return entry + i + 1;
+        while (at < end && block[at])
+            at++;
+        at++;  // past the NUL
+    }
+    return 0;
+}
+
+const char* ExtensionTextIn(const char* block, u32 size, u32 id)
+{
+    char key[24];
+    CopyText(key, KEY_TEXT_PREFIX, sizeof(key));
+    AppendNumber(key, id, sizeof(key));
+    return ExtensionValueIn(block, size, key);
+}
+
+const char* ExtensionValue(const char* key)
+{
+    return ExtensionValueIn(context.stringBlock, context.stringBlock ? context.header.stringBlockSize : 0, key);
+}
+
+const char* ExtensionText(u32 id)
+{
+    return ExtensionTextIn(context.stringBlock, context.stringBlock ? context.header.stringBlockSize : 0, id);
+}
+
+u32 ExtensionNumber(const char* value)
+{
+    if (!value)
+        return 0;
+    u32 number = 0;
+    for (; *value; value++) {
+        if (*value < '0' || *value > '9' || number > 0x0FFFFFFF)
+            return 0;
+        number = number * 10 + (u32)(*value - '0');
+    }
+    return number;
+}
