@@ -134,7 +134,8 @@ enum {
     ATTRIBUTE_READONLY = 0x01,
     ATTRIBUTE_HIDDEN = 0x02,
     ATTRIBUTE_SYSTEM = 0x04,
-    ATTRIBUTE_ARCHIVE = 0x20
+    ATTRIBUTE_ARCHIVE = 0x20,
+    ATTRIBUTE_NORMAL = 0x80    // none of the others: what an upgrade gives a file it replaces
 };
 
 #endif

@@ -37,7 +37,7 @@ void PlatClose(FileHandle file);
 void PlatSetAttributes(const char* name, u32 attributes);
 
 // Directories and the process's current directory (shared by all threads).
-void PlatCreateDirectory(const char* name);              // an existing one is no error
+int PlatCreateDirectory(const char* name);  // nonzero when it made it; an existing one is no error
 int PlatSetCurrentDirectory(const char* path);           // nonzero on success
 u32 PlatGetCurrentDirectory(char* buffer, u32 capacity); // length, 0 on failure
 int PlatFullPath(const char* name, char* buffer);        // TEXT_SIZE bytes; nonzero on success
@@ -73,6 +73,15 @@ inline void PlatRecordStart() {}
 void PlatRecordStart();
 #endif
 void PlatRecordDone(const RecordHeader* record, u32 size);
+
+// The install log (extract/install_log.h) and the uninstall's key. PlatInstallStarting: the
+// worker is about to read the first record; when the archive asks for the uninstall, the
+// platform opens the log with the facts only it knows and registers the product. 0, or a
+// failure's message id with its detail in detailText. PlatUtf8: text as the system reads
+// it (names, paths, the archive's texts) converted to UTF-8 into destination (capacity
+// bytes, terminator included); its length, or 0 when it does not fit.
+int PlatInstallStarting();
+u32 PlatUtf8(const char* text, char* destination, u32 capacity);
 
 // Worker thread control.
 // A safe point of the worker: no handle or heap call is half done. The platform may hold

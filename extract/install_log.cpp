@@ -1,6 +1,20 @@
 #include "install_log.h"
 
+#include "../archive/abort.h"
+#include "../archive/context.h"
+#include "../archive/extension.h"
+#include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
+
+// The log's state: one log per install, written by the worker and, for the group, by the
+// interface thread after the worker has ended.
+static FileHandle logFile;                     // 0 when no log is open
+static char logName[TEXT_SIZE];                // in the install directory
+static char walkPath[INSTALL_LOG_PATH_SIZE];   // the walk's folder from the install directory
+static u32 aboveTop;                           // up records past the top not yet undone
+static char* earlier;                          // the earlier log of the same id, NUL-ended; 0: none
+static u32 earlierSize;
 
 void InstallLogName(const char* program, char* destination)
 {
@@ -18,4 +32,264 @@ void InstallLogName(const char* program, char* destination)
     if (TextLength(destination) + 4 >= TEXT_SIZE)
         destination[TEXT_SIZE - 5] = 0;
     AppendText(destination, ".log", TEXT_SIZE);
+}
+
+int InstallLogActive()
+{
+    return logFile != 0;
+}
+
+// Writes bytes that are already UTF-8 (the byte-order mark, lines carried from the earlier
+// log) whole, or fails.
+static int WriteRaw(const char* bytes, u32 length)
+{
+    return logFile && PlatWrite(logFile, bytes, length) == length;
+}
+
+// One line: tag, blank, text (as the system reads it), CRLF, in one write.
+static int WriteLine(const char* tag, const char* text)
+{
+    char line[INSTALL_LOG_PATH_SIZE + 64];
+    char converted[3 * INSTALL_LOG_PATH_SIZE + 64];
+    CopyText(line, tag, sizeof(line));
+    if (text) {
+        AppendText(line, " ", sizeof(line));
+        u32 room = sizeof(line) - TextLength(line);
+        if (TextLength(text) >= room)
+            return 0;
+        AppendText(line, text, sizeof(line));
+    }
+    u32 length = PlatUtf8(line, converted, sizeof(converted) - 2);
+    if (!length && line[0])
+        return 0;
+    converted[length++] = '\r';
+    converted[length++] = '\n';
+    return WriteRaw(converted, length);
+}
+
+int InstallLogEntry(const char* tag, const char* text)
+{
+    return WriteLine(tag, text);
+}
+
+// Ends the worker: the log cannot hold what the install wrote.
+static void LogFailed()
+{
+    AbortWorker(MSG_WRITE_ERROR, logName);
+}
+
+// tag followed by a blank at line's start: the rest, else 0.
+static const char* Field(const char* line, const char* tag)
+{
+    while (*tag && *line == *tag)
+        line++, tag++;
+    return !*tag && *line == ' ' ? line + 1 : 0;
+}
+
+// The earlier log's next line at or after *at (lines are NUL-ended in place), or 0.
+static const char* NextLine(u32* at)
+{
+    while (*at < earlierSize && !earlier[*at])
+        (*at)++;
+    if (*at >= earlierSize)
+        return 0;
+    const char* line = earlier + *at;
+    *at += TextLength(line) + 1;
+    return line;
+}
+
+static int SameText(const char* a, const char* b)
+{
+    for (;; a++, b++) {
+        char x = *a >= 'A' && *a <= 'Z' ? (char)(*a + 32) : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? (char)(*b + 32) : *b;
+        if (x != y)
+            return 0;
+        if (!x)
+            return 1;
+    }
+}
+
+static void DropEarlier()
+{
+    if (earlier)
+        PlatFree(earlier);
+    earlier = 0;
+    earlierSize = 0;
+}
+
+// Reads the log an earlier install of this id left here, its lines NUL-ended in place;
+// a log that cannot be read, or is another product's, counts as none.
+static void ReadEarlier(const char* id)
+{
+    FileHandle file = PlatOpenRead(logName);
+    if (!file)
+        return;
+    u32 size = PlatFileSize(file);
+    int ok = 1;
+    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
+    earlierSize = size;
+    if (earlier && (PlatRead(file, earlier, size, &ok) != size || !ok))
+        DropEarlier();
+    PlatClose(file);
+    if (!earlier)
+        return;
+    for (u32 i = 0; i < size; i++)
+        if (earlier[i] == '\r' || earlier[i] == '\n')
+            earlier[i] = 0;
+    u32 at = 0;
+    if (size >= 3 && (u8)earlier[0] == 0xEF && (u8)earlier[1] == 0xBB && (u8)earlier[2] == 0xBF)
+        at = 3;
+    char idUtf8[3 * TEXT_SIZE];
+    const char* magic = NextLine(&at);
+    const char* idLine = NextLine(&at);
+    const char* value = idLine ? Field(idLine, "id") : 0;
+    if (!magic || !SameText(magic, INSTALL_LOG_MAGIC) || !value || !PlatUtf8(id, idUtf8, sizeof(idUtf8)) || !SameText(value, idUtf8))
+        DropEarlier();
+}
+
+// The tags of the entries an upgrade carries into its own log.
+static int Carried(const char* line)
+{
+    static const char* const tags[] = {"folder", "file", "shortcut", "group-folder", "dde-group"};
+    for (u32 i = 0; i < sizeof(tags) / sizeof(tags[0]); i++)
+        if (Field(line, tags[i]))
+            return 1;
+    return 0;
+}
+
+int InstallLogOpen(const InstallLogHead* head)
+{
+    const char* id = ExtensionValue(KEY_UNINSTALL_ID);
+    const char* program = ExtensionValue(KEY_UNINSTALL_PROGRAM);
+    if (!id || !program)
+        return 0;
+    InstallLogName(program, logName);
+    walkPath[0] = 0;
+    aboveTop = 0;
+    ReadEarlier(id);
+    u32 levels = head->createdLevels;
+    u32 at = 0;
+    for (const char* line; (line = NextLine(&at)) != 0;)
+        if (Field(line, "created") && ExtensionNumber(Field(line, "created")) > levels)
+            levels = ExtensionNumber(Field(line, "created"));
+
+    // Replaced whole: an upgrade's entries are carried over from the copy just read.
+    logFile = PlatCreateOutput(logName);
+    char key[TEXT_SIZE], number[12] = "";
+    CopyText(key, head->keyRoot, TEXT_SIZE);
+    AppendText(key, " " UNINSTALL_KEY_PATH, TEXT_SIZE);
+    AppendText(key, id, TEXT_SIZE);
+    AppendNumber(number, levels, sizeof(number));
+    int ok = WriteRaw("\xEF\xBB\xBF" INSTALL_LOG_MAGIC "\r\n", 3 + TextLength(INSTALL_LOG_MAGIC) + 2) &&
+             WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
+             WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
+    for (u32 textId = 200; ok && textId < 300; textId++) {
+        const char* text = ExtensionText(textId);
+        if (!text)
+            continue;
+        char line[TEXT_SIZE + 8] = "";
+        AppendNumber(line, textId, sizeof(line));
+        AppendText(line, " ", sizeof(line));
+        ok = TextLength(text) < TEXT_SIZE && WriteLine("text", AppendText(line, text, sizeof(line)));
+    }
+    at = 0;
+    for (const char* line; ok && (line = NextLine(&at)) != 0;)
+        if (Carried(line))
+            ok = WriteRaw(line, TextLength(line)) && WriteRaw("\r\n", 2);
+    if (!ok) {
+        CopyText(detailText, logName, TEXT_SIZE);
+        return logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
+    }
+    return 0;
+}
+
+// The path of name in the walk's folder, from the install directory; 0 when it is too long.
+static int WalkPathOf(const char* name, char* path)
+{
+    CopyText(path, walkPath, INSTALL_LOG_PATH_SIZE);
+    if (path[0])
+        AppendText(path, "\\", INSTALL_LOG_PATH_SIZE);
+    u32 length = TextLength(path);
+    if (length + TextLength(name) + 1 > INSTALL_LOG_PATH_SIZE)
+        return 0;
+    AppendText(path, name, INSTALL_LOG_PATH_SIZE);
+    return 1;
+}
+
+static const char HEX[] = "0123456789ABCDEF";
+
+void InstallLogRecord(const RecordHeader* record, u32 size, int created)
+{
+    if (!logFile)
+        return;
+    char path[INSTALL_LOG_PATH_SIZE];
+    if (record->type == RECORD_UP) {
+        // Above the top the walk writes outside the install directory, which no uninstall
+        // may reach: nothing there is listed.
+        u32 cut = TextLength(walkPath);
+        if (!cut)
+            aboveTop++;
+        while (cut && walkPath[cut - 1] != '\\')
+            cut--;
+        walkPath[cut ? cut - 1 : 0] = 0;
+        return;
+    }
+    if (aboveTop) {
+        if (record->type == RECORD_DIRECTORY)
+            aboveTop++;  // undone by its up record
+        return;
+    }
+    if (record->type == RECORD_DIRECTORY) {
+        if (!WalkPathOf(context.entryName, path))
+            LogFailed();
+        CopyText(walkPath, path, INSTALL_LOG_PATH_SIZE);
+        if (created && !WriteLine("folder", path))
+            LogFailed();
+        return;
+    }
+    if (record->type != RECORD_FILE)
+        return;
+    char line[INSTALL_LOG_PATH_SIZE + 32] = "";
+    AppendNumber(line, size, sizeof(line));
+    u32 length = TextLength(line);
+    line[length++] = ' ';
+    for (int shift = 60; shift >= 0; shift -= 4)
+        line[length++] = HEX[(record->fileTime >> shift) & 15];
+    line[length++] = ' ';
+    line[length] = 0;
+    if (!WalkPathOf(context.entryName, path) || !WriteLine("file", AppendText(line, path, sizeof(line))))
+        LogFailed();
+}
+
+int InstallLogListed(const char* name)
+{
+    char path[INSTALL_LOG_PATH_SIZE], utf8[3 * INSTALL_LOG_PATH_SIZE];
+    if (!earlier || aboveTop || !WalkPathOf(name, path) || !PlatUtf8(path, utf8, sizeof(utf8)))
+        return 0;
+    u32 at = 0;
+    for (const char* line; (line = NextLine(&at)) != 0;) {
+        const char* rest = Field(line, "file");
+        // Past the size and the time to the path.
+        for (int blanks = 0; rest && *rest && blanks < 2; rest++)
+            if (*rest == ' ')
+                blanks++;
+        if (rest && SameText(rest, utf8))
+            return 1;
+    }
+    return 0;
+}
+
+void InstallLogComplete()
+{
+    if (logFile && !WriteLine("complete", 0))
+        LogFailed();
+}
+
+void InstallLogClose()
+{
+    if (logFile)
+        PlatClose(logFile);
+    logFile = 0;
+    DropEarlier();
 }

@@ -35,6 +35,8 @@
 #include "../archive/format.h"
 
 #define INSTALL_LOG_MAGIC "quillstead-install-log 1"
+// Where Apps & features looks, under HKLM or HKCU; the uninstall id follows.
+#define UNINSTALL_KEY_PATH "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 
 enum {
     INSTALL_LOG_PATH_SIZE = 1024  // longest path from the install directory, terminator included

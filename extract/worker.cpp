@@ -7,6 +7,7 @@
 #include "../archive/messages.h"
 #include "../archive/text.h"
 #include "../archive/volume.h"
+#include "install_log.h"
 #include "lzari.h"
 
 
@@ -39,6 +40,11 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
         CopyText(detailText, install->entryName, TEXT_SIZE);
     PlatSetControlText(CONTROL_STATUS_LINE, detailText);
     FileHandle file = PlatCreateOutput(install->entryName);
+    // An upgrade replaces what the earlier install wrote, read-only or hidden as it may be.
+    if (!file && InstallLogListed(install->entryName)) {
+        PlatSetAttributes(install->entryName, ATTRIBUTE_NORMAL);
+        file = PlatCreateOutput(install->entryName);
+    }
     if (!file)
         AbortWorker(MSG_CANT_OPEN_FILE, install->entryName);
     install->outputHandle = file;
@@ -84,6 +90,9 @@ u32 ExtractionWorker(void*)
     if (!PlatSeek(context.volumeHandle, offset) || offset > context.volumeRemaining)
         AbortWorker(MSG_READ_ERROR, firstVolumePath);
     context.volumeRemaining -= offset;
+    int failure = PlatInstallStarting();
+    if (failure)
+        AbortWorker(failure, 0);
 
     for (;;) {
         if (PlatWorkerSafePoint())
@@ -92,6 +101,7 @@ u32 ExtractionWorker(void*)
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
         if (record.type == RECORD_END) {
+            InstallLogComplete();
             PlatRecordDone(&record, 0);
             break;
         }
@@ -99,16 +109,19 @@ u32 ExtractionWorker(void*)
             ReadName(&record);
             u32 before = context.bytesDone;
             ExtractFile(&context, &record);
+            InstallLogRecord(&record, context.bytesDone - before, 0);
             PlatRecordDone(&record, context.bytesDone - before);
         } else if (record.type == RECORD_DIRECTORY) {
             ReadName(&record);
-            PlatCreateDirectory(context.entryName);
+            int created = PlatCreateDirectory(context.entryName);
             if (!PlatSetCurrentDirectory(context.entryName))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, context.entryName);
+            InstallLogRecord(&record, 0, created);
             PlatRecordDone(&record, 0);
         } else if (record.type == RECORD_UP) {
             if (!PlatSetCurrentDirectory(".."))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");
+            InstallLogRecord(&record, 0, 0);
             PlatRecordDone(&record, 0);
         } else {
             VolumeNameForMessage(detailText);

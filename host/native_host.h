@@ -70,6 +70,12 @@ struct NativeHost {
     // Windows, refuses it).
     bool replaceReadOnly = false;
 
+    // The install log: with installLog the worker writes it as the installer does, the
+    // head naming installLogDirectory and installLogCreatedLevels. Off for the tools.
+    bool installLog = false;
+    std::string installLogDirectory;
+    u32 installLogCreatedLevels = 0;
+
     // Volume files by number (native paths), for a reader that knows its volumes: when
     // set, only these files are opened for reading (so a stray diskN.pak beside them is
     // never taken), and the open-file dialog for volume N chooses volumes[N - 1].

@@ -20,6 +20,7 @@
 #include "../archive/context.h"
 #include "native_host.h"
 #include "../archive/text.h"
+#include "../extract/install_log.h"
 #include "../extract/worker.h"
 
 namespace {
@@ -179,6 +180,7 @@ u32 RunWorker()
     workerExit = nullptr;
     // The worker may end anywhere; what it held is released as the installer would.
     ReleaseWorkerResources();
+    InstallLogClose();  // the installer closes it at its end; natively the walk is the end
     if (!saved.empty() && chdir(saved.c_str()) != 0) {
         // The directory vanished under us; nothing sensible to return to.
     }
@@ -359,11 +361,11 @@ void PlatSetAttributes(const char* name, u32 attributes)
     chmod(path.c_str(), mode);
 }
 
-void PlatCreateDirectory(const char* name)
+int PlatCreateDirectory(const char* name)
 {
     if (Refuse(name) || host.discardOutput)
-        return;
-    mkdir(ToNativePath(name).c_str(), 0777);
+        return 0;
+    return mkdir(ToNativePath(name).c_str(), 0777) == 0;
 }
 
 int PlatSetCurrentDirectory(const char* path)
@@ -520,6 +522,24 @@ int PlatStartProcess(char* commandLine)
     if (host.startProcess)
         return host.startProcess(commandLine) ? 1 : 0;
     return 1;
+}
+
+int PlatInstallStarting()
+{
+    if (!host.installLog)
+        return 0;
+    InstallLogHead head = {"HKCU", host.installLogDirectory.c_str(), host.installLogCreatedLevels};
+    return InstallLogOpen(&head);
+}
+
+u32 PlatUtf8(const char* text, char* destination, u32 capacity)
+{
+    // The tests write ASCII and UTF-8 names: the bytes stand as they are.
+    u32 length = (u32)strlen(text);
+    if (length >= capacity)
+        return 0;
+    memcpy(destination, text, length + 1);
+    return length;
 }
 
 void PlatRecordStart()

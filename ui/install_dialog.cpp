@@ -70,6 +70,7 @@ int MakeInstallPath(char* path)
     for (u32 i = 0; i < length; i++)
         if (components[i] == '\\')
             components[i] = 0;
+    createdLevels = 0;
     for (u32 position = 3; position < length; position += TextLength(components + position) + 1) {
         const char* name = components + position;
         // A doubled backslash leaves an empty component: nothing to enter.
@@ -77,6 +78,7 @@ int MakeInstallPath(char* path)
             continue;
         if (!CreateDirectoryA(name, 0))
             return MSG_CANT_CREATE_DIRECTORY;
+        createdLevels++;
         if (!SetCurrentDirectoryA(name))
             return MSG_CANT_OPEN_DIRECTORY;
     }

@@ -7,6 +7,7 @@
 #include "../archive/context.h"
 #include "../archive/messages.h"
 #include "../archive/text.h"
+#include "../extract/install_log.h"
 #include "../resources/resource.h"
 
 HINSTANCE instanceHandle;
@@ -108,8 +109,10 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             return 0;
         }
         if (wParam == CMD_CREATE_GROUP) {
-            if (context.createGroup)
+            if (context.createGroup) {
                 LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
+                InstallLogEntry("dde-group", StringBlockEntry(0, ENTRY_GROUP_NAME));
+            }
             StartGroupConversation(window);
         }
         break;
@@ -162,6 +165,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return EndLog(EXIT_INSTALL_FAILED);
     if (commandLine.installDir[0])
         CopyText(context.installDir, commandLine.installDir, TEXT_SIZE);
+    else
+        StartFromEarlierInstall(context.installDir);
     RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
@@ -188,6 +193,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         DispatchMessageA(&message);
     }
     FreeBrowserBitmaps();
+    InstallLogClose();
     FreeStringBlock();
     return EndLog((int)ExitCodeFor(installOutcome));
 }

@@ -85,9 +85,9 @@ void PlatSetAttributes(const char* name, u32 attributes)
     SetFileAttributesA(name, attributes);
 }
 
-void PlatCreateDirectory(const char* name)
+int PlatCreateDirectory(const char* name)
 {
-    CreateDirectoryA(name, 0);
+    return CreateDirectoryA(name, 0) != 0;
 }
 
 int PlatSetCurrentDirectory(const char* path)

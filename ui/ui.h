@@ -25,6 +25,11 @@ int ApplyInstallDirectory(HWND dialog);  // nonzero: accepted, created and curre
 // the silent install, where it is logged).
 int SetUpInstallDirectory(HWND owner, const char* text);
 int MakeInstallPath(char* path);         // 0, or message 7 / 8
+extern u32 createdLevels;                // levels of the install directory MakeInstallPath made
+
+// The uninstall's entry (uninstall_key.cpp): an earlier install's directory, when the
+// archive's id has one, replaces installDir (the default).
+void StartFromEarlierInstall(char* installDir);
 
 // Folder browser (browser.cpp). Each field holds TEXT_SIZE bytes.
 struct BrowseRequest {
