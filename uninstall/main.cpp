@@ -134,16 +134,17 @@ static int Show(u32 id, const char* detail, const char* more, UINT style)
     char caption[TEXT_SIZE];
     WCHAR wideCaption[TEXT_SIZE];
     FormatWithText(text, sizeof(text), id ? Text(id) : "%s", detail);
-    if (more)
-        AppendText(text, more, sizeof(text));
     if (state.log.title)
         FormatWithText(caption, sizeof(caption), Text(TEXT_CAPTION), state.log.title);
     else
         CopyText(caption, "Uninstall", sizeof(caption));
+    // The list that follows a text is logged line by line where it is made.
     if (!(style & MB_YESNO)) {
         char event[24] = "message ";
         LogLine(AppendNumber(event, id, sizeof(event)), text);
     }
+    if (more)
+        AppendText(text, more, sizeof(text));
     if (state.commandLine.silent)
         return IDYES;
     ToWide(text, wideText, MESSAGE_SIZE + TEXT_SIZE);
