@@ -797,8 +797,8 @@ static void ListGroup(const char* group, int count)
 
 // The system reports every window that a started installer creates, and (on Windows)
 // every one it shows, however briefly: a window-list poll alone could miss one that
-// comes and goes. A silent install may make message-only windows (never shown) and the
-// system's own input-method window, nothing else.
+// comes and goes. A silent install may make message-only windows (never shown), the
+// system's own input-method window and DDEML's hidden ones, nothing else.
 struct ShowWatch {
     DWORD process;
     HWINEVENTHOOK hook;
@@ -826,8 +826,11 @@ static void CALLBACK OnWindowEvent(HWINEVENTHOOK hook, DWORD event, HWND window,
         // told from the message-only window of a silent install that ended at once, and
         // counts only when it was also reported shown. A window that waits for an answer
         // is still there.
+        // DDEML (the uninstaller's program manager conversation) makes hidden windows of
+        // its own, which are never shown: a show of one still counts.
         if (event == EVENT_OBJECT_CREATE &&
-            (!IsWindow(window) || parent == messageRoot || !strcmp(className, "IME")))
+            (!IsWindow(window) || parent == messageRoot || !strcmp(className, "IME") ||
+             !strncmp(className, "WineDde", 7) || !strncmp(className, "DDEML", 5)))
             continue;
         if (!watch.made++)
             snprintf(watch.first, sizeof(watch.first), "%s of class \"%s\", \"%s\"",

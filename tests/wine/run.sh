@@ -805,7 +805,14 @@ untouched() {
 
 case_uninstall_silent_keeps_the_users_files() {  # QuietUninstallString: the install goes, changed and added files stay
     TEMP_NATIVE=$(temp_dir)
-    stage_installed uninstall_silent HKLM || return 1
+    # Shortcuts in a folder of their own, and a program manager group.
+    local menu=$RUN/cases/uninstall_silent/menu/Quill Test
+    local programs; programs=$(as_user wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')
+    programs=$(as_user winepath -u "$programs\Microsoft\Windows\Start Menu\Programs")
+    mkdir -p "$menu" "$programs/Quill Test Group" && printf 'l' >"$menu/Viewer.lnk" && printf 'k' >"$menu/Keep.lnk" &&
+        printf 'g' >"$programs/Quill Test Group/Viewer.lnk" && chown -R "$WINE_USER" "$programs/Quill Test Group"
+    stage_installed uninstall_silent HKLM "shortcut $(win "$menu/Viewer.lnk")" "group-folder $(win "$menu")" \
+        'dde-group Quill Test Group' "shortcut $(win "$menu/Other.lnk")" || return 1
     printf 'changed by the user' >"$top/changed.txt"
     printf 'mine' >"$top/docs/mine.txt"
     chown "$WINE_USER" "$top/changed.txt" "$top/docs/mine.txt"
@@ -819,12 +826,14 @@ case_uninstall_silent_keeps_the_users_files() {  # QuietUninstallString: the ins
         vanishes "$(win "$top/uninstall.exe")" -- absent "$(win "$top/uninstall.log")" -- \
         absent "$(win "$top/a.txt")" -- absent "$(win "$top/docs/readme.txt")" -- \
         absent "$(win "$top/docs/deep")" -- exists "$(win "$top/changed.txt")" -- \
-        exists "$(win "$top/docs/mine.txt")" | steps || return 1
+        exists "$(win "$top/docs/mine.txt")" -- absent "$(win "$menu/Viewer.lnk")" -- \
+        exists "$(win "$menu/Keep.lnk")" -- no-group "Quill Test Group" | steps || return 1
     say "temporary folder $TEMP_NATIVE"
     ! key_present HKLM && temp_as_before "$before" &&
     log_has "$d/uninstall.txt" "kept: $(win "$top/changed.txt")" &&
     log_has "$d/uninstall.txt" "kept: $(win "$top/docs/mine.txt")" &&
-    log_has "$d/uninstall.txt" "key: removed" && log_has "$d/uninstall.txt" "end: exit code 0" &&
+    log_has "$d/uninstall.txt" "key: removed" && log_has "$d/uninstall.txt" "group: Quill Test Group: deleted" &&
+    rm "$menu/Keep.lnk" && rmdir "$menu" && log_has "$d/uninstall.txt" "end: exit code 0" &&
     [ "$(ls -A "$top")" = "$(printf 'changed.txt\ndocs')" ]
 }
 
