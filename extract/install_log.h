@@ -30,9 +30,11 @@
 // its last entry. A log without "complete" is an install broken off or failed midway, and
 // is removed like a whole one. Every line is written whole in one write.
 //
-// The reader is strict, because what the log names is deleted: a line that does not end
-// in CRLF is torn (the install ended inside its write) and ignored only when it is the
-// last; the magic line must come first; every other line must be one of the tags above
+// The reader is strict, because what the log names is deleted. The text after the last LF
+// is torn (the install ended inside its write) and ignored; every line before it ends in
+// CRLF. The byte-order mark is read when there, not required. Texts are UTF-8 like the
+// rest (the writer converts them from the archive's code page); text ids 200..299. The
+// magic line must come first; every other line must be one of the tags above
 // with fields in range; id, title, program, key, directory and created each come once,
 // before the first entry. Paths must be what an install can have made: relative ones
 // (program, folder, file) with no drive, root, "." or ".." part, no device name, no "/"
