@@ -1,3 +1,4 @@
+// The install log's writer (the worker's side); install_log.h draws the format.
 #include "install_log.h"
 
 #include "../archive/abort.h"
@@ -15,24 +16,6 @@ static char walkPath[INSTALL_LOG_PATH_SIZE];   // the walk's folder from the ins
 static u32 aboveTop;                           // up records past the top not yet undone
 static char* earlier;                          // the earlier log of the same id, NUL-ended; 0: none
 static u32 earlierSize;
-
-void InstallLogName(const char* program, char* destination)
-{
-    CopyText(destination, program, TEXT_SIZE);
-    // The extension is what follows the last dot of the last name (none: ".log" appended).
-    char* dot = 0;
-    for (char* p = destination; *p; p++) {
-        if (*p == '.')
-            dot = p;
-        else if (*p == '\\')
-            dot = 0;
-    }
-    if (dot)
-        *dot = 0;
-    if (TextLength(destination) + 4 >= TEXT_SIZE)
-        destination[TEXT_SIZE - 5] = 0;
-    AppendText(destination, ".log", TEXT_SIZE);
-}
 
 int InstallLogActive()
 {

@@ -16,6 +16,8 @@ ALLOWED = {
     "pack": {"archive", "extract"},          # the encoder and the archive writer
     "host": {"archive", "extract"},          # the native host runs the worker
     "ui": {"archive", "extract", "resources"},  # the Win32 host, the installer itself
+    # The uninstaller reuses the installer's command line parser; ui/ never includes it.
+    "uninstall": {"archive", "extract", "ui"},
     "resources": set(),
     "tools": {"archive", "extract", "pack", "host"},
 }

@@ -227,6 +227,8 @@ static HWND WaitBox(const char* caption, const char* text, const char* owner)
     HWND box = WaitWindow("#32770", caption, dialog);
     WaitText(box, MESSAGE_TEXT_ID, text, 0);
     HWND actual = GetWindow(box, GW_OWNER);
+    if (!strcmp(owner, "none") && actual)
+        Fail("box \"%s\" is owned by %p, not by no window", caption, actual);
     if (!strcmp(owner, "dialog") && actual != dialog)
         Fail("box \"%s\" is owned by %p, not by the dialog %p", caption, actual, dialog);
     if (!strcmp(owner, "background")) {
@@ -795,8 +797,8 @@ static void ListGroup(const char* group, int count)
 
 // The system reports every window that a started installer creates, and (on Windows)
 // every one it shows, however briefly: a window-list poll alone could miss one that
-// comes and goes. A silent install may make message-only windows (never shown) and the
-// system's own input-method window, nothing else.
+// comes and goes. A silent install may make message-only windows (never shown), the
+// system's own input-method window and DDEML's hidden ones, nothing else.
 struct ShowWatch {
     DWORD process;
     HWINEVENTHOOK hook;
@@ -824,8 +826,11 @@ static void CALLBACK OnWindowEvent(HWINEVENTHOOK hook, DWORD event, HWND window,
         // told from the message-only window of a silent install that ended at once, and
         // counts only when it was also reported shown. A window that waits for an answer
         // is still there.
+        // DDEML (the uninstaller's program manager conversation) makes hidden windows of
+        // its own, which are never shown: a show of one still counts.
         if (event == EVENT_OBJECT_CREATE &&
-            (!IsWindow(window) || parent == messageRoot || !strcmp(className, "IME")))
+            (!IsWindow(window) || parent == messageRoot || !strcmp(className, "IME") ||
+             !strncmp(className, "WineDde", 7) || !strncmp(className, "DDEML", 5)))
             continue;
         if (!watch.made++)
             snprintf(watch.first, sizeof(watch.first), "%s of class \"%s\", \"%s\"",
@@ -999,7 +1004,7 @@ static int Run(int argc, char** argv)
             int enabled = IsWindowEnabled(box) != 0;
             if (checked != atoi(a[1]) || enabled != atoi(a[2]))
                 Fail("control %s: checked %d enabled %d", a[0], checked, enabled);
-        } else if (!strcmp(step, "box")) {  // CAPTION TEXT OWNER(dialog|background|any) ANSWER
+        } else if (!strcmp(step, "box")) {  // CAPTION TEXT OWNER(dialog|background|none|any) ANSWER
             HWND box = WaitBox(a[0], a[1], a[2]);
             Press(box, AnswerId(a[3]));
             WaitGone(box, "the message box");
@@ -1230,6 +1235,13 @@ static int Run(int argc, char** argv)
         } else if (!strcmp(step, "absent")) {  // PATH
             if (GetFileAttributesA(a[0]) != INVALID_FILE_ATTRIBUTES)
                 Fail("%s exists", a[0]);
+        } else if (!strcmp(step, "vanishes")) {  // PATH: gone now or soon (removed by another process)
+            DWORD start = GetTickCount();
+            while (GetFileAttributesA(a[0]) != INVALID_FILE_ATTRIBUTES) {
+                if (GetTickCount() - start > TIMEOUT_MS)
+                    Fail("%s is still there", a[0]);
+                Sleep(POLL_MS);
+            }
         } else if (!strcmp(step, "exists")) {  // PATH
             if (GetFileAttributesA(a[0]) == INVALID_FILE_ATTRIBUTES)
                 Fail("%s is missing", a[0]);

@@ -51,10 +51,11 @@ if [ ! -f "$BUILD_WIN/CMakeCache.txt" ]; then
     cmake -S "$ROOT" -B "$BUILD_WIN" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         >"$BUILD_NATIVE/configure.log" 2>&1 || { cat "$BUILD_NATIVE/configure.log"; die "configure failed"; }
 fi
-cmake --build "$BUILD_WIN" --target quillstead >"$BUILD_NATIVE/build.log" 2>&1 ||
+cmake --build "$BUILD_WIN" --target quillstead quillstead-uninstall >"$BUILD_NATIVE/build.log" 2>&1 ||
     { cat "$BUILD_NATIVE/build.log"; die "the installer did not build"; }
-grep 'quillstead.exe:' "$BUILD_NATIVE/build.log"
+grep -E 'quillstead(-uninstall)?.exe:' "$BUILD_NATIVE/build.log"
 STUB=$BUILD_WIN/ui/quillstead.exe
+UNINSTALLER=$BUILD_WIN/uninstall/quillstead-uninstall.exe
 . "$ROOT/tests/wine/stage.sh"
 build_driver "$BUILD_NATIVE/driver.exe" || die "the driver did not build"
 # The packer, for the case that installs what it packs; that case is skipped without it.
@@ -727,6 +728,186 @@ case_full_disk() {  # a real full disk: the write failure names the file, exit 1
         set 1010 'U:\target' -- click 1 -- \
         box Error "Error writing into file second.bin" background ok -- exit 1603
     } | steps && cmp -s "$d/source/first.bin" "$RUN/drive-u/target/first.bin"
+}
+
+# --- the uninstaller, on a tree staged as an install leaves it ----------------------------
+UNINSTALL_KEY='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuillTest'
+filetime() { printf '%016X' $(( ($1 + 11644473600) * 10000000 )); }  # Unix seconds -> FILETIME
+crlf() { printf '%s\r\n' "$@"; }
+
+# The Wine user's temporary folder, as a native path; listed before and after each run.
+temp_dir() {
+    local t; t=$(as_user wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    as_user winepath -u "$t" 2>/dev/null
+}
+TEMP_NATIVE=
+temp_listing() {
+    [ -n "$TEMP_NATIVE" ] || TEMP_NATIVE=$(temp_dir)
+    ls -A "$TEMP_NATIVE" | sort
+}
+# Waits until the temporary folder holds what it held before (the eraser's copy is gone).
+temp_as_before() {  # LISTING
+    local i
+    [ -d "$TEMP_NATIVE" ] || { say "no temporary folder: $TEMP_NATIVE"; return 1; }
+    for i in $(seq 1 300); do
+        [ "$(temp_listing)" = "$1" ] && return 0
+        sleep 0.05
+    done
+    say "the temporary folder keeps: $(diff <(printf '%s\n' "$1") <(temp_listing) | grep '^>')"
+    return 1
+}
+
+# An installed tree at $d/apps/Example/Viewer (the install made Example and Viewer): the
+# uninstaller and its log, files with known times (one read-only), a folder tree; the key
+# under ROOT. Sets d and top. EXTRA lines go into the log before "complete".
+stage_installed() {  # CASE ROOT [EXTRA-LINE...]
+    d=$RUN/cases/$1
+    top=$d/apps/Example/Viewer
+    local root=$2
+    shift 2
+    mkdir -p "$top/docs/deep"
+    cp "$UNINSTALLER" "$top/uninstall.exe"
+    printf 'alpha\r\n' >"$top/a.txt"
+    printf 'read me' >"$top/docs/readme.txt"
+    head -c 3000 /dev/urandom >"$top/docs/deep/b.bin"
+    printf 'original' >"$top/changed.txt"
+    local t=1700000000 f w
+    w=$(win "$top")
+    for f in uninstall.exe a.txt docs/readme.txt docs/deep/b.bin changed.txt; do touch -d "@$t" "$top/$f"; done
+    {   printf '\xEF\xBB\xBF'
+        crlf 'quillstead-install-log 1' 'id QuillTest' 'title Quill Test' 'program uninstall.exe' \
+            "key $root $UNINSTALL_KEY" "directory $w" 'created 2' 'text 200 Uninstall %s' \
+            'text 201 Do you want to remove %s and all of its files?' 'text 202 %s has been removed.' \
+            'text 203 %s has been removed. These files were changed or added after the install and have been kept:' \
+            'text 205 %s has already been removed.' 'text 206 Can'"'"'t remove %s'
+        crlf "file $(stat -c %s "$top/uninstall.exe") $(filetime $t) uninstall.exe" 'folder docs' 'folder docs\deep'
+        for f in a.txt docs/readme.txt docs/deep/b.bin changed.txt; do
+            crlf "file $(stat -c %s "$top/$f") $(filetime $t) ${f//\//\\}"
+        done
+        [ $# -gt 0 ] && crlf "$@"
+        crlf complete
+        printf 'file 1 0000000000000001 torn'  # the install ended inside this write
+    } >"$top/uninstall.log"
+    chown -R "$WINE_USER" "$d"
+    as_user wine reg add "$root\\$UNINSTALL_KEY" /v InstallLocation /d "$w" /f >/dev/null 2>&1 &&
+    as_user wine reg add "$root\\$UNINSTALL_KEY" /v UninstallString /d "\"$w\\uninstall.exe\"" /f >/dev/null 2>&1 &&
+    as_user wine reg add "$root\\$UNINSTALL_KEY" /v QuietUninstallString /d "\"$w\\uninstall.exe\" /S" /f \
+        >/dev/null 2>&1 && driver attributes "$(win "$top/docs/deep/b.bin")" 1 >/dev/null
+}
+key_present() { as_user wine reg query "$1\\$UNINSTALL_KEY" >/dev/null 2>&1; }
+# Every file and the log still there: nothing was removed.
+untouched() {
+    local f
+    for f in uninstall.exe uninstall.log a.txt docs/readme.txt docs/deep/b.bin changed.txt; do
+        [ -e "$top/$f" ] || { say "$f was removed"; return 1; }
+    done
+}
+
+case_uninstall_silent_keeps_the_users_files() {  # QuietUninstallString: the install goes, changed and added files stay
+    TEMP_NATIVE=$(temp_dir)
+    # Shortcuts in a folder of their own, and a program manager group.
+    local menu=$RUN/cases/uninstall_silent/menu/Quill Test
+    local programs; programs=$(as_user wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')
+    programs=$(as_user winepath -u "$programs\Microsoft\Windows\Start Menu\Programs")
+    mkdir -p "$menu" "$programs/Quill Test Group" && printf 'l' >"$menu/Viewer.lnk" && printf 'k' >"$menu/Keep.lnk" &&
+        printf 'g' >"$programs/Quill Test Group/Viewer.lnk" && chown -R "$WINE_USER" "$programs/Quill Test Group"
+    stage_installed uninstall_silent HKLM "shortcut $(win "$menu/Viewer.lnk")" "group-folder $(win "$menu")" \
+        'dde-group Quill Test Group' "shortcut $(win "$menu/Other.lnk")" || return 1
+    printf 'changed by the user' >"$top/changed.txt"
+    printf 'mine' >"$top/docs/mine.txt"
+    chown "$WINE_USER" "$top/changed.txt" "$top/docs/mine.txt"
+    local quiet exe arguments before
+    quiet=$(as_user wine reg query "HKLM\\$UNINSTALL_KEY" /v QuietUninstallString 2>/dev/null |
+        tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+    exe=${quiet#\"}; exe=${exe%%\"*}; arguments="${quiet#*\" } /LOG=$(win "$d/uninstall.txt")"
+    [ -n "$exe" ] || { say "no QuietUninstallString"; return 1; }
+    before=$(temp_listing)
+    printf '%s\0' run "$exe" "$(win "$d")" "$arguments" -- unseen-exit 0 -- \
+        vanishes "$(win "$top/uninstall.exe")" -- absent "$(win "$top/uninstall.log")" -- \
+        absent "$(win "$top/a.txt")" -- absent "$(win "$top/docs/readme.txt")" -- \
+        absent "$(win "$top/docs/deep")" -- exists "$(win "$top/changed.txt")" -- \
+        exists "$(win "$top/docs/mine.txt")" -- absent "$(win "$menu/Viewer.lnk")" -- \
+        exists "$(win "$menu/Keep.lnk")" -- no-group "Quill Test Group" | steps || return 1
+    say "temporary folder $TEMP_NATIVE"
+    ! key_present HKLM && temp_as_before "$before" &&
+    log_has "$d/uninstall.txt" "kept: $(win "$top/changed.txt")" &&
+    log_has "$d/uninstall.txt" "kept: $(win "$top/docs/mine.txt")" &&
+    log_has "$d/uninstall.txt" "key: removed" && log_has "$d/uninstall.txt" "group: Quill Test Group: deleted" &&
+    rm "$menu/Keep.lnk" && rmdir "$menu" && log_has "$d/uninstall.txt" "end: exit code 0" &&
+    [ "$(ls -A "$top")" = "$(printf 'changed.txt\ndocs')" ]
+}
+
+case_uninstall_interactive_yes_and_no() {  # No: 1602, nothing removed; Yes: all of it goes, folders too
+    TEMP_NATIVE=$(temp_dir)
+    stage_installed uninstall_asked HKCU || return 1
+    local exe; exe=$(win "$top/uninstall.exe")
+    local before; before=$(temp_listing)
+    printf '%s\0' run "$exe" "$(win "$d")" -- \
+        box "Uninstall Quill Test" "Do you want to remove Quill Test and all of its files?" none no -- \
+        exit 1602 | steps && untouched && key_present HKCU || return 1
+    printf '%s\0' run "$exe" "$(win "$d")" -- \
+        box "Uninstall Quill Test" "Do you want to remove Quill Test and all of its files?" none yes -- \
+        box "Uninstall Quill Test" "Quill Test has been removed." none ok -- exit 0 -- \
+        vanishes "$(win "$d/apps/Example")" -- exists "$(win "$d/apps")" | steps || return 1
+    ! key_present HKCU && temp_as_before "$before"
+}
+
+case_uninstall_refuses_damaged_logs() {  # no magic line, ..\..\x, the Windows folder: 1603, nothing removed
+    local variant
+    for variant in magic dotdot windows shortcut; do
+        case $variant in
+            dotdot) stage_installed "refused_$variant" HKCU 'file 1 0000000000000001 ..\..\x' || return 1 ;;
+            shortcut) stage_installed "refused_$variant" HKCU 'shortcut C:\windows\win.ini.lnk' || return 1 ;;
+            *) stage_installed "refused_$variant" HKCU || return 1 ;;
+        esac
+        case $variant in
+            magic) sed -i '1s/install-log 1/install-log 9/' "$top/uninstall.log" ;;
+            windows) sed -i 's/^directory .*/directory C:\\windows\r/' "$top/uninstall.log" ;;
+        esac
+        printf 'x' >"$d/apps/x" && chown "$WINE_USER" "$d/apps/x"
+        printf '%s\0' run "$(win "$top/uninstall.exe")" "$(win "$d")" "/S /LOG=$(win "$d/uninstall.txt")" -- \
+            unseen-exit 1603 | steps || return 1
+        untouched && key_present HKCU && [ -e "$d/apps/x" ] || return 1
+        log_has "$d/uninstall.txt" "message 204: The install log $(win "$top/uninstall.log") is missing or damaged. Nothing has been removed." ||
+            return 1
+        grep -a 'refused' "$d/uninstall.txt"
+        as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+    done
+    # Shown: the fixed English text, the log having none to offer.
+    stage_installed refused_shown HKCU || return 1
+    printf 'damaged' >"$top/uninstall.log"
+    printf '%s\0' run "$(win "$top/uninstall.exe")" "$(win "$d")" -- \
+        box Uninstall "The install log $(win "$top/uninstall.log") is missing or damaged. Nothing has been removed." none ok -- \
+        exit 1603 | steps && untouched
+    local status=$?
+    as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+    return $status
+}
+
+case_uninstall_run_twice() {  # a second start waits for the first, then says "already removed"; so does a later one
+    stage_installed twice HKCU || return 1
+    local exe; exe=$(win "$top/uninstall.exe")
+    printf '%s\0' run "$exe" "$(win "$d")" -- \
+        box-up "Uninstall Quill Test" "Do you want to remove Quill Test and all of its files?" none -- \
+        also "$exe" "$(win "$d")" "/S /LOG=$(win "$d/second.txt")" -- also-waits 500 -- \
+        box "Uninstall Quill Test" "Do you want to remove Quill Test and all of its files?" none yes -- \
+        box "Uninstall Quill Test" "Quill Test has been removed." none ok -- exit 0 -- also-exit 0 -- \
+        vanishes "$(win "$d/apps/Example")" | steps || return 1
+    log_has "$d/second.txt" "message 205: Quill Test has already been removed." || return 1
+    # Later, a copy left elsewhere: no log and no key name its folder. Nothing is deleted.
+    mkdir -p "$d/later" && cp "$UNINSTALLER" "$d/later/uninstall.exe" && printf 'x' >"$d/later/other.txt" &&
+        chown -R "$WINE_USER" "$d/later"
+    printf '%s\0' run "$(win "$d/later/uninstall.exe")" "$(win "$d")" "/S /LOG=$(win "$d/later.txt")" -- \
+        unseen-exit 0 | steps || return 1
+    log_has "$d/later.txt" "message 205: $(win "$d/later") has already been removed." &&
+    [ -e "$d/later/uninstall.exe" ] && [ -e "$d/later/other.txt" ] || return 1
+    # A key that names the folder without its log is a damaged install, not a removed one.
+    as_user wine reg add "HKCU\\$UNINSTALL_KEY" /v InstallLocation /d "$(win "$d/later")" /f >/dev/null 2>&1
+    printf '%s\0' run "$(win "$d/later/uninstall.exe")" "$(win "$d")" "/S /LOG=$(win "$d/later.txt")" -- \
+        unseen-exit 1603 | steps
+    local status=$?
+    as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+    [ $status = 0 ] && log_has "$d/later.txt" "message 204: The install log $(win "$d/later/uninstall.log") is missing or damaged. Nothing has been removed."
 }
 
 # --- runner ----------------------------------------------------------------------------
