@@ -226,6 +226,19 @@ bool ArchiveReader::Extension(const std::string& key, std::string& value) const
     return found != nullptr;
 }
 
+std::string ArchiveReader::LastEntry() const
+{
+    u32 size = context.header.stringBlockSize;
+    if (!context.stringBlock || size < 2)
+        return "";
+    const char* block = context.stringBlock;
+    u32 end = block[size - 1] ? size : size - 1;
+    u32 start = end;
+    while (start > 0 && block[start - 1])
+        start--;
+    return std::string(block + start, end - start);
+}
+
 std::string ArchiveReader::DefaultInstallDir() const
 {
     return context.installDir;

@@ -99,6 +99,8 @@ public:
     bool HasExtension() const;
     std::vector<std::string> ExtensionEntries() const;
     bool Extension(const std::string& key, std::string& value) const;
+    // The block's last entry as stored (where a trailer would be); "" for an empty block.
+    std::string LastEntry() const;
     // Entry 3 as the installer would make it with ProgramFilesDir C:\Program Files.
     std::string DefaultInstallDir() const;
 
