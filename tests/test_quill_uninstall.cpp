@@ -366,3 +366,122 @@ TEST(QuillUninstallDamage, TestChecksTheExtension)
     EXPECT_EQ(EXIT_DAMAGED, lookalike.code) << lookalike.err;
     EXPECT_TRUE(Contains(lookalike.err, "the trailer \"QSXTaaaaaaaa\" is not sound")) << lookalike.err;
 }
+
+TEST_F(QuillUninstall, WingetManifestsNameTheWrittenInstaller)
+{
+    std::string program = BuiltInstaller();
+    if (program.empty())
+        GTEST_SKIP() << "no installer program: build with i686-w64-mingw32 or set QUILL_STUB";
+    if (RunShell("python3 -c 'import yaml'").code != 0)
+        GTEST_SKIP() << "python3 with the yaml module missing";
+    stub = uninstaller = program;
+    std::vector<std::string> winget = {"--winget", dir / "winget", "--package-id", "Example.Viewer", "--version",
+                                       "1.2", "--company", "Example 'Ltd'", "--license", "Proprietary",
+                                       "--installer-url", "https://example.com/setup.exe", "--uninstall-id",
+                                       "ExampleViewer: 1", "--privileges", "user", "--install-dir", "C:\\Apps\\V"};
+    std::vector<std::string> args = Args(dir / "setup.exe");
+    args.insert(args.end(), winget.begin(), winget.end());
+    QuillRun pack = RunQuill(args);
+    ASSERT_EQ(0, pack.code) << pack.err;
+    std::string sha = RunShell("sha256sum " + dir / "setup.exe" + " | cut -c1-64").out;
+    ASSERT_EQ(65u, sha.size());
+
+    // Parsed as YAML, each file says what the schema asks for, the installer's digest too.
+    std::string check =
+        "import yaml,sys\n"
+        "d='" + dir / "winget" + "/'\n"
+        "v=yaml.safe_load(open(d+'Example.Viewer.yaml'))\n"
+        "i=yaml.safe_load(open(d+'Example.Viewer.installer.yaml'))\n"
+        "l=yaml.safe_load(open(d+'Example.Viewer.locale.en-US.yaml'))\n"
+        "print(v['PackageIdentifier'], v['PackageVersion'], v['DefaultLocale'], v['ManifestType'], v['ManifestVersion'])\n"
+        "print(i['InstallerType'], i['Scope'], i['InstallerSwitches'], i['ProductCode'])\n"
+        "print(sorted((c['InstallerReturnCode'], c['ReturnResponse']) for c in i['ExpectedReturnCodes']))\n"
+        "print(i['AppsAndFeaturesEntries'])\n"
+        "print(i['Installers'][0]['Architecture'], i['Installers'][0]['InstallerUrl'], i['Installers'][0]['InstallerSha256'].lower())\n"
+        "print(l['Publisher'], '|', l['PackageName'], '|', l['License'], '|', l['ShortDescription'], '|', l['PackageLocale'])\n"
+        "for f in ['Example.Viewer.yaml', 'Example.Viewer.installer.yaml', 'Example.Viewer.locale.en-US.yaml']:\n"
+        "    print(open(d+f).read().split('\\n')[1])\n";
+    WriteBytes(dir / "check.py", TextBytes(check));
+    ShellRun read = RunShell("python3 " + dir / "check.py");
+    ASSERT_EQ(0, read.code) << read.out;
+    EXPECT_EQ("Example.Viewer 1.2 en-US version 1.10.0\n"
+              "exe user {'Silent': '/S', 'SilentWithProgress': '/S', 'InstallLocation': '/D=<INSTALLPATH>', "
+              "'Log': '/LOG=<LOGPATH>'} ExampleViewer: 1\n"
+              "[(112, 'diskFull'), (1602, 'cancelledByUser'), (1603, 'contactSupport'), (1618, 'installInProgress'), "
+              "(1639, 'invalidParameter')]\n"
+              "[{'DisplayName': 'Example \\\\Viewer\\t', 'Publisher': \"Example 'Ltd'\", 'DisplayVersion': '1.2', "
+              "'ProductCode': 'ExampleViewer: 1'}]\n"
+              "x86 https://example.com/setup.exe " + sha +
+              "Example 'Ltd' | Example \\Viewer\t | Proprietary | Example \\Viewer\t | en-US\n"
+              "# yaml-language-server: $schema=https://aka.ms/winget-manifest.version.1.10.0.schema.json\n"
+              "# yaml-language-server: $schema=https://aka.ms/winget-manifest.installer.1.10.0.schema.json\n"
+              "# yaml-language-server: $schema=https://aka.ms/winget-manifest.defaultLocale.1.10.0.schema.json\n",
+              read.out);
+
+    // Refused before anything is written: what the schema needs, a volume set, no uninstall.
+    struct Case {
+        std::vector<std::string> change;  // option, value ("" drops the option)
+        const char* message;
+    } cases[] = {
+        {{"--license", ""}, "requires a License"},
+        {{"--installer-url", ""}, "--installer-url URL"},
+        {{"--installer-url", "ftp://example.com/s.exe"}, "is not an http:// or https:// address"},
+        {{"--version", ""}, "no version for PackageVersion"},
+        {{"--company", ""}, "no publisher"},
+        {{"--package-id", ""}, "no package identifier"},
+        {{"--volume-size", "1.44M"}, "a volume set has no single installer file"},
+        {{"--no-uninstall", "-"}, "the uninstall is off"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> changed = Args(dir / "refused/setup.exe");
+        std::vector<std::string> options = winget;
+        options[1] = dir / "refused/winget";
+        bool found = false;
+        for (size_t k = 0; k + 1 < options.size(); k += 2)
+            if (options[k] == c.change[0]) {
+                found = true;
+                if (c.change[1].empty())
+                    options.erase(options.begin() + (long)k, options.begin() + (long)k + 2);
+                else
+                    options[k + 1] = c.change[1];
+                break;
+            }
+        if (!found)
+            options.push_back(c.change[0]);
+        if (!found && c.change[1] != "-")
+            options.push_back(c.change[1]);
+        changed.insert(changed.end(), options.begin(), options.end());
+        QuillRun refused = RunQuill(changed);
+        EXPECT_EQ(EXIT_USAGE, refused.code) << c.message;
+        EXPECT_TRUE(Contains(refused.err, "--winget: ")) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, c.message)) << refused.err;
+        struct stat info;
+        EXPECT_NE(0, stat((dir / "refused").c_str(), &info)) << c.message;
+    }
+}
+
+TEST_F(QuillUninstall, SignedBeforeItIsPacked)
+{
+    std::string program = BuiltInstaller();
+    if (program.empty() || !HaveProgram("osslsigncode") || !HaveProgram("openssl"))
+        GTEST_SKIP() << "the installer program, osslsigncode or openssl missing";
+    stub = uninstaller = program;
+    ShellRun made = RunShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quill Uninstall Signer' "
+                             "-keyout " + dir / "key.pem" + " -out " + dir / "cert.pem");
+    ASSERT_EQ(0, made.code) << made.out;
+    QuillRun pack = RunQuill(Args(dir / "setup.exe", {"--sign", dir / "cert.pem", "--key", dir / "key.pem"}));
+    ASSERT_EQ(0, pack.code) << pack.err;
+    ASSERT_EQ(0, RunQuill({"test", dir / "setup.exe"}).code);
+    ASSERT_EQ(0, RunQuill({"extract", dir / "setup.exe", "-d", dir / "x"}).code);
+    // Both programs carry a signature over their own bytes.
+    for (const std::string& signedFile : {dir / "x/uninstall.exe", dir / "setup.exe"}) {
+        ShellRun verify = RunShell("osslsigncode verify -CAfile " + dir / "cert.pem" + " -in " + signedFile);
+        EXPECT_TRUE(Contains(verify.out, "Signer's certificate:") || Contains(verify.out, "Quill Uninstall Signer"))
+            << signedFile << "\n" << verify.out;
+        EXPECT_TRUE(Contains(verify.out, "Calculated message digest") || Contains(verify.out, "Message digest"))
+            << verify.out;
+        EXPECT_FALSE(Contains(verify.out, "MISMATCH")) << signedFile << "\n" << verify.out;
+    }
+    EXPECT_TRUE(Contains(RunShell("osslsigncode verify -CAfile " + dir / "cert.pem" + " -in " + dir / "x/uninstall.exe").out,
+                         "Signature verification: ok"));
+}
