@@ -37,6 +37,24 @@ u32 FindExtension(const char* block, u32 size)
     return offset;
 }
 
+u32 NextExtensionEntry(const char* block, u32 size, u32 at)
+{
+    u32 first = FindExtension(block, size);
+    if (!first)
+        return 0;
+    u32 end = size - EXTENSION_TRAILER_SIZE;
+    if (at == 0) {
+        at = first;
+    } else {
+        if (at < first || at >= end)
+            return 0;
+        while (at < end && block[at])
+            at++;
+        at++;  // past the NUL
+    }
+    return at < end ? at : 0;
+}
+
 const char* ExtensionValueIn(const char* block, u32 size, const char* key)
 {
     u32 at = FindExtension(block, size);

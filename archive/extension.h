@@ -11,6 +11,11 @@
 // entries then run from that offset up to the trailer, each NUL-ended.
 u32 FindExtension(const char* block, u32 size);
 
+// The extension's entries in order, for a reader that shows them all: with at 0 the
+// first entry's offset, else the offset of the entry behind the one at at; 0 when there
+// is none (no extension, or at was the last).
+u32 NextExtensionEntry(const char* block, u32 size, u32 at);
+
 // The value of key in the block's extension, pointing into the block; 0 when the block
 // has no extension or the key is absent. The first entry of a key counts.
 const char* ExtensionValueIn(const char* block, u32 size, const char* key);

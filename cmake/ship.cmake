@@ -5,18 +5,32 @@
 # mingw-w64 when it is there.
 set(QUILL_INSTALLER_PROGRAM "" CACHE FILEPATH
   "quillstead.exe to install with quill; empty: built here with i686-w64-mingw32 when found")
+set(QUILL_UNINSTALLER_PROGRAM "" CACHE FILEPATH
+  "quillstead-uninstall.exe to install with quill; empty: built here with the installer when its sources are here")
 set(QUILL_INSTALLER_FILE "")
+set(QUILL_UNINSTALLER_FILE "")
+if(QUILL_UNINSTALLER_PROGRAM)
+  set(QUILL_UNINSTALLER_FILE ${QUILL_UNINSTALLER_PROGRAM})
+endif()
 if(QUILL_INSTALLER_PROGRAM)
   set(QUILL_INSTALLER_FILE ${QUILL_INSTALLER_PROGRAM})
 else()
   find_program(QUILL_MINGW_CXX i686-w64-mingw32-g++)
   if(QUILL_MINGW_CXX)
+    # The uninstaller is built beside the installer, from the same core sources.
+    set(QUILL_WINDOWS_TARGETS quillstead)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/uninstall/CMakeLists.txt)
+      list(APPEND QUILL_WINDOWS_TARGETS quillstead-uninstall)
+      if(NOT QUILL_UNINSTALLER_FILE)
+        set(QUILL_UNINSTALLER_FILE ${CMAKE_BINARY_DIR}/installer-i686/uninstall/quillstead-uninstall.exe)
+      endif()
+    endif()
     include(ExternalProject)
     ExternalProject_Add(installer-program
       SOURCE_DIR ${CMAKE_SOURCE_DIR}
       BINARY_DIR ${CMAKE_BINARY_DIR}/installer-i686
       CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
-      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target quillstead
+      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${QUILL_WINDOWS_TARGETS}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON)
     set(QUILL_INSTALLER_FILE ${CMAKE_BINARY_DIR}/installer-i686/ui/quillstead.exe)
@@ -30,6 +44,12 @@ install(TARGETS quill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(QUILL_INSTALLER_FILE)
   # quill looks for it in ../share/quill beside its own directory.
   install(FILES ${QUILL_INSTALLER_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/quill)
+endif()
+if(QUILL_UNINSTALLER_FILE)
+  # Beside the installer program, where quill looks for it the same way.
+  install(FILES ${QUILL_UNINSTALLER_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/quill)
+else()
+  message(STATUS "no uninstaller program: an installed quill packs only with --uninstaller or --no-uninstall")
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/doc/quill.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

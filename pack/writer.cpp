@@ -1,5 +1,6 @@
 #include "writer.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "lzari_encoder.h"
@@ -55,6 +56,14 @@ std::vector<u8> BuildStringBlock(const StringBlockContent& content, ArchiveHeade
             for (char& c : text)
                 c = (char)(u8)((u8)c + MESSAGE_SHIFT);
         AppendEntry(block, text);
+    }
+    if (!content.extension.empty()) {
+        u32 first = (u32)block.size();
+        for (const auto& entry : content.extension)
+            AppendEntry(block, entry.first + "=" + entry.second);
+        char trailer[EXTENSION_TRAILER_SIZE];
+        snprintf(trailer, sizeof(trailer), EXTENSION_TRAILER_TAG "%08X", (unsigned)first);
+        AppendEntry(block, trailer);
     }
     header.stringBlockSize = (u32)block.size();
     return block;

@@ -29,10 +29,14 @@ struct StringBlockContent {
     std::string groupName;      // entry 5, written only with group items
     std::vector<std::pair<std::string, std::string>> groupItems;  // title, target path
     MessageList messages = EnglishMessages();
+    // The extension's entries in order, key and stored value; none: the block as every
+    // archive before the extension had it, byte for byte.
+    std::vector<std::pair<std::string, std::string>> extension;
 };
 
 // Builds the string block and fills stringBlockSize, groupItemCount, groupItemsOffset and
-// messagesOffset of header.
+// messagesOffset of header. With extension entries they follow the messages as
+// "key=value", and the trailer naming the first one ends the block.
 std::vector<u8> BuildStringBlock(const StringBlockContent& content, ArchiveHeader& header);
 
 class RecordWriter {

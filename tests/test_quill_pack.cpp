@@ -89,7 +89,7 @@ Tree VariedTree(const std::string& root, bool cyrillic)
 
 std::vector<std::string> PackArgs(const Tree& tree, const std::string& stub, const std::string& output)
 {
-    return {"pack", tree.root, "-o", output, "--stub", stub, "--title", "Varied", "--install-dir", "Varied\\Tree", "-q"};
+    return {"pack", tree.root, "-o", output, "--stub", stub, "--no-uninstall", "--title", "Varied", "--install-dir", "Varied\\Tree", "-q"};
 }
 
 void ExpectSameFileTimes(const std::string& a, const std::string& b)
@@ -144,12 +144,16 @@ TEST_F(QuillRoundTrip, CyrillicNamesStoredIn1251)
     ASSERT_EQ(0, extract.code) << extract.err;
     EXPECT_EQ(tree.files, ReadTree(dir / "x"));
     // Read as 1252 the same bytes are other letters: the names are stored in 1251.
-    QuillRun list = RunQuill({"list", dir / "setup.exe"});
+    QuillRun list = RunQuill({"list", dir / "setup.exe", "--codepage", "1252"});
     ASSERT_EQ(0, list.code) << list.err;
     EXPECT_TRUE(Contains(list.out, "Äîêóìåíòû/ôàéë.txt")) << list.out;
     QuillRun russian = RunQuill({"list", dir / "setup.exe", "--codepage", "1251"});
     EXPECT_TRUE(Contains(russian.out, "Документы/файл.txt"));
     EXPECT_TRUE(Contains(russian.out, "Установка успешно завершена"));
+    // Without --codepage the archive's own code page entry is read.
+    QuillRun own = RunQuill({"list", dir / "setup.exe"});
+    EXPECT_TRUE(Contains(own.out, "Документы/файл.txt")) << own.out;
+    EXPECT_TRUE(Contains(own.out, "codepage            1251")) << own.out;
 }
 
 TEST_F(QuillRoundTrip, ProjectSettingsReachTheArchive)
@@ -168,7 +172,7 @@ TEST_F(QuillRoundTrip, ProjectSettingsReachTheArchive)
                                         "120 = Bienvenue\n"
                                         "[attributes]\n"
                                         "docs/empty.txt = hidden system\n"));
-    QuillRun pack = RunQuill({"pack", tree.root, dir / "p.ini", "-o", dir / "setup.exe", "--stub", stub, "-q"});
+    QuillRun pack = RunQuill({"pack", tree.root, dir / "p.ini", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall", "-q"});
     ASSERT_EQ(0, pack.code) << pack.err;
     QuillRun list = RunQuill({"list", "--json", dir / "setup.exe"});
     ASSERT_EQ(0, list.code) << list.err;
@@ -198,14 +202,14 @@ TEST_F(QuillRoundTrip, BestCompression)
     ASSERT_EQ(0, best.code) << best.err;
     EXPECT_LT(size(dir / "best.exe"), size(dir / "normal.exe"));
     WriteBytes(dir / "p.ini", TextBytes("[installer]\ntitle = Varied\ninstall-dir = Varied\\Tree\ncompression = best\n"));
-    QuillRun project = RunQuill({"pack", tree.root, dir / "p.ini", "-o", dir / "project.exe", "--stub", stub, "-q"});
+    QuillRun project = RunQuill({"pack", tree.root, dir / "p.ini", "-o", dir / "project.exe", "--stub", stub, "--no-uninstall", "-q"});
     ASSERT_EQ(0, project.code) << project.err;
     EXPECT_EQ(size(dir / "best.exe"), size(dir / "project.exe"));
     QuillRun extract = RunQuill({"extract", dir / "project.exe", "-d", dir / "x"});
     ASSERT_EQ(0, extract.code) << extract.err;
     EXPECT_TRUE(ReadBytes(dir / "x/docs/manual.txt") == tree.files["docs/manual.txt"]);
     WriteBytes(dir / "bad.ini", TextBytes("[installer]\ntitle = Varied\ninstall-dir = Varied\ncompression = fast\n"));
-    QuillRun bad = RunQuill({"pack", tree.root, dir / "bad.ini", "-o", dir / "bad.exe", "--stub", stub, "-q"});
+    QuillRun bad = RunQuill({"pack", tree.root, dir / "bad.ini", "-o", dir / "bad.exe", "--stub", stub, "--no-uninstall", "-q"});
     EXPECT_EQ(2, bad.code);
     EXPECT_TRUE(Contains(bad.err, "bad.ini:4")) << bad.err;
 }
@@ -395,7 +399,7 @@ class QuillPackRefusals : public ::testing::Test {
 protected:
     QuillRun Pack(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub,
+        std::vector<std::string> args = {"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall",
                                          "--title", "T", "--install-dir", "D", "-q"};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunQuill(args);
@@ -486,7 +490,7 @@ TEST_F(QuillPackRefusals, FilesAtTheSizeLimitPackWhole)
     for (off_t size : {(off_t)0xFFFFFFFFll - 4035, (off_t)0xFFFFFFFFll}) {
         SCOPED_TRACE(size);
         ASSERT_EQ(0, truncate((WriteBytes(dir / "src/edge.bin", {}), (dir / "src/edge.bin").c_str()), size));
-        QuillRun pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub, "--title", "T",
+        QuillRun pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall", "--title", "T",
                                   "--install-dir", "D", "-q"}, 900);
         ASSERT_EQ(0, pack.code) << pack.err;  // the pack's verify decodes it all back
         EXPECT_EQ(0, RunQuill({"test", dir / "setup.exe", "-q"}, 900).code);
@@ -496,7 +500,7 @@ TEST_F(QuillPackRefusals, FilesAtTheSizeLimitPackWhole)
 TEST_F(QuillPackRefusals, OutputThatCannotBeWritten)
 {
     // A folder no file can be made in (also for root): a message, exit 3, nothing left.
-    QuillRun pack = RunQuill({"pack", dir / "src", "-o", "/proc/setup.exe", "--stub", stub, "--title", "T",
+    QuillRun pack = RunQuill({"pack", dir / "src", "-o", "/proc/setup.exe", "--stub", stub, "--no-uninstall", "--title", "T",
                               "--install-dir", "D", "-q"});
     EXPECT_EQ(EXIT_IO, pack.code);
     EXPECT_TRUE(Contains(pack.err, "cannot create a file in /proc")) << pack.err;
@@ -505,7 +509,7 @@ TEST_F(QuillPackRefusals, OutputThatCannotBeWritten)
     if (mount("tmpfs", (dir / "full").c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "a full disk needs a small tmpfs, and mounting one needs root";
     WriteBytes(dir / "src/noise.bin", RandomBytes(300000, 3));
-    pack = RunQuill({"pack", dir / "src", "-o", dir / "full/setup.exe", "--stub", stub, "--title", "T",
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "full/setup.exe", "--stub", stub, "--no-uninstall", "--title", "T",
                      "--install-dir", "D", "-q"});
     std::map<std::string, Bytes> left = ReadTree(dir / "full");
     umount((dir / "full").c_str());
@@ -527,7 +531,7 @@ TEST_F(QuillPackRefusals, SourcesThatChangeOrCannotBeRead)
         SCOPED_TRACE(c.target);
         TempDir out;
         ASSERT_EQ(0, symlink(c.target, (dir / "src/odd.bin").c_str()));
-        QuillRun pack = RunQuill({"pack", dir / "src", "-o", out / "setup.exe", "--stub", stub, "--title", "T",
+        QuillRun pack = RunQuill({"pack", dir / "src", "-o", out / "setup.exe", "--stub", stub, "--no-uninstall", "--title", "T",
                                   "--install-dir", "D", "-q", "--follow-symlinks"});
         unlink((dir / "src/odd.bin").c_str());
         EXPECT_EQ(EXIT_IO, pack.code) << pack.err;
@@ -538,18 +542,19 @@ TEST_F(QuillPackRefusals, SourcesThatChangeOrCannotBeRead)
 
 TEST_F(QuillPackRefusals, TheInstallerProgram)
 {
-    QuillRun pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", dir / "none.exe", "--title",
+    QuillRun pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", dir / "none.exe", "--no-uninstall", "--title",
                               "T", "--install-dir", "D"});
     EXPECT_EQ(EXIT_USAGE, pack.code);
     EXPECT_TRUE(Contains(pack.err, "installer program " + (dir / "none.exe") + " (--stub): No such file")) << pack.err;
     std::string big = WriteStub(dir / "src", ARCHIVE_OFFSET + 1);
-    pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", big, "--title", "T", "--install-dir", "D"});
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--stub", big, "--no-uninstall", "--title", "T", "--install-dir", "D"});
     EXPECT_EQ(EXIT_USAGE, pack.code);
     EXPECT_TRUE(Contains(pack.err, "has 57345 bytes; at most 57344 (0xE000) fit")) << pack.err;
     MakeDir(dir / "stubs");
     std::string exact = WriteStub(dir / "stubs", ARCHIVE_OFFSET);
     setenv("QUILL_STUB", exact.c_str(), 1);
-    pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--title", "T", "--install-dir", "D", "-q"});
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "setup.exe", "--title", "T", "--install-dir", "D", "-q",
+                     "--no-uninstall"});
     unsetenv("QUILL_STUB");
     ASSERT_EQ(0, pack.code) << pack.err;
     Bytes installer = ReadBytes(dir / "setup.exe");
@@ -567,7 +572,7 @@ TEST_F(QuillPackRefusals, UsageErrors)
         {{"pack", dir / "src"}, "pack: -o INSTALLER is missing"},
         {{"pack", "-o", dir / "x.exe"}, "pack: give SOURCE"},
         {{"pack", dir / "src", "-o", dir / "x.exe", "--frobnicate"}, "pack: unknown option --frobnicate"},
-        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--install-dir", "D"}, "no title"},
+        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--no-uninstall", "--install-dir", "D"}, "no title"},
         {{"pack", dir / "src", "-o", dir / "x.exe", "--volume-size", "1.5M"}, "--volume-size 1.5M: a size is"},
         {{"pack", dir / "src", "-o", dir / "x.exe", "--volume-size", "17592186044417M"},
          "--volume-size 17592186044417M: larger than a volume can be"},
@@ -575,11 +580,11 @@ TEST_F(QuillPackRefusals, UsageErrors)
         {{"pack", dir / "src", "-o", dir / "x.exe", "--volume-size", "0M"}, "0M: a volume holds at least one byte"},
         {{"pack", dir / "src", "-o", dir / "x.exe", "--split-at", "64K", "--volume-size", "0"},
          "--volume-size 0: a volume holds at least one byte"},
-        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--title", "T", "--install-dir", "D",
+        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--no-uninstall", "--title", "T", "--install-dir", "D",
           "--post-install", "run.exe " + std::string(248, 'x')},
          "post-install takes 256 bytes; at most 255 fit"},
         {{"pack", dir / "src", "-o", dir / "x.exe", "--message", "17"}, "--message ID=TEXT"},
-        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--title", "T", "--install-dir", "D",
+        {{"pack", dir / "src", "-o", dir / "x.exe", "--stub", stub, "--no-uninstall", "--title", "T", "--install-dir", "D",
           "--message", "113=%s Kbytes"},
          "--message: message 113: has placeholders %s but needs one %lu"},
         {{"list"}, "list: give one ARCHIVE"},
@@ -609,7 +614,7 @@ TEST(QuillExamples, TheSampleProductInstalls)
     TempDir dir;
     std::string product = std::string(QUILL_SOURCE_DIR) + "/examples/product";
     QuillRun pack = RunQuill({"pack", product, std::string(QUILL_SOURCE_DIR) + "/examples/product.ini", "-o",
-                              dir / "example-setup.exe", "--stub", WriteStub(dir.Path()), "-q"});
+                              dir / "example-setup.exe", "--stub", WriteStub(dir.Path()), "--no-uninstall", "-q"});
     ASSERT_EQ(0, pack.code) << pack.err;
     QuillRun extract = RunQuill({"extract", dir / "example-setup.exe", "-d", dir / "installed"});
     ASSERT_EQ(0, extract.code) << extract.err;

@@ -76,7 +76,7 @@ protected:
     }
     QuillRun Pack(std::vector<std::string> extra)
     {
-        std::vector<std::string> args = {"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub,
+        std::vector<std::string> args = {"pack", dir / "src", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall",
                                          "--title", "T", "-q"};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunQuill(args);
@@ -121,7 +121,7 @@ TEST_F(QuillPrivileges, PackSetsListShowsAndOnlyTheLevelDiffers)
 
     // The project file says it as well; the option wins over it.
     WriteBytes(dir / "p.ini", TextBytes("[installer]\nprivileges = user\n"));
-    pack = RunQuill({"pack", dir / "src", dir / "p.ini", "-o", dir / "setup.exe", "--stub", stub, "--title", "T",
+    pack = RunQuill({"pack", dir / "src", dir / "p.ini", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall", "--title", "T",
                      "--install-dir", "D:\\T", "-q", "--privileges", "admin"});
     ASSERT_EQ(0, pack.code) << pack.err;
     EXPECT_EQ("privileges    admin (requireAdministrator)", Listed());
@@ -141,10 +141,10 @@ TEST_F(QuillPrivileges, UserUnderProgramFilesWarnsAndBadValuesAreRefused)
 
     // A program without a manifest level: packed as it is, unless a level is asked for.
     std::string bare = WriteStub(dir.Path() + "/src/..", 4096);
-    pack = RunQuill({"pack", dir / "src", "-o", dir / "bare.exe", "--stub", bare, "--title", "T",
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "bare.exe", "--stub", bare, "--no-uninstall", "--title", "T",
                      "--install-dir", "D:\\T", "-q"});
     EXPECT_EQ(0, pack.code) << pack.err;
-    pack = RunQuill({"pack", dir / "src", "-o", dir / "bare.exe", "--stub", bare, "--title", "T",
+    pack = RunQuill({"pack", dir / "src", "-o", dir / "bare.exe", "--stub", bare, "--no-uninstall", "--title", "T",
                      "--install-dir", "D:\\T", "-q", "--privileges", "user"});
     EXPECT_EQ(EXIT_USAGE, pack.code);
     EXPECT_TRUE(Contains(pack.err, "the installer program has no manifest level to set")) << pack.err;

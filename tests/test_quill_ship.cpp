@@ -16,6 +16,31 @@
 
 namespace {
 
+// Where the PE checksum field lies, 0 for no PE file.
+u32 PeChecksumField(const Bytes& file)
+{
+    if (file.size() < 0x40)
+        return 0;
+    u32 pe = file[0x3C] | file[0x3D] << 8 | file[0x3E] << 16 | (u32)file[0x3F] << 24;
+    return pe + 88 + 4 <= file.size() ? pe + 88 : 0;
+}
+
+// The checksum as the Windows loader's documented routine sums it: 16-bit words with the
+// carry folded in, an odd last byte as a word of its own, the field counted as zero, and
+// the file's length added.
+u32 OwnPeChecksum(const Bytes& file, u32 field)
+{
+    u64 sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i >= field && i < field + 4)
+            continue;
+        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return (u32)(sum + file.size());
+}
+
 std::string Stub()
 {
     const char* given = getenv("QUILL_STUB");
@@ -123,7 +148,7 @@ TEST(QuillSigning, SignedInstallersOfEachLayoutReadBackWhole)
         SCOPED_TRACE(layout.name);
         std::string out = dir / layout.name;
         MakeDir(out);
-        std::vector<std::string> args = {"pack", Product(), ProductIni(), "-o", out + "/setup.exe", "--stub", stub,
+        std::vector<std::string> args = {"pack", Product(), ProductIni(), "-o", out + "/setup.exe", "--stub", stub, "--no-uninstall",
                                          "-q", "--sign", dir / "cert.pem", "--key", dir / "key.pem"};
         args.insert(args.end(), layout.options.begin(), layout.options.end());
         QuillRun pack = RunQuill(args);
@@ -157,7 +182,7 @@ TEST(QuillSigning, AnythingButTheTableAfterTheEndIsDamage)
     TempDir dir;
     MakeCertificate(dir);
     std::string setup = dir / "setup.exe";
-    QuillRun pack = RunQuill({"pack", Product(), ProductIni(), "-o", setup, "--stub", stub, "-q", "--sign",
+    QuillRun pack = RunQuill({"pack", Product(), ProductIni(), "-o", setup, "--stub", stub, "--no-uninstall", "-q", "--sign",
                               dir / "cert.pem", "--key", dir / "key.pem"});
     ASSERT_EQ(0, pack.code) << pack.err;
     Bytes signedFile = ReadBytes(setup);
@@ -194,7 +219,7 @@ TEST(QuillSigning, AnythingButTheTableAfterTheEndIsDamage)
 
     // Archive bytes between the end record and the table (more than alignment) are no
     // signature's padding: an unsigned installer with 9 bytes added, then signed.
-    QuillRun plain = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "plain.exe", "--stub", stub, "-q"});
+    QuillRun plain = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "plain.exe", "--stub", stub, "--no-uninstall", "-q"});
     ASSERT_EQ(0, plain.code) << plain.err;
     // Signed by osslsigncode alone, as someone signs what quill wrote: sound.
     Shell external = Sh("osslsigncode sign -certs " + dir / "cert.pem" + " -key " + dir / "key.pem" + " -in " +
@@ -229,7 +254,7 @@ TEST(QuillSigning, MissingToolsAndBadKeysAreUsageErrors)
     MakeDir(dir / "bin");
     ASSERT_EQ(0, symlink("/bin/rm", (dir / "bin/rm").c_str()));
     setenv("PATH", (dir / "bin").c_str(), 1);
-    QuillRun missing = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "b.exe", "--stub", stub, "-q",
+    QuillRun missing = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "b.exe", "--stub", stub, "--no-uninstall", "-q",
                                  "--sign", dir / "cert.pem", "--key", dir / "key.pem"});
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(2, missing.code);
@@ -238,7 +263,7 @@ TEST(QuillSigning, MissingToolsAndBadKeysAreUsageErrors)
 
     if (!Have("osslsigncode"))
         return;
-    QuillRun refused = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "c.exe", "--stub", stub, "-q",
+    QuillRun refused = RunQuill({"pack", Product(), ProductIni(), "-o", dir / "c.exe", "--stub", stub, "--no-uninstall", "-q",
                                  "--sign", dir / "cert.pem", "--key", dir / "key.pem"});
     EXPECT_EQ(2, refused.code);
     EXPECT_TRUE(Contains(refused.err, "osslsigncode could not sign")) << refused.err;
@@ -286,7 +311,7 @@ TEST(QuillLook, IconAndVersionReadBackWithOtherTools)
     // The icon from the project file, beside it; the version from options.
     WriteBytes(dir / "product.ini", TextBytes("[installer]\ntitle = Проба Viewer\ninstall-dir = Proba\n"
                                               "language = russian\nicon = product.ico\ncompany = ООО Проба\n"));
-    QuillRun pack = RunQuill({"pack", Product(), dir / "product.ini", "-o", dir / "setup.exe", "--stub", stub,
+    QuillRun pack = RunQuill({"pack", Product(), dir / "product.ini", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall",
                               "-q", "--version", "1.2.3.4", "--copyright", "(c) 2026 Proba",
                               "--description", "Proba Viewer installer"});
     ASSERT_EQ(0, pack.code) << pack.err;
@@ -317,8 +342,15 @@ TEST(QuillLook, IconAndVersionReadBackWithOtherTools)
         EXPECT_EQ(std::string(icon.begin() + offset, icon.begin() + offset + size), image.out) << n;
     }
     // The PE checksum is the whole file's, as osslsigncode computes it (it says "Current
-    // PE checksum" and "Calculated" only when they differ).
-    if (Have("osslsigncode")) {
+    // PE checksum" and "Calculated" only when they differ). osslsigncode leaves an odd
+    // file's last byte and length's odd unit out, where the loader's own sum (computed here)
+    // counts them.
+    Bytes file = ReadBytes(dir / "setup.exe");
+    u32 field = PeChecksumField(file);
+    ASSERT_GT(field, 0u);
+    EXPECT_EQ(OwnPeChecksum(file, field), file[field] | file[field + 1] << 8 | file[field + 2] << 16 |
+                                              (u32)file[field + 3] << 24);
+    if (Have("osslsigncode") && file.size() % 2 == 0) {
         Shell checksum = Sh("osslsigncode verify -in " + dir / "setup.exe");
         EXPECT_TRUE(std::regex_search(checksum.out, std::regex("\nPE checksum +: [0-9A-F]{8}"))) << checksum.out;
         EXPECT_FALSE(Contains(checksum.out, "Calculated PE checksum")) << checksum.out;
@@ -347,7 +379,7 @@ TEST(QuillLook, RefusedIconsVersionsAndSizes)
         {{"--icon", dir / "big.ico"}, "more than the 57344 (0xE000) that fit before the archive"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args = {"pack", Product(), ProductIni(), "-o", dir / "setup.exe", "--stub", stub};
+        std::vector<std::string> args = {"pack", Product(), ProductIni(), "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         QuillRun pack = RunQuill(args);
         EXPECT_EQ(c.message == "cannot read icon" ? 3 : 2, pack.code) << c.options[0] << pack.err;
@@ -378,7 +410,7 @@ TEST(QuillReproducible, SourceDateEpochGivesTheSameBytes)
     auto build = [&](const std::string& out, time_t now) {
         SetTime(tree + "/a.txt", now, 123456789);
         SetTime(tree + "/docs/b.txt", now + 7, 0);
-        QuillRun pack = RunQuill({"pack", tree, "-o", out, "--stub", stub, "-q", "--title", "Same",
+        QuillRun pack = RunQuill({"pack", tree, "-o", out, "--stub", stub, "--no-uninstall", "-q", "--title", "Same",
                                   "--install-dir", "Same"});
         EXPECT_EQ(0, pack.code) << pack.err;
     };
@@ -397,7 +429,7 @@ TEST(QuillReproducible, SourceDateEpochGivesTheSameBytes)
         << list.out;
 
     setenv("SOURCE_DATE_EPOCH", "yesterday", 1);
-    QuillRun bad = RunQuill({"pack", tree, "-o", dir / "four.exe", "--stub", stub, "--title", "T", "--install-dir", "T"});
+    QuillRun bad = RunQuill({"pack", tree, "-o", dir / "four.exe", "--stub", stub, "--no-uninstall", "--title", "T", "--install-dir", "T"});
     unsetenv("SOURCE_DATE_EPOCH");
     EXPECT_EQ(2, bad.code);
     EXPECT_TRUE(Contains(bad.err, "SOURCE_DATE_EPOCH=yesterday")) << bad.err;
@@ -408,7 +440,7 @@ TEST(QuillList, GroupColumnsAlignByCharacters)
     TempDir dir;
     MakeDir(dir / "tree");
     WriteBytes(dir / "tree/x.txt", TextBytes("x"));
-    QuillRun pack = RunQuill({"pack", dir / "tree", "-o", dir / "setup.exe", "--stub", WriteStub(dir.Path()), "-q",
+    QuillRun pack = RunQuill({"pack", dir / "tree", "-o", dir / "setup.exe", "--stub", WriteStub(dir.Path()), "--no-uninstall", "-q",
                               "--title", "T", "--install-dir", "T", "--language", "russian", "--group-name", "Группа",
                               "--group-item", "Справка|\\x.txt", "--group-item", "Readme|\\x.txt"});
     ASSERT_EQ(0, pack.code) << pack.err;

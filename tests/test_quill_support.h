@@ -4,6 +4,8 @@
 #define QUILL_TESTS_QUILL_SUPPORT_H
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,6 +119,41 @@ inline std::vector<std::string> Leftovers(const std::string& dir, const std::str
         if (entry.first.compare(0, prefix.size(), prefix) == 0)
             names.push_back(entry.first);
     return names;
+}
+
+// A shell command's exit code and its stdout and stderr together.
+struct ShellRun {
+    int code = -1;
+    std::string out;
+};
+
+inline ShellRun RunShell(const std::string& command)
+{
+    ShellRun result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        result.out.append(buffer, n);
+    int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+inline bool HaveProgram(const std::string& program)
+{
+    return RunShell("command -v " + program).code == 0;
+}
+
+// The installer program the build made (or QUILL_STUB), "" when there is none.
+inline std::string BuiltInstaller()
+{
+    const char* given = getenv("QUILL_STUB");
+    std::string path = given && *given ? given : QUILL_INSTALLER_FILE;
+    struct stat info;
+    return !path.empty() && stat(path.c_str(), &info) == 0 ? path : "";
 }
 
 #endif

@@ -27,7 +27,8 @@ make_package() {
 package_contents() {
     local deb; deb=$(ls "$WORK"/deb/quill_*.deb)
     dpkg-deb -I "$deb" | grep -E '^ (Package: quill|Depends: .*libc6|Suggests: osslsigncode)' | wc -l | grep -qx 3 &&
-        for f in usr/bin/quill usr/share/quill/quillstead.exe usr/share/man/man1/quill.1 \
+        for f in usr/bin/quill usr/share/quill/quillstead.exe usr/share/quill/quillstead-uninstall.exe \
+            usr/share/man/man1/quill.1 \
             usr/lib/cmake/quill/quillConfig.cmake usr/lib/cmake/quill/quillConfigVersion.cmake; do
             dpkg-deb -c "$deb" | grep -q " \./$f\$" || { echo "missing $f"; return 1; }
         done
@@ -37,11 +38,15 @@ man_page() {
         grep -q '^\.TH QUILL 1' "$WORK/root/usr/share/man/man1/quill.1"
 }
 installed_quill_packs() {
-    # From another folder, with no stub named and none in the environment.
-    (cd "$WORK" && env -u QUILL_STUB "$WORK/root/usr/bin/quill" pack "$ROOT/examples/product" \
+    # From another folder, with no program named and none in the environment: the
+    # installer and the uninstaller both come from beside the installed quill.
+    (cd "$WORK" && env -u QUILL_STUB -u QUILL_UNINSTALLER "$WORK/root/usr/bin/quill" pack "$ROOT/examples/product" \
         "$ROOT/examples/product.ini" -o "$WORK/example-setup.exe" -q) &&
         "$WORK/root/usr/bin/quill" test -q "$WORK/example-setup.exe" &&
-        cmp -n 24 "$WORK/example-setup.exe" "$WORK/root/usr/share/quill/quillstead.exe"
+        cmp -n 24 "$WORK/example-setup.exe" "$WORK/root/usr/share/quill/quillstead.exe" &&
+        "$WORK/root/usr/bin/quill" list "$WORK/example-setup.exe" | grep -q '^uninstaller   uninstall.exe, the first file record' &&
+        "$WORK/root/usr/bin/quill" extract -q "$WORK/example-setup.exe" -d "$WORK/example" &&
+        cmp -n 2 "$WORK/example/uninstall.exe" "$WORK/root/usr/share/quill/quillstead-uninstall.exe"
 }
 example_project() {
     cmake -S "$ROOT/examples/hello" -B "$WORK/hello" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
@@ -60,7 +65,7 @@ example_project() {
 }
 
 check "CPack makes a Debian package; unpacked into a scratch root" make_package
-check "the package holds quill, the installer program, the man page, the package config" package_contents
+check "the package holds quill, the installer and uninstaller programs, the man page, the package config" package_contents
 check "the man page reads" man_page
 check "the installed quill packs the example with its own installer program" installed_quill_packs
 check "find_package(quill) and quill_add_installer() build the example's installer" example_project

@@ -198,6 +198,13 @@ const SettingOption SETTING_OPTIONS[] = {
     {"--company", "installer", "company"},
     {"--description", "installer", "description"},
     {"--copyright", "installer", "copyright"},
+    {"--uninstall-id", "uninstall", "id"},
+    {"--uninstall-program", "uninstall", "program"},
+    {"--uninstall-url", "uninstall", "url"},
+    {"--uninstall-description", "uninstall", "description"},
+    {"--package-id", "winget", "package-id"},
+    {"--installer-url", "winget", "installer-url"},
+    {"--license", "winget", "license"},
     {"--group-name", "group", "name"},
     {"--group-item", "group", "item"},
 };
@@ -226,6 +233,7 @@ int RunPack(Arguments& args)
             return EXIT_SOUND;
         }
         if (args.Take(arg, {"-o", "--output"}, options.output) || args.Take(arg, {"--stub"}, options.stub) ||
+            args.Take(arg, {"--uninstaller"}, options.uninstaller) || args.Take(arg, {"--winget"}, options.wingetDir) ||
             args.Take(arg, {"--volume-size"}, volumeSize) || args.Take(arg, {"--split-at"}, splitAt) ||
             args.Take(arg, {"--sign"}, options.signing.certificate) || args.Take(arg, {"--key"}, options.signing.key) ||
             args.Take(arg, {"--timestamp"}, options.signing.timestamp))
@@ -234,6 +242,8 @@ int RunPack(Arguments& args)
             options.followSymlinks = true;
         } else if (arg == "--no-verify") {
             options.verify = false;
+        } else if (arg == "--no-uninstall") {
+            overrides.push_back({"uninstall", "enabled", "no", "--no-uninstall"});
         } else if (arg == "--best") {
             options.best = true;
         } else if (arg == "-q" || arg == "--quiet") {

@@ -3,9 +3,13 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <strings.h>
+
+#include <map>
 #include <memory>
 #include <vector>
 
+#include "archive/extension.h"
 #include "archive/messages.h"
 #include "pack/writer.h"
 #include "codepage.h"
@@ -16,7 +20,9 @@
 #include "progress.h"
 #include "quill.h"
 #include "reader.h"
+#include "pe_resources.h"
 #include "source_tree.h"
+#include "uninstall.h"
 
 namespace {
 
@@ -88,6 +94,136 @@ std::vector<std::string> MessageWarnings(const ArchiveReader& reader, const Code
     return warnings;
 }
 
+// The code page to show and extract in: the one asked for, else the archive's own.
+int ArchiveCodePage(const ArchiveReader& reader, int given)
+{
+    if (given)
+        return given;
+    std::string value;
+    if (reader.Extension(KEY_CODEPAGE, value)) {
+        int number = (int)ExtensionNumber(value.c_str());
+        if (CodePage::Supported(number))
+            return number;
+    }
+    return 1252;
+}
+
+struct ExtensionEntry {
+    std::string key, value;  // value in UTF-8
+};
+
+// The string block's extension as the core reads it, checked: damage makes list and test
+// fail, warnings (keys a later writer may add) do not.
+struct ExtensionReview {
+    bool present = false;
+    std::vector<ExtensionEntry> entries;
+    std::string program;      // uninstall.program as stored; "" when none
+    std::vector<std::string> damage;
+    std::vector<std::string> warnings;
+};
+
+bool KnownKey(const std::string& key)
+{
+    for (const char* known : {KEY_CODEPAGE, KEY_UNINSTALL_ID, KEY_UNINSTALL_PROGRAM, KEY_UNINSTALL_URL,
+                              KEY_PRODUCT_VERSION, KEY_PRODUCT_PUBLISHER, KEY_GROUP_KIND})
+        if (key == known)
+            return true;
+    return false;
+}
+
+// The N of text.N, 0 when key is none.
+int TextId(const std::string& key)
+{
+    std::string prefix = KEY_TEXT_PREFIX;
+    if (key.compare(0, prefix.size(), prefix) != 0 || key.size() == prefix.size() || key.size() > prefix.size() + 6)
+        return 0;
+    return (int)ExtensionNumber(key.c_str() + prefix.size());
+}
+
+ExtensionReview ReviewExtension(const ArchiveReader& reader, const CodePage& codePage)
+{
+    ExtensionReview review;
+    review.present = reader.HasExtension();
+    if (!review.present) {
+        // The block ends in what a writer meant as a trailer, but the core finds none: every
+        // addition the archive asks for would be lost on the user's machine.
+        std::string last = reader.LastEntry();
+        if (last.compare(0, 4, EXTENSION_TRAILER_TAG) == 0)
+            review.damage.push_back("extension: the trailer \"" + Printable(last) +
+                                    "\" is not sound (QSXT, 8 upper-case hex digits naming the first entry)");
+        return review;
+    }
+    std::map<std::string, int> seen;
+    for (const std::string& entry : reader.ExtensionEntries()) {
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            review.damage.push_back("extension: the entry \"" + Printable(entry) + "\" is not key=value");
+            continue;
+        }
+        std::string key = entry.substr(0, equals);
+        review.entries.push_back({key, Utf8(codePage, entry.substr(equals + 1))});
+        if (seen[key]++ == 1)
+            review.warnings.push_back("extension: " + Printable(key) + " is given more than once; the first counts");
+    }
+    std::string value;
+    if (reader.Extension(KEY_CODEPAGE, value) && !CodePage::Supported((int)ExtensionNumber(value.c_str())))
+        review.damage.push_back("extension: codepage=" + Printable(value) + " is not a code page (874, 1250 to 1258)");
+    bool uninstall = reader.Extension(KEY_UNINSTALL_ID, value);
+    if (uninstall) {
+        std::string wrong = CheckUninstallId(value);
+        if (wrong.empty() && value.size() > MAX_KEY_NAME_BYTES)
+            wrong = "takes " + std::to_string(value.size()) + " bytes; a key name holds at most 255";
+        if (!wrong.empty())
+            review.damage.push_back("extension: uninstall.id \"" + Printable(Utf8(codePage, value)) + "\" " + wrong);
+    }
+    if (reader.Extension(KEY_UNINSTALL_PROGRAM, value)) {
+        std::string wrong = CheckUninstallProgram(value);
+        if (!wrong.empty())
+            review.damage.push_back("extension: uninstall.program \"" + Printable(Utf8(codePage, value)) + "\" " + wrong);
+        else
+            review.program = value;
+        if (!uninstall)
+            review.warnings.push_back("extension: uninstall.program without uninstall.id: no uninstall is asked for");
+    } else if (uninstall) {
+        review.damage.push_back("extension: uninstall.id without uninstall.program: the installer has no uninstaller to register");
+    }
+    if (reader.Extension(KEY_GROUP_KIND, value) && value != "shortcuts" && value != "dde")
+        review.damage.push_back("extension: group.kind=" + Printable(value) + " is neither shortcuts nor dde");
+    for (const ExtensionEntry& entry : review.entries) {
+        int id = TextId(entry.key);
+        if (id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST) {
+            std::string stored;
+            reader.Extension(entry.key, stored);
+            std::string wrong = CheckMessagePlaceholders(id, Utf8(codePage, stored));
+            if (wrong.empty())
+                wrong = CheckStoredMessage(id, stored);
+            if (!wrong.empty() && seen[entry.key] == 1)
+                review.damage.push_back("extension: text " + std::to_string(id) + ": " + wrong);
+        } else if (!id && !KnownKey(entry.key)) {
+            review.warnings.push_back("extension: unknown key " + Printable(entry.key) + " (a later writer's; ignored)");
+        } else if (id) {
+            review.warnings.push_back("extension: text " + std::to_string(id) + " is none this quill knows (ignored)");
+        }
+    }
+    if (uninstall)
+        for (int id = UNINSTALL_TEXT_FIRST; id <= UNINSTALL_TEXT_LAST; id++)
+            if (!reader.Extension(KEY_TEXT_PREFIX + std::to_string(id), value))
+                review.warnings.push_back("extension: the uninstaller's text " + std::to_string(id) + " is missing");
+    return review;
+}
+
+// The uninstaller must be the stream's first file record, at the top, before every
+// directory: an install broken off after it can still be removed.
+std::string CheckUninstallerRecord(const ExtensionReview& review, const ArchiveRecord* first)
+{
+    if (review.program.empty())
+        return "";
+    if (!first || first->kind != ArchiveRecord::FILE || strcasecmp(first->name.c_str(), review.program.c_str()) != 0)
+        return "extension: the uninstaller " + Printable(review.program) +
+               " is not the record stream's first record (a file at the install directory's top)";
+    return "";
+}
+
 void PrintWarnings(const std::vector<std::string>& warnings)
 {
     for (const std::string& warning : warnings)
@@ -110,7 +246,8 @@ std::string ProgramLevel(const std::string& path)
     return level.empty() ? "(no manifest level)" : level;
 }
 
-void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature)
+void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature,
+                     const ExtensionReview& extension)
 {
     const ArchiveHeader& header = reader.Header();
     printf("archive       %s\n", reader.Archive().c_str());
@@ -147,10 +284,25 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, cons
         int id = MessageIdAt(i);
         printf("  %3d  %s\n", id, Utf8(codePage, reader.Message(id)).c_str());
     }
+    if (extension.present) {
+        printf("extension     %zu entries, code page %d\n", extension.entries.size(), codePage.Number());
+        for (const ExtensionEntry& entry : extension.entries)
+            printf("  %s %s\n", PadColumn(entry.key, 19).c_str(), entry.value.c_str());
+    } else {
+        printf("extension     (none)\n");
+    }
+    if (!extension.program.empty())
+        printf("uninstaller   %s, the first file record\n", Utf8(codePage, extension.program).c_str());
     printf("files\n");
 }
 
-void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage)
+bool IsUninstaller(const ArchiveRecord& record, const ExtensionReview& extension)
+{
+    return record.index == 1 && record.kind == ArchiveRecord::FILE && !extension.program.empty() &&
+           strcasecmp(record.name.c_str(), extension.program.c_str()) == 0;
+}
+
+void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage, bool uninstaller)
 {
     if (record.kind == ArchiveRecord::UP)
         return;
@@ -159,12 +311,13 @@ void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage)
         printf("  %-6s %10s  %-19s  %s/\n", "d----", "", "", path.c_str());
         return;
     }
-    printf("  %-6s %10u  %-19s  %s\n", AttributeLetters(record.attributes, false).c_str(), record.size,
-           FormatFileTime(record.fileTime).substr(0, 19).c_str(), path.c_str());
+    printf("  %-6s %10u  %-19s  %s%s\n", AttributeLetters(record.attributes, false).c_str(), record.size,
+           FormatFileTime(record.fileTime).substr(0, 19).c_str(), path.c_str(), uninstaller ? "  (uninstaller)" : "");
 }
 
 void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std::vector<ArchiveRecord>& records,
-               const WalkResult& result, const std::vector<std::string>& warnings, const SignatureReview& signature)
+               const WalkResult& result, const std::vector<std::string>& warnings, const SignatureReview& signature,
+               const ExtensionReview& extension)
 {
     const ArchiveHeader& header = reader.Header();
     printf("{\n  \"archive\": %s,\n  \"embedded\": %s,\n  \"volumes\": [", Json(reader.Archive()).c_str(),
@@ -208,7 +361,24 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
     printf("  \"messages\": {");
     for (u32 i = 0; i < MESSAGE_COUNT; i++)
         printf("%s\"%d\": %s", i ? ", " : "", MessageIdAt(i), Json(Utf8(codePage, reader.Message(MessageIdAt(i)))).c_str());
-    printf("},\n  \"tree\": [");
+    printf("},\n  \"extension\": ");
+    if (extension.present) {
+        printf("[");
+        for (size_t i = 0; i < extension.entries.size(); i++)
+            printf("%s{\"key\": %s, \"value\": %s}", i ? ", " : "", Json(extension.entries[i].key).c_str(),
+                   Json(extension.entries[i].value).c_str());
+        printf("],\n");
+    } else {
+        printf("null,\n");
+    }
+    const ArchiveRecord* uninstaller = !records.empty() && IsUninstaller(records[0], extension) ? &records[0] : nullptr;
+    if (uninstaller)
+        printf("  \"uninstaller\": {\"program\": %s, \"size\": %u, \"time\": %s, \"attributes\": %u},\n",
+               Json(Utf8(codePage, uninstaller->name)).c_str(), uninstaller->size,
+               Json(FormatFileTime(uninstaller->fileTime) + "Z").c_str(), uninstaller->attributes);
+    else
+        printf("  \"uninstaller\": null,\n");
+    printf("  \"tree\": [");
     bool first = true;
     for (const ArchiveRecord& record : records) {
         if (record.kind == ArchiveRecord::UP)
@@ -242,16 +412,34 @@ int Conclude(const std::string& archive, const WalkResult& result)
 
 }  // namespace
 
+// The extension's damage, once the walk has shown the first record, ends a sound walk.
+void ConcludeExtension(ExtensionReview& extension, const ArchiveRecord* first, WalkResult& result,
+                       std::vector<std::string>& warnings)
+{
+    std::string record = CheckUninstallerRecord(extension, first);
+    if (!record.empty() && result.code == EXIT_SOUND)
+        extension.damage.push_back(record);
+    if (extension.damage.empty() || result.code != EXIT_SOUND)
+        return;
+    result.code = EXIT_DAMAGED;
+    result.message = extension.damage[0];
+    warnings.insert(warnings.end(), extension.damage.begin() + 1, extension.damage.end());
+}
+
 int List(const InspectOptions& options)
 {
-    CodePage codePage(options.codePage);
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
+    CodePage codePage(ArchiveCodePage(reader, options.codePage));
     SignatureReview signature = ReviewSignature(reader.Archive());
     std::vector<std::string> warnings = MessageWarnings(reader, codePage);
     if (!reader.StringBlockSound())
         warnings.push_back("the string block lacks entries or its final NUL; the installer would show empty texts");
+    ExtensionReview extension = ReviewExtension(reader, codePage);
+    warnings.insert(warnings.end(), extension.warnings.begin(), extension.warnings.end());
     std::vector<ArchiveRecord> records;
+    bool haveFirst = false;
+    ArchiveRecord first{};
     WalkSettings settings;
     settings.codePage = &codePage;
     if (options.json) {
@@ -260,9 +448,13 @@ int List(const InspectOptions& options)
             return std::string();
         };
     } else {
-        PrintTextHeader(reader, codePage, signature);
+        PrintTextHeader(reader, codePage, signature, extension);
         settings.onRecord = [&](const ArchiveRecord& record) {
-            PrintTextRecord(record, codePage);
+            if (!haveFirst) {
+                first = record;
+                haveFirst = true;
+            }
+            PrintTextRecord(record, codePage, IsUninstaller(record, extension));
             return std::string();
         };
     }
@@ -272,12 +464,14 @@ int List(const InspectOptions& options)
         result.code = EXIT_DAMAGED;
         result.message = "the string block is damaged";
     }
+    ConcludeExtension(extension, options.json ? (records.empty() ? nullptr : &records[0])
+                                              : (haveFirst ? &first : nullptr), result, warnings);
     if (result.code == EXIT_SOUND && !signature.damage.empty()) {
         result.code = EXIT_DAMAGED;
         result.message = signature.damage;
     }
     if (options.json) {
-        PrintJson(reader, codePage, records, result, warnings, signature);
+        PrintJson(reader, codePage, records, result, warnings, signature, extension);
     } else {
         printf("%u files, %u folders, %llu bytes\n", result.files, result.directories,
                (unsigned long long)result.bytes);
@@ -291,22 +485,33 @@ int List(const InspectOptions& options)
 
 int Test(const InspectOptions& options)
 {
-    CodePage codePage(options.codePage);
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
+    CodePage codePage(ArchiveCodePage(reader, options.codePage));
     if (!reader.StringBlockSound())
         Fail(EXIT_DAMAGED, options.archive + ": the string block lacks entries or its final NUL");
     PrintWarnings(MessageWarnings(reader, codePage));
+    ExtensionReview extension = ReviewExtension(reader, codePage);
+    PrintWarnings(extension.warnings);
     Progress progress(!options.quiet, "test", reader.Header().totalSize, 0);
     WalkSettings settings;
     settings.codePage = &codePage;
+    bool haveFirst = false;
+    ArchiveRecord first{};
     settings.onRecord = [&](const ArchiveRecord& record) {
+        if (!haveFirst) {
+            first = record;
+            haveFirst = true;
+        }
         if (record.kind == ArchiveRecord::FILE)
             progress.Advance(record.size, 1);
         return std::string();
     };
     WalkResult result = reader.Walk(settings);
     progress.Done();
+    std::vector<std::string> damage;
+    ConcludeExtension(extension, haveFirst ? &first : nullptr, result, damage);
+    PrintWarnings(damage);
     // The installer would write these where the archive says; a packager hears of it here.
     if (result.code == EXIT_SOUND && result.refusable) {
         result.code = EXIT_DAMAGED;
@@ -330,9 +535,9 @@ int Test(const InspectOptions& options)
 
 int Extract(const InspectOptions& options)
 {
-    CodePage codePage(options.codePage);
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
+    CodePage codePage(ArchiveCodePage(reader, options.codePage));
     // Absolute: the callbacks run while the worker's current folder is somewhere inside.
     std::string target = AbsolutePath(options.target);
     MakeDirectories(target);

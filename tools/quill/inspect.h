@@ -7,7 +7,8 @@
 struct InspectOptions {
     std::string archive;
     std::string volumesDir;  // --volumes
-    int codePage = 1252;     // names and texts are shown (and extracted) in UTF-8 from it
+    int codePage = 0;        // names and texts are shown (and extracted) in UTF-8 from it;
+                             // 0: the archive's codepage entry, else 1252
     bool json = false;       // list
     std::string target;      // extract -d
     bool overwrite = false;  // extract

@@ -3,6 +3,7 @@
 #include <ctype.h>
 
 #include "archive/messages.h"
+#include "uninstall.h"
 
 const std::vector<MessageLanguage>& MessageLanguages()
 {
@@ -70,9 +71,72 @@ MessageList MessageSetUtf8(const std::string& language)
     return EnglishMessages();  // plain ASCII: the same bytes in every code page
 }
 
+// The uninstaller's texts: 200 caption, 201 the question, 202 done, 203 done with files
+// kept (their list follows), 204 the log (its name) missing or damaged, 205 already
+// removed, 206 a failure's caption.
+static const std::vector<std::string> englishTexts = {
+    "Uninstall %s",
+    "Do you want to remove %s and all of its files?",
+    "%s has been removed.",
+    "%s has been removed. These files were changed or added after the install and have been kept:",
+    "The install log %s is missing or damaged. Nothing has been removed.",
+    "%s has already been removed.",
+    "Can't remove %s",
+};
+
+static const std::vector<std::string> germanTexts = {
+    "%s deinstallieren",
+    "Möchten Sie %s und alle zugehörigen Dateien entfernen?",
+    "%s wurde entfernt.",
+    "%s wurde entfernt. Diese Dateien wurden nach der Installation geändert oder hinzugefügt und "
+    "sind erhalten geblieben:",
+    "Das Installationsprotokoll %s fehlt oder ist beschädigt. Es wurde nichts entfernt.",
+    "%s wurde bereits entfernt.",
+    "%s kann nicht entfernt werden",
+};
+
+static const std::vector<std::string> frenchTexts = {
+    "Désinstaller %s",
+    "Voulez-vous supprimer %s et tous ses fichiers ?",
+    "%s a été supprimé.",
+    "%s a été supprimé. Ces fichiers ont été modifiés ou ajoutés après l'installation et ont été "
+    "conservés :",
+    "Le journal d'installation %s est absent ou endommagé. Rien n'a été supprimé.",
+    "%s a déjà été supprimé.",
+    "Impossible de supprimer %s",
+};
+
+static const std::vector<std::string> russianTexts = {
+    "Удаление %s",
+    "Удалить %s и все его файлы?",
+    "Программа %s удалена.",
+    "Программа %s удалена. Эти файлы были изменены или добавлены после установки и сохранены:",
+    "Журнал установки %s отсутствует или поврежден. Ничего не удалено.",
+    "Программа %s уже удалена.",
+    "Не удается удалить %s",
+};
+
+std::vector<std::string> UninstallTextsUtf8(const std::string& language)
+{
+    if (language == "german")
+        return germanTexts;
+    if (language == "french")
+        return frenchTexts;
+    if (language == "russian")
+        return russianTexts;
+    return englishTexts;
+}
+
+static PlaceholderKind KindOf(int id)
+{
+    if (id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST)
+        return PLACEHOLDERS_STRING;
+    return MessagePlaceholders(id);
+}
+
 static std::string Expected(int id)
 {
-    switch (MessagePlaceholders(id)) {
+    switch (KindOf(id)) {
     case PLACEHOLDERS_STRING:
         return "one %s";
     case PLACEHOLDERS_KILOBYTES:
@@ -88,7 +152,7 @@ static std::string Expected(int id)
 
 static std::vector<std::string> Required(int id)
 {
-    switch (MessagePlaceholders(id)) {
+    switch (KindOf(id)) {
     case PLACEHOLDERS_STRING:
         return {"%s"};
     case PLACEHOLDERS_KILOBYTES:

@@ -20,10 +20,14 @@ const MessageLanguage* FindLanguage(const std::string& name);
 // The set of a language as UTF-8 texts in list order (ids 1..17, then 111..121).
 MessageList MessageSetUtf8(const std::string& language);
 
+// The uninstaller's texts of a language as UTF-8, ids 200 to 206 in order (each with one
+// %s: the title, for 204 the install log's name).
+std::vector<std::string> UninstallTextsUtf8(const std::string& language);
+
 // Longest text the installer's lookups take: its callers pass as little as 200 bytes.
 enum { MAX_MESSAGE_BYTES = 199 };
 
-// Checks a message text (UTF-8) against what its id must carry: exactly the placeholders
+// Checks a message text (UTF-8; ids 200 to 206 too) against what its id must carry: exactly the placeholders
 // of the id, each "%" of a formatted text either one of them or "%%", and nothing that
 // looks like a placeholder in a text shown as it stands. Returns "" or what is wrong.
 std::string CheckMessagePlaceholders(int id, const std::string& text);

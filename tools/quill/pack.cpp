@@ -13,10 +13,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <memory>
 
 #include "archive/messages.h"
+#include "extract/install_log.h"
 #include "codepage.h"
 #include "files.h"
 #include "manifest.h"
@@ -25,6 +28,9 @@
 #include "quill.h"
 #include "reader.h"
 #include "source_tree.h"
+#include "sha256.h"
+#include "uninstall.h"
+#include "winget.h"
 
 namespace {
 
@@ -164,10 +170,16 @@ void VerifyStrings(const ArchiveReader& reader, const StringBlockContent& conten
     for (u32 i = 0; i < MESSAGE_COUNT; i++)
         if (reader.Message(MessageIdAt(i)) != content.messages[i])
             differs("message " + std::to_string(MessageIdAt(i)));
+    std::vector<std::string> entries = reader.ExtensionEntries();
+    if (entries.size() != content.extension.size() || reader.HasExtension() != !content.extension.empty())
+        differs("the string block's extension");
+    for (size_t i = 0; i < entries.size(); i++)
+        if (entries[i] != content.extension[i].first + "=" + content.extension[i].second)
+            differs("extension entry " + content.extension[i].first);
 }
 
 void Verify(const OutputSet& output, const StringBlockContent& content, const ArchiveHeader& header,
-            const std::vector<Expected>& expected, const SourceTree& tree, bool quiet)
+            const std::vector<Expected>& expected, u64 totalSize, u32 files, bool quiet)
 {
     std::vector<VolumeFile> volumes;
     bool embedded = output.Files()[0].volume == 1;
@@ -178,7 +190,7 @@ void Verify(const OutputSet& output, const StringBlockContent& content, const Ar
     reader.Open();
     VerifyStrings(reader, content, header);
 
-    Progress progress(!quiet, "verify", tree.totalSize, tree.files);
+    Progress progress(!quiet, "verify", totalSize, files);
     size_t next = 0;
     bool compared = false;  // a record read back whole and differed
     // The decoded bytes are hashed as the worker writes them; nothing goes to disk.
@@ -227,7 +239,9 @@ std::string DescribeLayout(const OutputSet& output)
     return text;
 }
 
-std::string FindBuiltStub()
+// A program quill packs with (file, built in the Windows build's folder): beside quill, in
+// an installed ../share/quill, or in a build tree's Windows build beside the native one.
+std::string FindBuiltProgram(const std::string& file, const std::string& folder)
 {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
@@ -235,14 +249,12 @@ std::string FindBuiltStub()
         return "";
     self[n] = 0;
     std::string dir = DirectoryOf(self);
-    std::vector<std::string> candidates = {dir + "/quillstead.exe", dir + "/../share/quill/quillstead.exe"};
-    // A build tree: the Windows build beside the native one.
+    std::vector<std::string> candidates = {dir + "/" + file, dir + "/../share/quill/" + file};
     std::string up = dir;
     for (int level = 0; level < 4; level++) {
-        for (const char* build : {"/build-i686/ui/quillstead.exe", "/build-win*/ui/quillstead.exe",
-                                  "/installer-i686/ui/quillstead.exe"}) {
+        for (const char* build : {"/build-i686/", "/build-win*/", "/installer-i686/"}) {
             glob_t found;
-            std::string pattern = up + build;
+            std::string pattern = up + build + folder + "/" + file;
             if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
                 for (size_t i = 0; i < found.gl_pathc; i++)
                     candidates.push_back(found.gl_pathv[i]);
@@ -259,18 +271,46 @@ std::string FindBuiltStub()
     return "";
 }
 
+// what: "installer program" or "uninstaller program"; how: where the path came from.
+std::vector<u8> ReadProgram(const std::string& path, const std::string& what, const std::string& how)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Fail(EXIT_USAGE, what + " " + path + " (" + how + "): " + strerror(errno));
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        Fail(EXIT_USAGE, what + " " + path + " (" + how + ") is not a file");
+    }
+    // The uninstaller is rebranded as the installer is, within the same bound.
+    if ((u64)info.st_size > ARCHIVE_OFFSET) {
+        close(fd);
+        Fail(EXIT_USAGE, what + " " + path + " (" + how + ") has " + std::to_string(info.st_size) +
+                             " bytes; at most 57344 (0xE000) fit before the archive");
+    }
+    std::vector<u8> program((size_t)info.st_size);
+    ssize_t got = program.empty() ? 0 : read(fd, program.data(), program.size());
+    close(fd);
+    if (got != (ssize_t)program.size())
+        Fail(EXIT_IO, "cannot read " + what + " " + path);
+    return program;
+}
+
 // The execution level of the copy of the program: admin unless the settings say user. A
 // program without a manifest level keeps what it has unless a level was asked for.
-void SetPrivileges(const PackSettings& settings, std::vector<u8>& stub)
+// Returns whether the level was set.
+bool SetPrivileges(const PackSettings& settings, std::vector<u8>& stub)
 {
     bool user = settings.privileges.value == "user";
-    if (!SetExecutionLevel(stub, user ? LEVEL_USER : LEVEL_ADMIN) && settings.privileges.given())
+    bool set = SetExecutionLevel(stub, user ? LEVEL_USER : LEVEL_ADMIN);
+    if (!set && settings.privileges.given())
         Fail(EXIT_USAGE, settings.privileges.origin + ": privileges " + settings.privileges.value +
                              ": the installer program has no manifest level to set");
     if (user && UnderProgramFiles(settings.installDir.value))
         Warn(settings.privileges.origin + ": privileges user with the default directory " +
              settings.installDir.value + " under Program Files: without elevation the installer "
              "cannot create it, unless the user chooses another directory");
+    return set;
 }
 
 // The icon and version resource the settings ask for.
@@ -298,6 +338,64 @@ ProgramLook LookOf(const PackSettings& settings, const std::string& output)
                 look.language = known.id;
     }
     return look;
+}
+
+// The uninstaller as it goes into the archive: the product's icon and version resource,
+// the installer's execution level (it needs administrator rights exactly when the
+// install had them), its checksum and, with signing, its signature.
+std::vector<u8> PrepareUninstaller(const PackOptions& options, const PackSettings& settings, bool installerLevelSet)
+{
+    ProgramLook look = LookOf(settings, settings.uninstallProgram.value);
+    if (look.hasVersion)
+        look.description = settings.uninstallDescription.given() ? settings.uninstallDescription.value
+                                                                 : settings.title.value + " Uninstall";
+    std::vector<u8> program = ApplyProgramLook(LoadUninstaller(options.uninstaller), look);
+    bool user = settings.privileges.value == "user";
+    if (!SetExecutionLevel(program, user ? LEVEL_USER : LEVEL_ADMIN) &&
+        (installerLevelSet || settings.privileges.given()))
+        Fail(EXIT_USAGE, std::string("the uninstaller program has no manifest level to set, so it would not ask "
+                                     "for the installer's rights (") + (user ? LEVEL_USER : LEVEL_ADMIN) + ")");
+    ScratchDir scratch;
+    std::string path = scratch.Path() + "/" + settings.uninstallProgram.value;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || !WriteAll(fd, program.data(), program.size()) || close(fd) != 0)
+        FailErrno("cannot write " + path);
+    WritePeChecksum(path);
+    if (!options.signing.certificate.empty()) {
+        SigningOptions sign = options.signing;
+        sign.description = settings.title.value;
+        SignProgram(path, sign);
+    }
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0)
+        FailErrno("cannot read " + path);
+    program.resize((size_t)info.st_size);
+    ssize_t got = program.empty() ? 0 : read(fd, program.data(), program.size());
+    close(fd);
+    if (got != (ssize_t)program.size())
+        Fail(EXIT_IO, "cannot read " + path);
+    return program;
+}
+
+// The uninstaller and its log take their names at the install directory's top; a file of
+// the tree there would be overwritten by one and removed with the other.
+void RefuseUninstallerClash(const SourceTree& tree, const PackSettings& settings, const std::string& source)
+{
+    char log[TEXT_SIZE];
+    InstallLogName(settings.uninstallProgram.value.c_str(), log);
+    std::string program = FoldCase(settings.uninstallProgram.value), logName = FoldCase(log);
+    for (const TreeEntry& entry : tree.entries) {
+        if (entry.kind == TreeEntry::UP || entry.path.find('/') != std::string::npos)
+            continue;
+        std::string name = FoldCase(entry.path);
+        if (name == program || name == logName)
+            Fail(EXIT_USAGE, source + "/" + entry.path + ": \"" + entry.path + "\" at the install directory's top takes the name of the " +
+                                 (name == program ? "uninstaller " + settings.uninstallProgram.value
+                                                  : "uninstaller's install log " + std::string(log)) +
+                                 "; rename it, or name the uninstaller otherwise ([uninstall] program, "
+                                 "--uninstall-program)");
+    }
 }
 
 }  // namespace
@@ -349,6 +447,49 @@ StringBlockContent BuildContent(const PackSettings& settings, const CodePage& co
             Fail(EXIT_USAGE, origin + ": " + wrong);
         content.messages[i] = stored;
     }
+
+    // The extension: the code page always, so that a reader needs no --codepage; the
+    // uninstall's keys and texts when it is asked for.
+    content.extension.push_back({KEY_CODEPAGE, std::to_string(codePage.Number())});
+    if (!settings.UninstallEnabled())
+        return content;
+    content.extension.push_back({KEY_UNINSTALL_ID, Encode(codePage, settings.uninstallId.value, "uninstall id",
+                                                          settings.uninstallId.origin, MAX_KEY_NAME_BYTES)});
+    content.extension.push_back({KEY_UNINSTALL_PROGRAM,
+                                 Encode(codePage, settings.uninstallProgram.value, "uninstall program",
+                                        settings.uninstallProgram.origin, MAX_NAME_LENGTH)});
+    // The installer copies these into TEXT_SIZE buffers.
+    if (settings.uninstallUrl.given())
+        content.extension.push_back({KEY_UNINSTALL_URL, Encode(codePage, settings.uninstallUrl.value, "uninstall url",
+                                                               settings.uninstallUrl.origin, MAX_NAME_LENGTH)});
+    if (settings.version.given())
+        content.extension.push_back({KEY_PRODUCT_VERSION, settings.version.value});
+    if (settings.company.given())
+        content.extension.push_back({KEY_PRODUCT_PUBLISHER, Encode(codePage, settings.company.value, "company",
+                                                                   settings.company.origin, MAX_NAME_LENGTH)});
+    std::vector<std::string> uninstallTexts = UninstallTextsUtf8(settings.language);
+    for (int id = UNINSTALL_TEXT_FIRST; id <= UNINSTALL_TEXT_LAST; id++) {
+        std::string text = uninstallTexts[(size_t)(id - UNINSTALL_TEXT_FIRST)];
+        std::string origin = "message " + std::to_string(id) + " of the " + settings.language + " set";
+        auto replaced = settings.messages.find(id);
+        if (replaced != settings.messages.end()) {
+            text = replaced->second.value;
+            origin = replaced->second.origin + ": message " + std::to_string(id);
+        }
+        std::string wrong = CheckMessagePlaceholders(id, text);
+        // The install log keeps each text on one line.
+        if (wrong.empty() && text.find_first_of("\r\n") != std::string::npos)
+            wrong = "a line break, which the install log cannot keep";
+        if (!wrong.empty())
+            Fail(EXIT_USAGE, origin + ": " + wrong);
+        std::string stored, bad;
+        if (!codePage.Encode(text, stored, bad))
+            Fail(EXIT_USAGE, origin + ": " + bad + " has no place in code page " + std::to_string(codePage.Number()));
+        wrong = CheckStoredMessage(id, stored);
+        if (!wrong.empty())
+            Fail(EXIT_USAGE, origin + ": " + wrong);
+        content.extension.push_back({KEY_TEXT_PREFIX + std::to_string(id), stored});
+    }
     return content;
 }
 
@@ -362,32 +503,35 @@ std::vector<u8> LoadStub(const std::string& given)
             path = environment;
             how = "QUILL_STUB";
         } else {
-            path = FindBuiltStub();
+            path = FindBuiltProgram("quillstead.exe", "ui");
             how = "the build";
             if (path.empty())
                 Fail(EXIT_USAGE, "no installer program: build the installer (quillstead.exe), or name one "
                                  "with --stub FILE or QUILL_STUB");
         }
     }
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        Fail(EXIT_USAGE, "installer program " + path + " (" + how + "): " + strerror(errno));
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        Fail(EXIT_USAGE, "installer program " + path + " (" + how + ") is not a file");
+    return ReadProgram(path, "installer program", how);
+}
+
+std::vector<u8> LoadUninstaller(const std::string& given)
+{
+    std::string path = given;
+    std::string how = "--uninstaller";
+    if (path.empty()) {
+        const char* environment = getenv("QUILL_UNINSTALLER");
+        if (environment && *environment) {
+            path = environment;
+            how = "QUILL_UNINSTALLER";
+        } else {
+            path = FindBuiltProgram(UNINSTALLER_FILE_NAME, "uninstall");
+            how = "the build";
+            if (path.empty())
+                Fail(EXIT_USAGE, "no uninstaller program: build it (" UNINSTALLER_FILE_NAME "), name one with "
+                                 "--uninstaller FILE or QUILL_UNINSTALLER, or pack without the uninstall "
+                                 "(--no-uninstall, [uninstall] enabled = no)");
+        }
     }
-    if ((u64)info.st_size > ARCHIVE_OFFSET) {
-        close(fd);
-        Fail(EXIT_USAGE, "installer program " + path + " (" + how + ") has " + std::to_string(info.st_size) +
-                             " bytes; at most 57344 (0xE000) fit before the archive");
-    }
-    std::vector<u8> stub((size_t)info.st_size);
-    ssize_t got = stub.empty() ? 0 : read(fd, stub.data(), stub.size());
-    close(fd);
-    if (got != (ssize_t)stub.size())
-        Fail(EXIT_IO, "cannot read installer program " + path);
-    return stub;
+    return ReadProgram(path, "uninstaller program", how);
 }
 
 int Pack(const PackOptions& options)
@@ -395,10 +539,14 @@ int Pack(const PackOptions& options)
     auto started = std::chrono::steady_clock::now();
     PackSettings settings = options.settings;
     CheckRequiredSettings(settings);
+    bool uninstall = settings.UninstallEnabled();
+    WingetFacts winget;
+    if (!options.wingetDir.empty())
+        winget = WingetFactsOf(settings, options.layout);
     CodePage codePage(PackCodePage(settings));
     StringBlockContent content = BuildContent(settings, codePage);
     std::vector<u8> stub = ApplyProgramLook(LoadStub(options.stub), LookOf(settings, options.output));
-    SetPrivileges(settings, stub);
+    bool levelSet = SetPrivileges(settings, stub);
     bool signing = !options.signing.certificate.empty();
     if (signing)
         CheckSigning(options.signing);
@@ -407,6 +555,7 @@ int Pack(const PackOptions& options)
     walk.codePage = &codePage;
     walk.followSymlinks = options.followSymlinks;
     walk.rules = &settings.attributes;
+    long long epochSeconds = -1;
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
     if (epoch && *epoch) {
         char* end = nullptr;
@@ -416,11 +565,27 @@ int Pack(const PackOptions& options)
             Fail(EXIT_USAGE, std::string("SOURCE_DATE_EPOCH=") + epoch + ": not a number of seconds since 1970");
         walk.clampTimes = true;
         walk.latestSeconds = seconds;
+        epochSeconds = seconds;
+    }
+    // The uninstaller, signed before it is packed: the copy on the user's disk is signed.
+    std::vector<u8> uninstaller;
+    std::string uninstallerStored;
+    if (uninstall) {
+        uninstaller = PrepareUninstaller(options, settings, levelSet);
+        uninstallerStored = Encode(codePage, settings.uninstallProgram.value, "uninstall program",
+                                   settings.uninstallProgram.origin, MAX_NAME_LENGTH);
     }
     SourceTree tree = WalkSourceTree(options.source, walk);
+    if (uninstall)
+        RefuseUninstallerClash(tree, settings, options.source);
+    u64 totalSize = tree.totalSize + uninstaller.size();
+    u32 files = tree.files + (uninstall ? 1 : 0);
+    if (totalSize > 0xFFFFFFFFull)
+        Fail(EXIT_USAGE, "the files and the uninstaller take " + std::to_string(totalSize) +
+                             " bytes; an archive holds at most 4294967295");
 
     ArchiveHeader header{};
-    header.totalSize = (u32)tree.totalSize;
+    header.totalSize = (u32)totalSize;
     header.backgroundMaximized = settings.backgroundMaximized ? 1 : 0;
     std::vector<u8> start = ArchiveStart(header, content);
     OutputLayout layout = options.layout;
@@ -442,9 +607,29 @@ int Pack(const PackOptions& options)
     OutputSet output(options.output, stub, layout);
     output.Write(start.data(), start.size());
     std::vector<Expected> expected;
-    expected.reserve(tree.entries.size());
+    expected.reserve(tree.entries.size() + 1);
     RecordWriter records;
-    Progress progress(!options.quiet, "pack", tree.totalSize, tree.files);
+    Progress progress(!options.quiet, "pack", totalSize, files);
+    if (uninstall) {
+        // First in the stream, so that an install broken off after it can still be removed.
+        Expected want;
+        want.kind = TreeEntry::FILE;
+        want.stored = uninstallerStored;
+        want.path = settings.uninstallProgram.value;
+        want.size = (u32)uninstaller.size();
+        want.attributes = ATTRIBUTE_ARCHIVE;
+        int64_t seconds = epochSeconds >= 0 ? epochSeconds : (int64_t)time(nullptr);
+        if (!UnixToFileTime(seconds, 0, want.fileTime))
+            Fail(EXIT_USAGE, "the time for the uninstaller cannot be stored");
+        ContentHash hash;
+        hash.Add(uninstaller.data(), uninstaller.size());
+        want.hash = hash.Value();
+        records.File(uninstallerStored, uninstaller, ATTRIBUTE_ARCHIVE, want.fileTime);
+        expected.push_back(want);
+        std::vector<u8> bytes = records.Take();
+        output.Write(bytes.data(), bytes.size());
+        progress.Advance(uninstaller.size(), 1);
+    }
     for (const TreeEntry& entry : tree.entries) {
         if (Interrupted())
             Fail(EXIT_INTERRUPTED, "interrupted");
@@ -480,7 +665,7 @@ int Pack(const PackOptions& options)
     output.Write(end.data(), end.size());
     output.Finish();
     progress.Done();
-    if (records.TotalSize() != tree.totalSize)
+    if (records.TotalSize() != totalSize)
         Fail(EXIT_IO, "the files changed while they were packed");
     // The program's checksum over the whole file, then the signature, as signing expects.
     const std::string& program = output.Files()[0].tempPath;
@@ -492,16 +677,32 @@ int Pack(const PackOptions& options)
     }
 
     if (options.verify)
-        Verify(output, content, header, expected, tree, options.quiet);
+        Verify(output, content, header, expected, totalSize, files, options.quiet);
+    // The manifests name the installer's final bytes; they get their names with it.
+    std::unique_ptr<ManifestFiles> manifests;
+    if (!options.wingetDir.empty()) {
+        winget.sha256 = Sha256OfFile(program);
+        manifests.reset(new ManifestFiles(options.wingetDir, WingetManifests(winget)));
+    }
     output.Commit();
+    if (manifests)
+        manifests->Commit();
 
     if (!options.quiet) {
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         u64 archive = output.ArchiveBytes();
-        printf("packed %u files and %u folders, %s into %s (%.1f%%) in %.2f s%s\n%s", tree.files,
+        printf("packed %u files and %u folders, %s into %s (%.1f%%) in %.2f s%s\n", tree.files,
                tree.directories, FormatBytes(tree.totalSize).c_str(), FormatBytes(archive).c_str(),
                tree.totalSize ? 100.0 * (double)archive / (double)tree.totalSize : 0.0, seconds,
-               options.verify ? ", verified" : "", DescribeLayout(output).c_str());
+               options.verify ? ", verified" : "");
+        if (uninstall)
+            printf("  with the uninstaller %s (%zu bytes%s), uninstall id %s\n",
+                   settings.uninstallProgram.value.c_str(), uninstaller.size(), signing ? ", signed" : "",
+                   settings.uninstallId.value.c_str());
+        printf("%s", DescribeLayout(output).c_str());
+        if (manifests)
+            for (const std::string& path : manifests->Paths())
+                printf("  %s  winget manifest\n", path.c_str());
     }
     return EXIT_SOUND;
 }

@@ -14,6 +14,8 @@ struct PackOptions {
     std::string source;
     std::string output;
     std::string stub;          // "" : the installer the build made (or QUILL_STUB)
+    std::string uninstaller;   // "" : the uninstaller the build made (or QUILL_UNINSTALLER)
+    std::string wingetDir;     // --winget: the manifest set goes here; "" none
     OutputLayout layout;
     bool followSymlinks = false;
     bool verify = true;
@@ -35,5 +37,8 @@ int PackCodePage(const PackSettings& settings);
 // The installer program: the file given, QUILL_STUB, or the one the build made. Fails
 // with EXIT_USAGE when missing or larger than 0xE000 bytes.
 std::vector<u8> LoadStub(const std::string& path);
+// The uninstaller program, found the same way: the file given, QUILL_UNINSTALLER, one
+// installed beside quill, or the build's. Fails with EXIT_USAGE naming --no-uninstall.
+std::vector<u8> LoadUninstaller(const std::string& path);
 
 #endif

@@ -10,6 +10,7 @@
 #include "message_sets.h"
 #include "pe_resources.h"
 #include "quill.h"
+#include "uninstall.h"
 
 static std::string Trim(const std::string& text)
 {
@@ -19,6 +20,14 @@ static std::string Trim(const std::string& text)
     while (end > begin && isspace((unsigned char)text[end - 1]))
         end--;
     return text.substr(begin, end - begin);
+}
+
+static bool HasControl(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    return false;
 }
 
 static std::string Lower(std::string text)
@@ -178,10 +187,46 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
         } else {
             Bad(origin, "unknown key \"" + rawKey + "\" in [group]");
         }
+    } else if (section == "uninstall") {
+        if (key == "enabled") {
+            std::string v = Lower(value);
+            if (v != "yes" && v != "no")
+                Bad(origin, "enabled is yes or no, not \"" + value + "\"");
+            SetOnce(settings.uninstallEnabled, key, v, origin);
+        } else if (key == "id") {
+            std::string wrong = CheckUninstallId(value);
+            if (!wrong.empty())
+                Bad(origin, "id \"" + Printable(value) + "\": " + wrong);
+            SetOnce(settings.uninstallId, key, value, origin);
+        } else if (key == "program") {
+            std::string wrong = CheckUninstallProgram(value);
+            if (!wrong.empty())
+                Bad(origin, "program \"" + Printable(value) + "\": " + wrong);
+            SetOnce(settings.uninstallProgram, key, value, origin);
+        } else if (key == "url" || key == "description") {
+            if (value.empty() || HasControl(value))
+                Bad(origin, key + " needs a value of one line");
+            SetOnce(key == "url" ? settings.uninstallUrl : settings.uninstallDescription, key, value, origin);
+        } else {
+            Bad(origin, "unknown key \"" + rawKey + "\" in [uninstall] (enabled, id, program, url, description)");
+        }
+    } else if (section == "winget") {
+        if (key != "package-id" && key != "license" && key != "installer-url")
+            Bad(origin, "unknown key \"" + rawKey + "\" in [winget] (package-id, license, installer-url)");
+        if (value.empty() || HasControl(value))
+            Bad(origin, key + " needs a value of one line");
+        if (key == "package-id") {
+            std::string wrong = CheckPackageId(value);
+            if (!wrong.empty())
+                Bad(origin, "package-id \"" + Printable(value) + "\": " + wrong);
+        }
+        SetOnce(key == "package-id" ? settings.packageId : key == "license" ? settings.license
+                : settings.installerUrl, key, value, origin);
     } else if (section == "messages") {
         int id = ParseNumber(key);
-        if (id < 0 || (MessageEntry(id) == (u32)MSG_SYSTEM_ERROR && id != MSG_SYSTEM_ERROR))
-            Bad(origin, "\"" + rawKey + "\" is not a message id (1 to 17, 111 to 121)");
+        bool text = id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST;
+        if (id < 0 || (!text && MessageEntry(id) == (u32)MSG_SYSTEM_ERROR && id != MSG_SYSTEM_ERROR))
+            Bad(origin, "\"" + rawKey + "\" is not a message id (1 to 17, 111 to 121, 200 to 206)");
         Setting& message = settings.messages[id];
         SetOnce(message, "message " + key, value, origin);
     } else if (section == "attributes") {
@@ -240,8 +285,9 @@ void ReadProjectFile(const std::string& path, PackSettings& settings)
                 Bad(origin, "a section line is \"[name]\"");
             section = Lower(Trim(text.substr(1, close - 1)));
             if (section != "installer" && section != "group" && section != "messages" &&
-                section != "attributes")
-                Bad(origin, "unknown section [" + section + "] (installer, group, messages, attributes)");
+                section != "attributes" && section != "uninstall" && section != "winget")
+                Bad(origin, "unknown section [" + section +
+                                "] (installer, group, messages, attributes, uninstall, winget)");
             continue;
         }
         size_t equals = text.find('=');
@@ -269,4 +315,17 @@ void CheckRequiredSettings(PackSettings& settings)
         settings.windowTitle = settings.title;
     if (!settings.groupItems.empty() && !settings.groupName.given())
         Fail(EXIT_USAGE, settings.groupItems[0].origin + ": group items need a group name ([group] name)");
+    if (settings.UninstallEnabled()) {
+        if (!settings.uninstallId.given()) {
+            std::string id = DefaultUninstallId(settings.title.value);
+            std::string wrong = CheckUninstallId(id);
+            if (!wrong.empty())
+                Fail(EXIT_USAGE, settings.title.origin + ": the uninstall id made from the title \"" +
+                                     Printable(settings.title.value) + "\" " + wrong +
+                                     "; give one ([uninstall] id, --uninstall-id) or --no-uninstall");
+            settings.uninstallId = {id, settings.title.origin + " (the title)"};
+        }
+        if (!settings.uninstallProgram.given())
+            settings.uninstallProgram = {DEFAULT_UNINSTALL_PROGRAM, "the default program name"};
+    }
 }

@@ -13,6 +13,13 @@
 //   icon = viewer.ico  (beside the project file)
 //   version = 1.2.3.4, company = ..., description = ..., copyright = ...
 //   compression = best
+//
+//   [uninstall]                      [winget]
+//   enabled = yes                    package-id = Example.Viewer
+//   id = ExampleViewer               license = Proprietary
+//   program = uninstall.exe          installer-url = https://example.com/setup.exe
+//   url = https://example.com
+//   description = Viewer Uninstall
 #ifndef QUILL_TOOLS_PROJECT_H
 #define QUILL_TOOLS_PROJECT_H
 
@@ -60,6 +67,13 @@ struct PackSettings {
     std::string projectFile;  // "" when none was given
     // The installer program's icon (.ico path) and version resource.
     Setting icon, version, company, description, copyright;
+    // [uninstall]: enabled unless "no"; the id defaults to one made from the title, the
+    // program to uninstall.exe. Messages 200 and up are the uninstaller's texts.
+    Setting uninstallEnabled, uninstallId, uninstallProgram, uninstallUrl;
+    Setting uninstallDescription;  // its version resource's; default "<title> Uninstall"
+    // [winget]: what a manifest set needs beyond the product's settings.
+    Setting packageId, license, installerUrl;
+    bool UninstallEnabled() const { return uninstallEnabled.value != "no"; }
 };
 
 // Reads a project file into settings. Fails with EXIT_USAGE naming file and line for an

@@ -9,6 +9,7 @@
 
 #include "archive/archive.h"
 #include "archive/context.h"
+#include "archive/extension.h"
 #include "archive/messages.h"
 #include "host/native_host.h"
 #include "codepage.h"
@@ -197,6 +198,45 @@ std::string ArchiveReader::Message(int id) const
 bool ArchiveReader::StringBlockSound() const
 {
     return StringBlockIsSound(context.stringBlock, context.header.stringBlockSize, &context.header) != 0;
+}
+
+bool ArchiveReader::HasExtension() const
+{
+    return context.stringBlock && FindExtension(context.stringBlock, context.header.stringBlockSize) != 0;
+}
+
+std::vector<std::string> ArchiveReader::ExtensionEntries() const
+{
+    std::vector<std::string> entries;
+    if (!context.stringBlock)
+        return entries;
+    const char* block = context.stringBlock;
+    u32 size = context.header.stringBlockSize;
+    for (u32 at = NextExtensionEntry(block, size, 0); at; at = NextExtensionEntry(block, size, at))
+        entries.push_back(block + at);
+    return entries;
+}
+
+bool ArchiveReader::Extension(const std::string& key, std::string& value) const
+{
+    const char* found = context.stringBlock
+                            ? ExtensionValueIn(context.stringBlock, context.header.stringBlockSize, key.c_str())
+                            : nullptr;
+    value = found ? found : "";
+    return found != nullptr;
+}
+
+std::string ArchiveReader::LastEntry() const
+{
+    u32 size = context.header.stringBlockSize;
+    if (!context.stringBlock || size < 2)
+        return "";
+    const char* block = context.stringBlock;
+    u32 end = block[size - 1] ? size : size - 1;
+    u32 start = end;
+    while (start > 0 && block[start - 1])
+        start--;
+    return std::string(block + start, end - start);
 }
 
 std::string ArchiveReader::DefaultInstallDir() const

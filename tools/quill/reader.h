@@ -93,6 +93,14 @@ public:
     // As LookupMessage gives it: id 120 unshifted, a missing id as message 14.
     std::string Message(int id) const;
     bool StringBlockSound() const;
+    // The string block's extension, read by the core: whether a sound trailer ends the
+    // block, its entries as stored ("key=value") in order, and the value the core gives
+    // for key (false when absent).
+    bool HasExtension() const;
+    std::vector<std::string> ExtensionEntries() const;
+    bool Extension(const std::string& key, std::string& value) const;
+    // The block's last entry as stored (where a trailer would be); "" for an empty block.
+    std::string LastEntry() const;
     // Entry 3 as the installer would make it with ProgramFilesDir C:\Program Files.
     std::string DefaultInstallDir() const;
 
