@@ -3,7 +3,6 @@
 // earlier log and replacing what it lists, and the failures that must end the install.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <sys/stat.h>
 
 #include "archive/context.h"
@@ -15,27 +14,13 @@ namespace {
 
 const u64 TIME = 0x01D9C1E2A3B4C5D6ull;
 
-// The archive of records with extension entries behind the lists, as the format draws it.
+// The archive of records with extension entries "key=value", as the packer writes them.
 Bytes ArchiveWithExtension(const RecordWriter& records, const std::vector<std::string>& entries)
 {
     StringBlockContent content;
-    content.productTitle = "Test Product";
-    content.windowTitle = "Test Product Setup";
-    content.installDir = "Test\\Product";
-    ArchiveHeader header{};
-    std::vector<u8> block = BuildStringBlock(content, header);
-    u32 offset = (u32)block.size();
-    for (const std::string& entry : entries) {
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back(0);
-    }
-    char trailer[16];
-    snprintf(trailer, sizeof(trailer), "QSXT%08X", offset);
-    block.insert(block.end(), trailer, trailer + 13);
-    header.stringBlockSize = (u32)block.size();
-    header.totalSize = (u32)records.TotalSize();
-    const u8* head = (const u8*)&header;
-    return Join({Bytes(head, head + sizeof(header)), block, records.Bytes()});
+    for (const std::string& entry : entries)
+        content.extension.push_back({entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1)});
+    return MakeArchive(records, content);
 }
 
 const std::vector<std::string> UNINSTALL = {"codepage=1252", "uninstall.id=TestProduct",
