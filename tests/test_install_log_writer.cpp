@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <map>
+
 #include "archive/context.h"
 #include "archive/messages.h"
 #include "extract/install_log.h"
@@ -191,6 +193,46 @@ TEST(InstallLogWriter, WhatTheLogCannotHoldEndsTheInstallAndABreakLeavesARemovab
     EXPECT_NE(std::string::npos, log.find("file 2 01D9C1E2A3B4C5D6 uninstall.exe\r\nfile 1 01D9C1E2A3B4C5D6 a.txt\r\n")) << log;
     EXPECT_EQ(std::string::npos, log.find("b.txt"));
     EXPECT_EQ(std::string::npos, log.find("complete"));
+}
+
+// What the installer writes the uninstaller must read: the two halves of the format meet.
+TEST(InstallLogWriter, TheReaderTakesWhatTheWriterWroteAfterAnUpgrade)
+{
+    TempDir dir;
+    std::string target = dir / "target";
+    RecordWriter first;
+    first.File("uninstall.exe", TextBytes("MZ one"), ATTRIBUTE_ARCHIVE, TIME);
+    first.Directory("docs");
+    first.File("a b.txt", TextBytes("version 1"), ATTRIBUTE_ARCHIVE, TIME);
+    first.File("gone.txt", TextBytes("only in 1"), ATTRIBUTE_ARCHIVE, TIME);
+    first.Up();
+    first.End();
+    RecordWriter second;
+    second.File("uninstall.exe", TextBytes("MZ two"), ATTRIBUTE_ARCHIVE, TIME + 1);
+    second.Directory("docs");
+    second.File("a b.txt", TextBytes("version 2!"), ATTRIBUTE_ARCHIVE, TIME + 1);
+    second.Up();
+    second.End();
+    ASSERT_EQ(0u, Install(dir.Path(), ArchiveWithExtension(first, UNINSTALL), target, 1));
+    ASSERT_EQ(0u, Install(dir.Path(), ArchiveWithExtension(second, UNINSTALL), target));
+    Bytes bytes = ReadBytes(target + "/uninstall.log");
+    std::vector<InstallLogItem> items(InstallLogEntryBound((const char*)bytes.data(), (u32)bytes.size()));
+    InstallLog log{};
+    InstallLogResult result = ReadInstallLog((char*)bytes.data(), (u32)bytes.size(), items.data(),
+                                             (u32)items.size(), "C:\\windows", &log);
+    ASSERT_EQ(LOG_SOUND, result.problem) << InstallLogProblemText(result.problem) << " at line " << result.line;
+    EXPECT_STREQ("TestProduct", log.id);
+    EXPECT_STREQ("C:\\Test\\Product", log.directory);
+    EXPECT_EQ(1u, log.createdLevels);
+    EXPECT_EQ(1u, log.complete);
+    EXPECT_STREQ("Do you want to remove %s?", InstallLogText(&log, 201));
+    std::vector<u32> scratch(2 * log.entryCount);
+    InstallLogMarkRepeats(&log, scratch.data());
+    std::map<std::string, u32> sizes;  // what stands for each path once repeats are read
+    for (u32 i = 0; i < log.entryCount; i++)
+        if (!log.entries[i].superseded && log.entries[i].kind == LOG_FILE)
+            sizes[log.entries[i].path] = log.entries[i].size;
+    EXPECT_EQ((std::map<std::string, u32>{{"docs\\a b.txt", 10}, {"docs\\gone.txt", 9}, {"uninstall.exe", 6}}), sizes);
 }
 
 TEST(InstallLogWriter, TheLogsNameReplacesTheProgramsExtension)
