@@ -45,6 +45,8 @@
 //   uninstall.id=ID       the Apps & features key name; present: install the uninstall
 //   uninstall.program=F   the uninstaller, the stream's first file record, at the top
 //   uninstall.url=U       URLInfoAbout (optional)
+//   uninstall.scope=S     user: the entry goes under HKCU (a per-user install); absent or
+//                         machine: under HKLM
 //   product.version=V     DisplayVersion (optional)
 //   product.publisher=P   Publisher (optional)
 //   group.kind=K          shortcuts or dde; absent: dde, the program manager's conversation
@@ -82,6 +84,7 @@ enum {
 #define KEY_UNINSTALL_ID "uninstall.id"
 #define KEY_UNINSTALL_PROGRAM "uninstall.program"
 #define KEY_UNINSTALL_URL "uninstall.url"
+#define KEY_UNINSTALL_SCOPE "uninstall.scope"
 #define KEY_PRODUCT_VERSION "product.version"
 #define KEY_PRODUCT_PUBLISHER "product.publisher"
 #define KEY_GROUP_KIND "group.kind"

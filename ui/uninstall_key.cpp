@@ -11,31 +11,12 @@
 
 u32 createdLevels;
 
-// Administrator rights decide where the entry goes: HKLM for the machine, else HKCU.
-static int Elevated()
-{
-    HANDLE token;
-    TOKEN_ELEVATION elevation = {};
-    DWORD size;
-    BOOL known = FALSE;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        known = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
-        CloseHandle(token);
-    }
-    if (known)
-        return elevation.TokenIsElevated != 0;
-    // Before Vista there is no elevation: the rights are whatever the machine's key allows.
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_CREATE_SUB_KEY, &key) != ERROR_SUCCESS)
-        return 0;
-    RegCloseKey(key);
-    return 1;
-}
-
+// The archive's scope decides where the entry goes: a per-user install under HKCU, whoever
+// runs it, everything else for the machine.
 static HKEY Root()
 {
-    return Elevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
+    return scope && scope[0] == 'u' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
 // The key's path under its root, from the archive's id; 0 without one.

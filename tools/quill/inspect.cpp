@@ -124,7 +124,7 @@ struct ExtensionReview {
 
 bool KnownKey(const std::string& key)
 {
-    for (const char* known : {KEY_CODEPAGE, KEY_UNINSTALL_ID, KEY_UNINSTALL_PROGRAM, KEY_UNINSTALL_URL,
+    for (const char* known : {KEY_CODEPAGE, KEY_UNINSTALL_ID, KEY_UNINSTALL_PROGRAM, KEY_UNINSTALL_URL, KEY_UNINSTALL_SCOPE,
                               KEY_PRODUCT_VERSION, KEY_PRODUCT_PUBLISHER, KEY_GROUP_KIND})
         if (key == known)
             return true;
@@ -187,6 +187,8 @@ ExtensionReview ReviewExtension(const ArchiveReader& reader, const CodePage& cod
     } else if (uninstall) {
         review.damage.push_back("extension: uninstall.id without uninstall.program: the installer has no uninstaller to register");
     }
+    if (reader.Extension(KEY_UNINSTALL_SCOPE, value) && value != "user" && value != "machine")
+        review.damage.push_back("extension: uninstall.scope=" + Printable(value) + " is neither user nor machine");
     if (reader.Extension(KEY_GROUP_KIND, value) && value != "shortcuts" && value != "dde")
         review.damage.push_back("extension: group.kind=" + Printable(value) + " is neither shortcuts nor dde");
     for (const ExtensionEntry& entry : review.entries) {

@@ -458,6 +458,10 @@ StringBlockContent BuildContent(const PackSettings& settings, const CodePage& co
     content.extension.push_back({KEY_UNINSTALL_PROGRAM,
                                  Encode(codePage, settings.uninstallProgram.value, "uninstall program",
                                         settings.uninstallProgram.origin, MAX_NAME_LENGTH)});
+    // A per-user installer registers for its user, whoever runs it: an administrator's
+    // start of it still installs for that one user.
+    if (settings.privileges.value == "user")
+        content.extension.push_back({KEY_UNINSTALL_SCOPE, "user"});
     // The installer copies these into TEXT_SIZE buffers.
     if (settings.uninstallUrl.given())
         content.extension.push_back({KEY_UNINSTALL_URL, Encode(codePage, settings.uninstallUrl.value, "uninstall url",
