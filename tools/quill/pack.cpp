@@ -1,6 +1,6 @@
 #include "pack.h"
 
-#include "pe_resources.h"
+#include "pe/program.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,7 +19,6 @@
 #include "archive/messages.h"
 #include "codepage.h"
 #include "files.h"
-#include "manifest.h"
 #include "message_sets.h"
 #include "progress.h"
 #include "quill.h"

@@ -8,7 +8,7 @@
 #include "codepage.h"
 #include "files.h"
 #include "message_sets.h"
-#include "pe_resources.h"
+#include "pe/program.h"
 #include "quill.h"
 
 static std::string Trim(const std::string& text)

@@ -1,4 +1,4 @@
-#include "pe_resources.h"
+#include "resources.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -10,7 +10,7 @@
 #include <map>
 
 #include "codepage.h"
-#include "pe.h"
+#include "image.h"
 #include "quill.h"
 
 namespace {
