@@ -277,6 +277,8 @@ ProgramLook LookOf(const PackSettings& settings, const std::string& output)
 {
     ProgramLook look;
     look.icon = settings.icon.value;
+    look.iconXp = settings.iconXp.value == "yes";
+    look.iconAll = settings.iconAll.value == "yes";
     for (const Setting* text : {&settings.company, &settings.description, &settings.copyright})
         if (text->given() && !settings.version.given())
             Fail(EXIT_USAGE, text->origin + ": company, description and copyright go into the version "

@@ -10,7 +10,7 @@
 //   privileges = admin
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
-//   icon = viewer.ico  (beside the project file)
+//   icon = viewer.ico  (beside the project file), icon-xp = yes, icon-all = yes
 //   version = 1.2.3.4, company = ..., description = ..., copyright = ...
 //   compression = best
 #ifndef QUILL_TOOLS_PROJECT_H
@@ -60,6 +60,7 @@ struct PackSettings {
     std::string projectFile;  // "" when none was given
     // The installer program's icon (.ico path) and version resource.
     Setting icon, version, company, description, copyright;
+    Setting iconXp, iconAll;  // "yes" or "no": small images as bitmaps; every image or none
 };
 
 // Reads a project file into settings. Fails with EXIT_USAGE naming file and line for an

@@ -3,6 +3,8 @@
 #ifndef QUILL_TOOLS_PE_RESOURCES_H
 #define QUILL_TOOLS_PE_RESOURCES_H
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -11,7 +13,9 @@
 enum { PROGRAM_ICON_ID = 101 };  // the icon the installer's windows and dialogs show
 
 struct ProgramLook {
-    std::string icon;        // an .ico file: every image replaces icon 101; "" keeps ours
+    std::string icon;        // an .ico file: its images replace icon 101; "" keeps ours
+    bool iconXp = false;     // images below 256 pixels stay bitmaps, for Windows XP
+    bool iconAll = false;    // every image or a failure, none left out
     bool hasVersion = false;
     u16 version[4] = {0, 0, 0, 0};
     // Version resource texts, UTF-8; empty ones are left out.
@@ -22,9 +26,25 @@ struct ProgramLook {
 // "1.2.3.4", "2.0", ...: one to four numbers up to 65535; false when it is none of these.
 bool ParseVersion(const std::string& text, u16 version[4]);
 
-// The program with its resource section rewritten. Fails with EXIT_USAGE for an icon
-// that is no .ico, a program whose resources cannot be rewritten, or a result larger
-// than 0xE000 bytes (naming by how much).
+// The program with its resource section rewritten, each icon image in its smallest
+// faithful form (icon.h). Images that still do not fit in front of the archive are left
+// out, the largest first, each with a warning. Fails with EXIT_USAGE for an icon that is
+// no .ico, a program whose resources cannot be rewritten, an icon of which not one image
+// fits (or not all, with iconAll), or a version resource alone too large.
 std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLook& look);
+
+// The reading side, for list: the images of icon 101 of an installer program and the
+// bytes its resources may still grow by before the program reaches 0xE000.
+struct ProgramIconImage {
+    u32 width = 0, height = 0, bits = 0, bytes = 0;
+    bool png = false;
+};
+struct ProgramResources {
+    bool read = false;       // a PE program whose resources could be read
+    std::vector<ProgramIconImage> icon;
+    int64_t freeBytes = 0;   // negative: the program is larger than 0xE000
+};
+// From the file at path (an installer; a disk1.pak gives read = false). Never fails.
+ProgramResources ReadProgramResources(const std::string& path);
 
 #endif
