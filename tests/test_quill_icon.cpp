@@ -238,6 +238,10 @@ TEST(IconForms, PngImagesAndWindowsXp)
     u32 w, h;
     EXPECT_EQ(rgba, LibpngPixels(form.data, w, h));
     EXPECT_EQ(best, SmallestForm(ImageOf(64, 32, best), false).data);
+    // One that libpng cannot read (cut short) is kept as it came, also for XP.
+    Bytes cut(loose.begin(), loose.begin() + loose.size() / 2);
+    EXPECT_EQ(cut, SmallestForm(ImageOf(64, 32, cut), false).data);
+    EXPECT_EQ(cut, SmallestForm(ImageOf(64, 32, cut), true).data);
 
     // --icon-xp: below 256 a bitmap stays as it is and a PNG becomes a 32-bit bitmap of its
     // pixels; 256 still goes PNG.
