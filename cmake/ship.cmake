@@ -68,6 +68,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# quill re-encodes icon images with libpng over zlib; shlibdeps finds them too when
+# dpkg-shlibdeps is there, these hold without it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpng16-16, zlib1g")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

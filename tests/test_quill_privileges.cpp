@@ -2,7 +2,7 @@
 // quill list, refused where it cannot be set without moving bytes.
 #include <gtest/gtest.h>
 
-#include "manifest.h"
+#include "pe/manifest.h"
 #include "test_quill_support.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -308,9 +309,11 @@ TEST(QuillLook, IconAndVersionReadBackWithOtherTools)
     TempDir dir;
     Bytes icon = MakeIcon({16, 32, 48});
     WriteBytes(dir / "product.ico", icon);
-    // The icon from the project file, beside it; the version from options.
+    // The icon from the project file, beside it, its bitmaps kept for Windows XP; the
+    // version from options.
     WriteBytes(dir / "product.ini", TextBytes("[installer]\ntitle = Проба Viewer\ninstall-dir = Proba\n"
-                                              "language = russian\nicon = product.ico\ncompany = ООО Проба\n"));
+                                              "language = russian\nicon = product.ico\nicon-xp = yes\n"
+                                              "company = ООО Проба\n"));
     QuillRun pack = RunQuill({"pack", Product(), dir / "product.ini", "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall",
                               "-q", "--version", "1.2.3.4", "--copyright", "(c) 2026 Proba",
                               "--description", "Proba Viewer installer"});
@@ -365,7 +368,13 @@ TEST(QuillLook, RefusedIconsVersionsAndSizes)
 {
     NEED_STUB();
     TempDir dir;
-    WriteBytes(dir / "big.ico", MakeIcon({128, 128}));
+    // Two 128x128 images of noise: neither fits, not even as PNG.
+    Bytes big = MakeIcon({128, 128});
+    for (size_t image = 0, first = 6 + 2 * 16; image < 2; image++) {
+        Bytes noise = RandomBytes(128 * 128 * 4, 7 + (unsigned)image);
+        std::copy(noise.begin(), noise.end(), big.begin() + first + image * (big.size() - first) / 2 + 40);
+    }
+    WriteBytes(dir / "big.ico", big);
     WriteBytes(dir / "text.ico", TextBytes("not an icon at all"));
     struct Case {
         std::vector<std::string> options;
@@ -376,7 +385,7 @@ TEST(QuillLook, RefusedIconsVersionsAndSizes)
         {{"--version", "1.2.3.4.5"}, "one to four numbers up to 65535"},
         {{"--version", "1.65536"}, "one to four numbers up to 65535"},
         {{"--company", "Proba"}, "needs a version"},
-        {{"--icon", dir / "big.ico"}, "more than the 57344 (0xE000) that fit before the archive"},
+        {{"--icon", dir / "big.ico"}, "fits in front of the archive"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"pack", Product(), ProductIni(), "-o", dir / "setup.exe", "--stub", stub, "--no-uninstall"};
@@ -385,12 +394,17 @@ TEST(QuillLook, RefusedIconsVersionsAndSizes)
         EXPECT_EQ(c.message == "cannot read icon" ? 3 : 2, pack.code) << c.options[0] << pack.err;
         EXPECT_TRUE(Contains(pack.err, c.message)) << pack.err;
         EXPECT_TRUE(Leftovers(dir.Path(), "setup.exe").empty());
-        if (c.message.find("57344") != std::string::npos) {
-            // "takes N bytes, M more than": M is N - 57344.
+        if (c.message.find("fits") != std::string::npos) {
+            // "the smallest, the 128x128 image (N bytes), has F bytes free": N > F.
             std::smatch m;
-            ASSERT_TRUE(std::regex_search(pack.err, m, std::regex("takes ([0-9]+) bytes, ([0-9]+) more")));
-            EXPECT_EQ(std::stoul(m[1]) - ARCHIVE_OFFSET, std::stoul(m[2]));
-            EXPECT_GT(std::stoul(m[1]), 2u * 128 * 128 * 4);
+            ASSERT_TRUE(std::regex_search(pack.err, m, std::regex("the 128x128 image \\(([0-9,]+) bytes\\), has "
+                                                                  "([0-9,]+) bytes free")));
+            auto number = [](std::string text) {
+                text.erase(std::remove(text.begin(), text.end(), ','), text.end());
+                return std::stoul(text);
+            };
+            EXPECT_GT(number(m[1]), 128u * 128 * 4);
+            EXPECT_GT(number(m[1]), number(m[2]));
         }
     }
 }

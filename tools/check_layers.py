@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks that the folders stay layers: a file includes only its own folder and the folders
-below it, and the portable core never includes windows.h. Run by the test command.
+below it, and the portable core never includes windows.h. A folder inside another (quill's
+PE work in tools/quill/pe/) is a layer of its own, entered only through the headers it
+names. Run by the test command.
 
     tools/check_layers.py [SOURCE_ROOT]
 
@@ -19,22 +21,46 @@ ALLOWED = {
     # The uninstaller reuses the installer's command line parser; ui/ never includes it.
     "uninstall": {"archive", "extract", "ui"},
     "resources": set(),
-    "tools": {"archive", "extract", "pack", "host"},
+    "tools": {"archive", "extract", "pack", "host", "tools/quill/pe"},
+    # quill's PE work, below the commands: of the tool's own headers only the failure and
+    # warning calls and the UTF-8 helpers.
+    "tools/quill/pe": {"archive", "tools/quill/quill.h", "tools/quill/codepage.h"},
 }
+# Layers that others enter through these headers only: the packer's entry and the
+# reading side that list and test use.
+ENTRIES = {
+    "tools/quill/pe": {"program.h", "image.h", "manifest.h", "resources.h"},
+}
+# Where quoted includes are looked for after the including file's folder: the include
+# paths of the builds.
+INCLUDE_DIRS = ["", "tools/quill"]
 CORE = {"archive", "extract"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
-def target_folder(root, source, name, quoted):
-    """The top folder an include names, or None for system and library headers."""
+def layer_of(rel):
+    """The layer a file (path relative to the root) belongs to: the longest folder of ALLOWED
+    it lies in; "" for the root's own files, None for files in no layer."""
+    if os.sep not in rel:
+        return ""
+    parts = rel.replace(os.sep, "/").split("/")[:-1]
+    for n in range(len(parts), 0, -1):
+        folder = "/".join(parts[:n])
+        if folder in ALLOWED:
+            return folder
+    return None
+
+
+def target_file(root, source, name, quoted):
+    """The file an include names, relative to the root, or None for system and library
+    headers."""
     if not quoted:
         return None
-    here = os.path.dirname(source)
-    for base in (here, root):  # relative to the file, then to the root (include path)
+    bases = [os.path.dirname(source)] + [os.path.join(root, d) for d in INCLUDE_DIRS]
+    for base in bases:  # relative to the file, then along the include path
         path = os.path.normpath(os.path.join(base, name))
         if os.path.exists(path):
-            rel = os.path.relpath(path, root)
-            return rel.split(os.sep)[0] if os.sep in rel else ""
+            return os.path.relpath(path, root)
     return None
 
 
@@ -48,6 +74,8 @@ def main():
                 if not file.endswith((".h", ".cpp", ".rc")):
                     continue
                 source = os.path.join(dirpath, file)
+                if layer_of(os.path.relpath(source, root)) != folder:
+                    continue  # a layer inside this one checks it
                 checked += 1
                 with open(source, encoding="utf-8", errors="replace") as f:
                     for number, line in enumerate(f, 1):
@@ -58,11 +86,15 @@ def main():
                         where = f"{os.path.relpath(source, root)}:{number}"
                         if folder in CORE and os.path.basename(name).lower() == "windows.h":
                             problems.append(f"{where}: the portable core includes {name}")
-                        top = target_folder(root, source, name, m.group(1) == '"')
+                        target = target_file(root, source, name, m.group(1) == '"')
+                        top = None if target is None else layer_of(target)
                         if top is None or top == folder or top == "":
                             continue
-                        if top not in allowed:
+                        if top not in allowed and target.replace(os.sep, "/") not in allowed:
                             problems.append(f"{where}: {folder}/ includes {name} from {top}/")
+                        elif top in ENTRIES and os.path.basename(target) not in ENTRIES[top]:
+                            problems.append(f"{where}: {name} is inside {top}/, which is entered through "
+                                            + ", ".join(sorted(ENTRIES[top])))
     for p in problems:
         print(p)
     print(f"layers: {checked} files checked, {len(problems)} includes out of place")

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 clang libclang-rt-14-dev
-          libssl-dev openssl osslsigncode icoutils dpkg-dev)
+          libssl-dev openssl osslsigncode icoutils dpkg-dev libpng-dev zlib1g-dev)
 if [ "${1:-}" = wine ]; then
     packages+=(wine wine32:i386 xvfb xauth x11-utils)
 fi

@@ -1277,6 +1277,46 @@ static int Run(int argc, char** argv)
             if (!LoadImageA(module, MAKEINTRESOURCEA(101), IMAGE_ICON, 32, 32, 0))
                 Fail("icon 101 of %s does not load", a[0]);
             FreeLibrary(module);
+        } else if (!strcmp(step, "icon-load")) {  // PATH SIZE...: icon 101 as a window would load it
+            // At each size the loader's choice comes out that size, its centre drawn: opaque
+            // in the mask and not black (a PNG image that decoded to nothing is neither).
+            HMODULE module = LoadLibraryExA(a[0], 0, LOAD_LIBRARY_AS_DATAFILE);
+            if (!module)
+                Fail("cannot open %s", a[0]);
+            for (int s = 1; s < n; s++) {
+                int size = atoi(a[s]);
+                HICON icon = (HICON)LoadImageA(module, MAKEINTRESOURCEA(101), IMAGE_ICON, size, size, 0);
+                ICONINFO info = {};
+                if (!icon || !GetIconInfo(icon, &info) || !info.hbmColor)
+                    Fail("icon 101 of %s does not load at %dx%d", a[0], size, size);
+                BITMAP bitmap = {};
+                GetObjectA(info.hbmColor, sizeof(bitmap), &bitmap);
+                if (bitmap.bmWidth != size || bitmap.bmHeight != size)
+                    Fail("icon 101 of %s loads at %dx%d as %ldx%ld", a[0], size, size, bitmap.bmWidth, bitmap.bmHeight);
+                BITMAPINFO format = {};
+                format.bmiHeader.biSize = sizeof(format.bmiHeader);
+                format.bmiHeader.biWidth = size;
+                format.bmiHeader.biHeight = -size;
+                format.bmiHeader.biPlanes = 1;
+                format.bmiHeader.biBitCount = 32;
+                std::string colour(size * size * 4, '\0'), mask(size * size * 4, '\0');
+                HDC dc = GetDC(0);
+                GetDIBits(dc, info.hbmColor, 0, size, &colour[0], &format, DIB_RGB_COLORS);
+                GetDIBits(dc, info.hbmMask, 0, size, &mask[0], &format, DIB_RGB_COLORS);
+                ReleaseDC(0, dc);
+                size_t centre = ((size / 2) * size + size / 2) * 4;
+                bool drawn = (colour[centre] | colour[centre + 1] | colour[centre + 2]) != 0;
+                bool opaque = (mask[centre] | mask[centre + 1] | mask[centre + 2]) == 0;
+                if (!drawn || !opaque)
+                    Fail("icon 101 of %s at %dx%d: the centre pixel is %s and %s", a[0], size, size,
+                         drawn ? "drawn" : "black", opaque ? "opaque" : "masked");
+                printf("icon 101 at %dx%d: %ldx%ld, %d bits\n", size, size, bitmap.bmWidth, bitmap.bmHeight,
+                       bitmap.bmBitsPixel);
+                DeleteObject(info.hbmColor);
+                DeleteObject(info.hbmMask);
+                DestroyIcon(icon);
+            }
+            FreeLibrary(module);
         } else if (!strcmp(step, "free-space")) {  // ROOT: prints what the installer will see
             DWORD spc, bps, freeClusters, clusters;
             if (!GetDiskFreeSpaceA(a[0], &spc, &bps, &freeClusters, &clusters))

@@ -223,23 +223,16 @@ case_signed_installers() {  # signed by quill: appended archive, and split with 
     ls "$d/out/disk2.pak" >/dev/null
 }
 
-case_product_icon_and_version() {  # Windows reads the version and the icon; it still installs
+case_product_icon_and_version() {  # a 16/32/48/256 icon of 29 KB packs whole; Windows reads the version, loads the icon; it installs
     [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
-    python3 - "$RUN/product.ico" <<'PY' || return 1
-import struct, sys
-images = []
-for n in (16, 32, 48):
-    bitmap = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 32, 0, 0, 0, 0, 0, 0)
-    images.append(bitmap + bytes([n, 90, 200, 255]) * (n * n) + bytes(((n + 31) // 32) * 4 * n))
-head, offset = struct.pack('<HHH', 0, 1, len(images)), 6 + 16 * len(images)
-for n, image in zip((16, 32, 48), images):
-    head += struct.pack('<BBBBHHII', n, n, 0, 0, 1, 32, len(image), offset)
-    offset += len(image)
-open(sys.argv[1], 'wb').write(head + b''.join(images))
-PY
-    local d; d=$(pack_full look --icon "$RUN/product.ico" --version 2.5.0.17 --company "Quill Test Ltd") || return 1
+    # Bitmaps of 16, 32 and 48 pixels and a 256-pixel PNG, 29,386 bytes: --icon-all fails
+    # unless every image fits.
+    python3 "$ROOT/tests/make_icon.py" "$RUN/product.ico" 16,32,48,256 0.035 >&2 || return 1
+    local d; d=$(pack_full look --icon "$RUN/product.ico" --icon-all --version 2.5.0.17 \
+        --company "Quill Test Ltd") || return 1
+    "$QUILL" list "$d/out/setup.exe" | sed -n '/^icon/,/^free/p' >&2
     { printf '%s\0' version "$(win "$d/out/setup.exe")" 2.5.0.17 "Quill Test Product" -- \
-        icon-images "$(win "$d/out/setup.exe")" 3 --
+        icon-images "$(win "$d/out/setup.exe")" 4 -- icon-load "$(win "$d/out/setup.exe")" 16 32 48 --
       start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
       printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
     } | steps

@@ -71,7 +71,12 @@ const char* PACK_HELP =
     "                           inside the install directory\n"
     "  --message ID=TEXT        replaces one message ([messages] ID = TEXT)\n"
     "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n"
-    "  --icon FILE.ico          the installer's icon, every size in the file (icon)\n"
+    "  --icon FILE.ico          the installer's icon (icon): each image as a bitmap or\n"
+    "                           PNG, whichever is smaller; images that do not fit in\n"
+    "                           front of the archive are left out, the largest first\n"
+    "  --icon-xp                images below 256x256 stay bitmaps, for Windows XP\n"
+    "                           (icon-xp = yes)\n"
+    "  --icon-all               every image of the icon, or fail (icon-all = yes)\n"
     "  --version A.B.C.D        a version resource, product name = the title (version);\n"
     "  --company TEXT           with it (company), --description TEXT (description),\n"
     "                           --copyright TEXT (copyright)\n";
@@ -79,7 +84,8 @@ const char* PACK_HELP =
 const char* LIST_HELP =
     "usage: quill list ARCHIVE [--volumes DIR] [--codepage N] [--json]\n"
     "\n"
-    "Shows the archive header, the privileges the installer program asks for, the\n"
+    "Shows the archive header, the privileges the installer program asks for, its\n"
+    "icon's images and the bytes left free in front of the archive, the\n"
     "string block's entries, group items and messages,\n"
     "then every folder and file with size, time (UTC) and attributes (r read-only,\n"
     "h hidden, s system, a archive). Decodes everything, so it also tests, and warns of\n"
@@ -248,6 +254,8 @@ int RunPack(Arguments& args)
             options.best = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--icon-xp" || arg == "--icon-all") {
+            overrides.push_back({"installer", arg.substr(2), "yes", arg});
         } else if (const SettingOption* setting = TakeSetting(args, arg, value)) {
             overrides.push_back({setting->section, setting->key, value, setting->option});
         } else if (args.Take(arg, {"--message"}, value) || args.Take(arg, {"--attribute"}, value)) {

@@ -14,13 +14,13 @@
 #include "pack/writer.h"
 #include "codepage.h"
 #include "files.h"
-#include "manifest.h"
 #include "message_sets.h"
-#include "pe.h"
+#include "pe/image.h"
+#include "pe/manifest.h"
+#include "pe/resources.h"
 #include "progress.h"
 #include "quill.h"
 #include "reader.h"
-#include "pe_resources.h"
 #include "source_tree.h"
 #include "uninstall.h"
 
@@ -248,6 +248,36 @@ std::string ProgramLevel(const std::string& path)
     return level.empty() ? "(no manifest level)" : level;
 }
 
+// The installer program's icon 101 and the room left in front of the archive; nothing
+// for a disk1.pak.
+void PrintProgramIcon(const std::string& path)
+{
+    ProgramResources program = ReadProgramResources(path);
+    if (!program.read)
+        return;
+    printf("icon          %zu image%s\n", program.icon.size(), program.icon.size() == 1 ? "" : "s");
+    for (const ProgramIconImage& image : program.icon)
+        printf("  %3ux%-3u  %2u bits  %-6s  %6u bytes\n", image.width, image.height, image.bits,
+               image.png ? "PNG" : "bitmap", image.bytes);
+    printf("free          %lld bytes in front of the archive\n", (long long)program.freeBytes);
+}
+
+std::string JsonProgramIcon(const std::string& path)
+{
+    ProgramResources program = ReadProgramResources(path);
+    if (!program.read)
+        return "  \"icon\": null,\n  \"freeBytes\": null,\n";
+    std::string out = "  \"icon\": [";
+    for (size_t i = 0; i < program.icon.size(); i++) {
+        const ProgramIconImage& image = program.icon[i];
+        out += std::string(i ? ", " : "") + "{\"width\": " + std::to_string(image.width) +
+               ", \"height\": " + std::to_string(image.height) + ", \"bits\": " + std::to_string(image.bits) +
+               ", \"bytes\": " + std::to_string(image.bytes) + ", \"format\": \"" +
+               (image.png ? "png" : "bitmap") + "\"}";
+    }
+    return out + "],\n  \"freeBytes\": " + std::to_string(program.freeBytes) + ",\n";
+}
+
 void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature,
                      const ExtensionReview& extension)
 {
@@ -267,6 +297,7 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, cons
     std::string level = ProgramLevel(reader.Archive());
     if (!level.empty())
         printf("privileges    %s (%s)\n", PrivilegesName(level).c_str(), level.c_str());
+    PrintProgramIcon(reader.Archive());
     printf("title         %s\n", Utf8(codePage, reader.Entry(1)).c_str());
     printf("window title  %s\n", Utf8(codePage, reader.Entry(2)).c_str());
     printf("install dir   %s  (%s)\n", Utf8(codePage, reader.Entry(3)).c_str(),
@@ -333,6 +364,7 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
            header.groupItemsOffset, header.messagesOffset);
     std::string level = ProgramLevel(reader.Archive());
     printf("  \"executionLevel\": %s,\n", level.empty() ? "null" : Json(level).c_str());
+    fputs(JsonProgramIcon(reader.Archive()).c_str(), stdout);
     if (signature.signedFile)
         printf("  \"signature\": {\"tableSize\": %llu, \"checked\": %s, \"subject\": %s, \"digest\": %s, "
                "\"sound\": %s},\n",

@@ -1,6 +1,6 @@
 #include "pack.h"
 
-#include "pe_resources.h"
+#include "pe/program.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -22,7 +22,6 @@
 #include "extract/install_log.h"
 #include "codepage.h"
 #include "files.h"
-#include "manifest.h"
 #include "message_sets.h"
 #include "progress.h"
 #include "quill.h"
@@ -318,6 +317,8 @@ ProgramLook LookOf(const PackSettings& settings, const std::string& output)
 {
     ProgramLook look;
     look.icon = settings.icon.value;
+    look.iconXp = settings.iconXp.value == "yes";
+    look.iconAll = settings.iconAll.value == "yes";
     for (const Setting* text : {&settings.company, &settings.description, &settings.copyright})
         if (text->given() && !settings.version.given())
             Fail(EXIT_USAGE, text->origin + ": company, description and copyright go into the version "

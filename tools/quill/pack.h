@@ -7,7 +7,7 @@
 
 #include "pack/writer.h"
 #include "output.h"
-#include "pe.h"
+#include "pe/program.h"
 #include "project.h"
 
 struct PackOptions {

@@ -8,7 +8,7 @@
 #include "codepage.h"
 #include "files.h"
 #include "message_sets.h"
-#include "pe_resources.h"
+#include "pe/program.h"
 #include "quill.h"
 #include "uninstall.h"
 
@@ -169,6 +169,11 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
             SetOnce(key == "icon" ? settings.icon : key == "version" ? settings.version
                     : key == "company" ? settings.company : key == "description" ? settings.description
                     : settings.copyright, key, text, origin);
+        } else if (key == "icon-xp" || key == "icon-all") {
+            std::string v = Lower(value);
+            if (v != "yes" && v != "no")
+                Bad(origin, key + " is yes or no, not \"" + value + "\"");
+            SetOnce(key == "icon-xp" ? settings.iconXp : settings.iconAll, key, v, origin);
         } else {
             Bad(origin, "unknown key \"" + rawKey + "\" in [installer]");
         }

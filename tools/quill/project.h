@@ -10,7 +10,7 @@
 //   privileges = admin
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
-//   icon = viewer.ico  (beside the project file)
+//   icon = viewer.ico  (beside the project file), icon-xp = yes, icon-all = yes
 //   version = 1.2.3.4, company = ..., description = ..., copyright = ...
 //   compression = best
 //
@@ -74,6 +74,7 @@ struct PackSettings {
     // [winget]: what a manifest set needs beyond the product's settings.
     Setting packageId, license, installerUrl;
     bool UninstallEnabled() const { return uninstallEnabled.value != "no"; }
+    Setting iconXp, iconAll;  // "yes" or "no": small images as bitmaps; every image or none
 };
 
 // Reads a project file into settings. Fails with EXIT_USAGE naming file and line for an

@@ -14,7 +14,7 @@
 #include "host/native_host.h"
 #include "codepage.h"
 #include "files.h"
-#include "pe.h"
+#include "pe/image.h"
 #include "quill.h"
 #include "stream_watcher.h"
 

@@ -12,7 +12,7 @@
 #include "codepage.h"
 #include "extract/lzari.h"
 #include "files.h"
-#include "pe.h"
+#include "pe/image.h"
 #include "quill.h"
 
 bool StreamWatcher::Stop(StopKind kind, const std::string& message)

@@ -5,7 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "pe.h"
+#include "image.h"
 #include "quill.h"
 
 #ifdef QUILL_HAVE_OPENSSL

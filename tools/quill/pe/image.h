@@ -1,9 +1,9 @@
 // The installer program as a Windows PE file: the parts a shipping build touches after the
 // linker is done. An Authenticode signature (the certificate table named by the security
 // entry of the data directories, at the file's end), the header checksum, and signing
-// with osslsigncode. The resource section is rewritten in pe_resources.cpp.
-#ifndef QUILL_TOOLS_PE_H
-#define QUILL_TOOLS_PE_H
+// with osslsigncode. The resource section is rewritten in resources.cpp.
+#ifndef QUILL_TOOLS_PE_IMAGE_H
+#define QUILL_TOOLS_PE_IMAGE_H
 
 #include <string>
 #include <vector>

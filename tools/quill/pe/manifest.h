@@ -1,8 +1,8 @@
 // The execution level that the installer program's manifest asks the system for:
 // requireAdministrator (elevation, for installs into Program Files) or asInvoker (the
 // user's own rights). quill pack sets it in its copy of the program, quill list shows it.
-#ifndef QUILL_TOOLS_MANIFEST_H
-#define QUILL_TOOLS_MANIFEST_H
+#ifndef QUILL_TOOLS_PE_MANIFEST_H
+#define QUILL_TOOLS_PE_MANIFEST_H
 
 #include <string>
 #include <vector>

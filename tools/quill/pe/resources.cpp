@@ -1,4 +1,4 @@
-#include "pe_resources.h"
+#include "resources.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -10,7 +10,8 @@
 #include <map>
 
 #include "codepage.h"
-#include "pe.h"
+#include "icon.h"
+#include "image.h"
 #include "quill.h"
 
 namespace {
@@ -264,26 +265,10 @@ std::vector<u8> WriteTree(const Tree& tree, u32 base)
     return out;
 }
 
-std::vector<u8> ReadFileBytes(const std::string& path, const std::string& what)
+// Takes icon group 101 and its images out of the tree; returns the language it was
+// filed under (US English when there was none).
+Key TakeOutIcon(Tree& tree)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        FailErrno("cannot read " + what + " " + path);
-    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// An .ico file as the icon images and the group that names them.
-void PlaceIcon(Tree& tree, const std::string& path)
-{
-    std::vector<u8> ico = ReadFileBytes(path, "icon");
-    auto bad = [&](const std::string& why) { Fail(EXIT_USAGE, "--icon " + path + ": " + why); };
-    if (ico.size() < 6 || Get16(ico, 0) != 0 || Get16(ico, 2) != 1 || Get16(ico, 4) == 0)
-        bad("not an icon file (.ico)");
-    u32 count = Get16(ico, 4);
-    if (6 + 16ull * count > ico.size())
-        bad("the icon's directory runs past its end");
-
-    // The language and the images of the icon group being replaced.
     Key language = IdKey(0x0409);
     Names& icons = tree[IdKey(RT_ICON)];
     Names& groups = tree[IdKey(RT_GROUP_ICON)];
@@ -297,29 +282,35 @@ void PlaceIcon(Tree& tree, const std::string& path)
         }
         groups.erase(old);
     }
+    return language;
+}
+
+// The images as icon group 101 and the icon resources it names. An image with no data
+// stands for its entries alone, to measure what room its bytes would have.
+void PlaceIcon(Tree& tree, const Key& language, const std::vector<const IconImage*>& images)
+{
+    Names& icons = tree[IdKey(RT_ICON)];
     std::vector<u8> group;
     Add16(group, 0);
     Add16(group, 1);
-    Add16(group, count);
+    Add16(group, (u32)images.size());
     u32 id = 1;
-    for (u32 i = 0; i < count; i++) {
-        size_t entry = 6 + 16 * i;
-        u32 size = Get32(ico, entry + 8), offset = Get32(ico, entry + 12);
-        if (offset > ico.size() || size > ico.size() - offset || size < 8)
-            bad("image " + std::to_string(i + 1) + " lies outside the file");
-        static const u8 png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-        if (Get32(ico, offset) != 40 && memcmp(&ico[offset], png, 8) != 0)
-            bad("image " + std::to_string(i + 1) + " is neither a bitmap nor a PNG");
+    for (const IconImage* image : images) {
         while (icons.count(IdKey(id)))
             id++;
-        Leaf image;
-        image.data.assign(ico.begin() + offset, ico.begin() + offset + size);
-        icons[IdKey(id)][language] = image;
-        group.insert(group.end(), ico.begin() + entry, ico.begin() + entry + 12);  // size, colours, planes, bits, bytes
+        icons[IdKey(id)][language].data = image->data;
+        group.insert(group.end(), image->entry, image->entry + 8);  // size, colours, planes, bits
+        Add32(group, (u32)image->data.size());
         Add16(group, id);
         id++;
     }
-    groups[IdKey(PROGRAM_ICON_ID)][language].data = group;
+    tree[IdKey(RT_GROUP_ICON)][IdKey(PROGRAM_ICON_ID)][language].data = group;
+}
+
+std::string ImageName(const IconImage& image)
+{
+    return "the " + std::to_string(image.width) + "x" + std::to_string(image.height) + " image (" +
+           Thousands(image.data.size()) + " bytes)";
 }
 
 std::vector<u8> Utf16(const std::string& utf8)
@@ -433,27 +424,41 @@ bool ParseVersion(const std::string& text, u16 version[4])
     return true;
 }
 
-std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLook& look)
-{
-    if (look.icon.empty() && !look.hasVersion)
-        return program;
+namespace {
+
+struct Section {
+    size_t header;  // offset of its section header
+    std::string name;
+    u32 virtualSize, rva, rawSize, rawAt, flags;
+};
+
+// Where a program's resource section lies, and the room it may take.
+struct ResourceLayout {
     PeHeaders headers;
+    u32 sectionAlignment = 0, fileAlignment = 0;
+    std::vector<Section> sections;
+    size_t index = 0;  // the resource section's
+    // The most bytes the section may have with the program still ending by 0xE000: the
+    // room up to there, less the sections behind it, in whole file alignment units.
+    int64_t limit = 0;
+    const Section& Resources() const { return sections[index]; }
+};
+
+ResourceLayout LayoutOf(const std::vector<u8>& program)
+{
+    ResourceLayout layout;
+    PeHeaders& headers = layout.headers;
     if (!ParsePeHeaders(program, headers))
         Fail(EXIT_USAGE, "the installer program is not a 32-bit Windows program; its icon and version cannot be set");
     if (headers.directoryCount <= RESOURCE_DIRECTORY)
         Fail(EXIT_USAGE, "the installer program has no resource directory");
     u32 resourceRva = Get32(program, headers.directories + RESOURCE_DIRECTORY * 8);
-    u32 sectionAlignment = Get32(program, headers.optional + 32);
-    u32 fileAlignment = Get32(program, headers.optional + 36);
-    if (!sectionAlignment || !fileAlignment)
+    layout.sectionAlignment = Get32(program, headers.optional + 32);
+    layout.fileAlignment = Get32(program, headers.optional + 36);
+    if (!layout.sectionAlignment || !layout.fileAlignment)
         Fail(EXIT_USAGE, "the installer program's section alignment is 0");
 
-    struct Section {
-        size_t header;  // offset of its section header
-        std::string name;
-        u32 virtualSize, rva, rawSize, rawAt, flags;
-    };
-    std::vector<Section> sections;
+    std::vector<Section>& sections = layout.sections;
     for (u32 i = 0; i < headers.sectionCount; i++) {
         size_t at = headers.sections + i * SECTION_HEADER_SIZE;
         Section s{at, std::string((const char*)&program[at], strnlen((const char*)&program[at], 8)),
@@ -461,7 +466,7 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
                   Get32(program, at + 20), Get32(program, at + 36)};
         sections.push_back(s);
     }
-    size_t index = 0;
+    size_t& index = layout.index;
     while (index < sections.size() && sections[index].rva != resourceRva)
         index++;
     if (!resourceRva || index == sections.size())
@@ -474,17 +479,36 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
     const Section& resources = sections[index];
     if ((u64)resources.rawAt + resources.rawSize > program.size())
         Fail(EXIT_USAGE, "the installer program's resource section runs past its end");
+    int64_t room = (int64_t)ARCHIVE_OFFSET - resources.rawAt;
+    for (const Section& s : sections)
+        if (s.rva > resources.rva)
+            room -= s.rawSize;
+    layout.limit = room >= 0 ? room / layout.fileAlignment * layout.fileAlignment : room;
+    return layout;
+}
 
+Tree ReadTree(const std::vector<u8>& program, const ResourceLayout& layout)
+{
+    const Section& resources = layout.Resources();
     std::vector<u8> old(program.begin() + resources.rawAt,
                         program.begin() + resources.rawAt + std::min(resources.rawSize, resources.virtualSize));
-    Tree tree = TreeReader(old, resources.rva).Read();
-    if (!look.icon.empty())
-        PlaceIcon(tree, look.icon);
-    if (look.hasVersion)
-        PlaceVersion(tree, look);
+    return TreeReader(old, resources.rva).Read();
+}
+
+// The bytes the tree's section may still grow by (negative: it is that much too large).
+int64_t Room(const Tree& tree, const ResourceLayout& layout)
+{
+    return layout.limit - (int64_t)WriteTree(tree, layout.Resources().rva).size();
+}
+
+// The program with the tree as its resource section.
+std::vector<u8> WriteProgram(const std::vector<u8>& program, const ResourceLayout& layout, const Tree& tree)
+{
+    const PeHeaders& headers = layout.headers;
+    const Section& resources = layout.Resources();
     std::vector<u8> section = WriteTree(tree, resources.rva);
     u32 virtualSize = (u32)section.size();
-    section.resize(RoundUp(virtualSize, fileAlignment), 0);
+    section.resize(RoundUp(virtualSize, layout.fileAlignment), 0);
 
     // Everything before the resources stays where it was; the sections behind move.
     std::vector<u8> out(program.begin(), program.begin() + resources.rawAt);
@@ -492,9 +516,9 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
     Put32(out, resources.header + 8, virtualSize);
     Put32(out, resources.header + 16, (u32)section.size());
     Put32(out, headers.directories + RESOURCE_DIRECTORY * 8 + 4, virtualSize);
-    u32 nextRva = RoundUp(resources.rva + virtualSize, sectionAlignment);
+    u32 nextRva = RoundUp(resources.rva + virtualSize, layout.sectionAlignment);
     int64_t initializedGrowth = (int64_t)section.size() - resources.rawSize;
-    for (const Section& s : sections) {
+    for (const Section& s : layout.sections) {
         if (s.rva <= resources.rva)
             continue;
         if ((u64)s.rawAt + s.rawSize > program.size())
@@ -508,7 +532,7 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
         }
         Put32(out, s.header + 12, nextRva);
         Put32(out, s.header + 20, rawAt);
-        nextRva = RoundUp(nextRva + std::max(s.virtualSize, 1u), sectionAlignment);
+        nextRva = RoundUp(nextRva + std::max(s.virtualSize, 1u), layout.sectionAlignment);
     }
     Put32(out, headers.optional + 56, nextRva);  // SizeOfImage
     if (resources.flags & INITIALIZED_DATA)
@@ -516,12 +540,127 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
     // A signature of the program we were given no longer holds.
     Put32(out, headers.directories + 4 * 8, 0);
     Put32(out, headers.directories + 4 * 8 + 4, 0);
+    return out;
+}
 
+// Places the icon's images, each in its smallest form; those that do not fit are left
+// out, the largest first, each with a warning that says what room it would have had.
+void PlaceIconThatFits(Tree& tree, const ResourceLayout& layout, const ProgramLook& look)
+{
+    Key language = TakeOutIcon(tree);
+    std::vector<IconImage> images;
+    for (const IconImage& image : ReadIconFile(look.icon))
+        images.push_back(SmallestForm(image, look.iconXp));
+    std::vector<const IconImage*> kept;
+    for (const IconImage& image : images)
+        kept.push_back(&image);
+    auto roomWith = [&](const std::vector<const IconImage*>& set) {
+        Tree trial = tree;
+        PlaceIcon(trial, language, set);
+        return Room(trial, layout);
+    };
+    // Largest first; of two the same size, the larger picture goes first.
+    auto larger = [](const IconImage* a, const IconImage* b) {
+        if (a->data.size() != b->data.size())
+            return a->data.size() > b->data.size();
+        return (u64)a->width * a->height > (u64)b->width * b->height;
+    };
+    std::vector<const IconImage*> left;
+    while (!kept.empty() && roomWith(kept) < 0) {
+        auto largest = std::min_element(kept.begin(), kept.end(), larger);
+        left.push_back(*largest);
+        kept.erase(largest);
+    }
+    // The room each left-out image would have had beside those kept: its bytes, not its
+    // entries, are what does not fit.
+    auto roomFor = [&](const IconImage* image) {
+        IconImage entriesOnly = *image;
+        entriesOnly.data.clear();
+        std::vector<const IconImage*> set = kept;
+        set.push_back(&entriesOnly);
+        return Thousands((u64)std::max<int64_t>(0, roomWith(set)));
+    };
+    if (kept.empty()) {
+        if (Room(tree, layout) < 0)
+            return;  // the version resource alone is too large: said by the caller
+        Fail(EXIT_USAGE, "icon: not one image of " + look.icon + " fits in front of the archive: the smallest, " +
+                             ImageName(*left.back()) + ", has " + roomFor(left.back()) + " bytes free");
+    }
+    if (look.iconAll && !left.empty()) {
+        std::string what;
+        for (const IconImage* image : left)
+            what += (what.empty() ? "" : "; ") + ImageName(*image) + " does not fit: " + roomFor(image) +
+                    " bytes are free";
+        Fail(EXIT_USAGE, "icon: " + what + " (--icon-all: every image of " + look.icon + " or none)");
+    }
+    for (const IconImage* image : left)
+        Warn("icon: " + ImageName(*image) + " is left out: " + roomFor(image) + " bytes are free");
+    // The images keep the order of the file.
+    std::vector<const IconImage*> ordered;
+    for (const IconImage& image : images)
+        if (std::find(kept.begin(), kept.end(), &image) != kept.end())
+            ordered.push_back(&image);
+    PlaceIcon(tree, language, ordered);
+}
+
+}  // namespace
+
+std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLook& look)
+{
+    if (look.icon.empty() && !look.hasVersion)
+        return program;
+    ResourceLayout layout = LayoutOf(program);
+    Tree tree = ReadTree(program, layout);
+    if (look.hasVersion)
+        PlaceVersion(tree, look);
+    if (!look.icon.empty())
+        PlaceIconThatFits(tree, layout, look);
+    std::vector<u8> out = WriteProgram(program, layout, tree);
     if (out.size() > ARCHIVE_OFFSET)
-        Fail(EXIT_USAGE, "with " + std::string(look.icon.empty() ? "the version resource" : "the icon " + look.icon) +
+        Fail(EXIT_USAGE, "with the version resource" + std::string(look.icon.empty() ? "" : " and no icon image") +
                              " the installer program takes " + std::to_string(out.size()) + " bytes, " +
                              std::to_string(out.size() - ARCHIVE_OFFSET) +
-                             " more than the 57344 (0xE000) that fit before the archive; use an icon with "
-                             "fewer or smaller images (PNG-compressed 256x256 images are small)");
+                             " more than the 57344 (0xE000) that fit before the archive");
     return out;
+}
+
+ProgramResources ReadProgramResources(const std::string& path)
+{
+    ProgramResources result;
+    std::vector<u8> program(ARCHIVE_OFFSET);
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return result;
+    program.resize(fread(program.data(), 1, program.size(), file));
+    fclose(file);
+    try {
+        ResourceLayout layout = LayoutOf(program);
+        Tree tree = ReadTree(program, layout);
+        result.freeBytes = layout.limit - layout.Resources().virtualSize;
+        auto group = tree[IdKey(RT_GROUP_ICON)].find(IdKey(PROGRAM_ICON_ID));
+        if (group != tree[IdKey(RT_GROUP_ICON)].end() && !group->second.empty()) {
+            const std::vector<u8>& g = group->second.begin()->second.data;
+            Names& icons = tree[IdKey(RT_ICON)];
+            for (u32 i = 0; g.size() >= 6 && i < Get16(g, 4) && 6 + 14 * i + 14 <= g.size(); i++) {
+                size_t at = 6 + 14 * i;
+                ProgramIconImage image;
+                image.width = g[at] ? g[at] : 256;
+                image.height = g[at + 1] ? g[at + 1] : 256;
+                auto found = icons.find(IdKey(Get16(g, at + 12)));
+                if (found == icons.end() || found->second.empty())
+                    continue;
+                IconImage data;
+                data.data = found->second.begin()->second.data;
+                data.png = data.data.size() >= 8 && !memcmp(data.data.data(), "\x89PNG\r\n\x1A\n", 8);
+                image.png = data.png;
+                image.bits = data.Bits();
+                image.bytes = (u32)data.data.size();
+                result.icon.push_back(image);
+            }
+        }
+        result.read = true;
+    } catch (const Failure&) {
+        result.read = false;
+    }
+    return result;
 }

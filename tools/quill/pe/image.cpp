@@ -1,4 +1,4 @@
-#include "pe.h"
+#include "image.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "archive/archive.h"
-#include "files.h"
 #include "quill.h"
 
 namespace {
