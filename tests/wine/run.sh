@@ -178,7 +178,7 @@ case_packed_by_quill() {  # the packer's installer of the full tree, with the st
     awk -F'|' '$1 == "F" { print $5, $2 }' "$d/expect.txt" | while read -r time path; do
         touch -d "@$(( time / 10000000 - 11644473600 ))" "$d/source/${path//\\//}"
     done
-    "$QUILL" pack "$d/source" -o "$d/packed.exe" --stub "$STUB" -q --title "Quill Test Product" \
+    "$QUILL" pack "$d/source" -o "$d/packed.exe" --stub "$STUB" -q --no-uninstall --title "Quill Test Product" \
         --window-title "$TITLE" --install-dir 'QuillTest\Product' --background maximized \
         --post-install 'cmd.exe /c cd > postinstall.txt' \
         --attribute locked.txt=readonly --attribute hidden.cfg=hidden || return 1
@@ -197,7 +197,7 @@ pack_full() {  # CASE OPTIONS...
         touch -d "@$(( time / 10000000 - 11644473600 ))" "$d/source/${path//\\//}"
     done
     mkdir -p "$d/out"
-    "$QUILL" pack "$d/source" -o "$d/out/setup.exe" --stub "$STUB" -q --title "Quill Test Product" \
+    "$QUILL" pack "$d/source" -o "$d/out/setup.exe" --stub "$STUB" -q --no-uninstall --title "Quill Test Product" \
         --window-title "$TITLE" --install-dir 'QuillTest\Product' --background maximized \
         --post-install 'cmd.exe /c cd > postinstall.txt' \
         --attribute locked.txt=readonly --attribute hidden.cfg=hidden "$@" >&2 || return 1
@@ -510,6 +510,11 @@ case_program_group() {  # the group's shortcuts and their targets; none unchecke
 
 # The log's lines without their CR, for grep.
 log_lines() { tr -d '\r' <"$1"; }
+# An installed example: the product's tree, with the uninstaller and its log at the top.
+same_tree() {  # SOURCE TARGET
+    [ -f "$2/uninstall.exe" ] && [ -f "$2/uninstall.log" ] || { say "no uninstaller or log in $2"; return 1; }
+    diff -r -x uninstall.exe -x uninstall.log "$1" "$2"
+}
 # Fails naming the line when the log lacks it (a whole line, fixed text).
 log_has() {  # LOG LINE
     log_lines "$1" | grep -qxF -- "$2" && return 0
@@ -520,6 +525,8 @@ log_has() {  # LOG LINE
 stage_example() {  # CASE
     local dir=$RUN/cases/$1
     mkdir -p "$dir"
+    # Each case installs the example afresh: no earlier case's entry leads it elsewhere.
+    as_user wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ExampleViewer' /f >/dev/null 2>&1
     "$QUILL" pack "$ROOT/examples/product" "$ROOT/examples/product.ini" -o "$dir/example-setup.exe" \
         --stub "$STUB" -q >&2 || return 1
     chown -R "$WINE_USER" "$dir"
@@ -540,15 +547,18 @@ case_silent_install() {  # the example product: no window at any moment, the tre
     } | steps || return 1
     # The new group opened a window of Wine's explorer: a fresh server for the next cases.
     as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
-    diff -r "$ROOT/examples/product" "$target" || return 1
+    same_tree "$ROOT/examples/product" "$target" || return 1
     local log=$d/setup.log
     log_has "$log" "start: \"$(win "$d/example-setup.exe")\" /log=setup.log /s /D=$(win "$target")" &&
     log_has "$log" "directory: $(win "$target")" &&
     log_has "$log" "file: $(win "$target/docs/MANUAL.TXT")" &&
     log_has "$log" "group: Example Viewer" &&
+    log_has "$log" "install log: $(win "$target")\\uninstall.log" &&
+    log_has "$log" "key: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ExampleViewer" &&
     log_has "$log" "not run (no /RUN): notepad.exe README.TXT" &&
     log_has "$log" "end: exit code 0" || return 1
     local files; files=$(find "$ROOT/examples/product" -type f | wc -l)
+    files=$((files + 1))  # and the uninstaller
     [ "$(log_lines "$log" | grep -c '^file: ')" = "$files" ] || { say "not $files file lines"; return 1; }
     # The end is the last line: nothing is written after it.
     [ "$(log_lines "$log" | tail -n 1)" = "end: exit code 0" ]
@@ -571,7 +581,7 @@ case_silent_default_directory_run_and_nogroup() {  # no /D=: the default; /RUN; 
     local e; e=$(stage_example silent_nogroup) || return 1
     { printf '%s\0' run "$(win "$e/example-setup.exe")" "$(win "$e")" \
         "/NOGROUP /S /LOG=setup.log /D=$(win "$e/target")" -- unseen-exit 0
-    } | steps && diff -r "$ROOT/examples/product" "$e/target" &&
+    } | steps && same_tree "$ROOT/examples/product" "$e/target" &&
     log_has "$e/setup.log" "end: exit code 0" && ! log_lines "$e/setup.log" | grep -q '^group'
 }
 
@@ -904,6 +914,104 @@ case_uninstall_run_twice() {  # a second start waits for the first, then says "a
 }
 
 # --- runner ----------------------------------------------------------------------------
+# --- installed by the installer, removed by its uninstaller -----------------------------
+
+reg_value() {  # KEY NAME: the value's data as reg query prints it
+    as_user wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+# Runs a key's QuietUninstallString (with /LOG=LOG added) and waits for its silent end.
+quiet_uninstall() {  # KEY LOG CODE
+    local quiet exe arguments
+    quiet=$(reg_value "$1" QuietUninstallString)
+    exe=${quiet#\"}; exe=${exe%%\"*}; arguments="${quiet#*\" } /LOG=$(win "$2")"
+    [ -n "$exe" ] || { say "no QuietUninstallString under $1"; return 1; }
+    printf '%s\0' run "$exe" 'C:\' "$arguments" -- unseen-exit "$3" | steps
+}
+EXAMPLE_KEY='Software\Microsoft\Windows\CurrentVersion\Uninstall\ExampleViewer'
+
+case_uninstall_what_the_installer_made() {  # the key's values, Wine's list, the silent uninstall: only the user's files stay
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(stage_example uninstall_e2e) || return 1
+    local top="$PREFIX/drive_c/QuillApps" target="$PREFIX/drive_c/QuillApps/Example Viewer" key="HKLM\\$EXAMPLE_KEY"
+    rm -rf "$top"
+    TEMP_NATIVE=$(temp_dir)
+    local before; before=$(temp_listing)
+    printf '%s\0' run "$(win "$d/example-setup.exe")" "$(win "$d")" \
+        '/S /LOG=setup.log /D=C:\QuillApps\Example Viewer' -- unseen-exit 0 | steps || return 1
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p  # the group's Explorer windows
+    same_tree "$ROOT/examples/product" "$target" || return 1
+    local name want
+    for name in 'DisplayName|Example Viewer 1.0' 'UninstallString|"C:\QuillApps\Example Viewer\uninstall.exe"' \
+        'QuietUninstallString|"C:\QuillApps\Example Viewer\uninstall.exe" /S' \
+        'InstallLocation|C:\QuillApps\Example Viewer' 'DisplayIcon|C:\QuillApps\Example Viewer\uninstall.exe' \
+        'URLInfoAbout|https://example.com/viewer' 'NoModify|0x1' 'NoRepair|0x1' "InstallDate|$(date +%Y%m%d)"; do
+        want=${name#*|}; name=${name%%|*}
+        [ "$(reg_value "$key" "$name")" = "$want" ] || { say "$name: $(reg_value "$key" "$name"), not $want"; return 1; }
+    done
+    local kilobytes; kilobytes=$(( ($(find "$ROOT/examples/product" -type f -printf '%s+') $(stat -c %s "$target/uninstall.exe") + 1023) / 1024 ))
+    [ "$(reg_value "$key" EstimatedSize)" = "$(printf '0x%x' $kilobytes)" ] ||
+        { say "EstimatedSize $(reg_value "$key" EstimatedSize), not $kilobytes KB"; return 1; }
+    # A client that is not ours: Wine's own list of what can be removed.
+    as_user wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -qx 'ExampleViewer|||Example Viewer 1.0' ||
+        { say "not in wine uninstaller --list: $(as_user wine uninstaller --list 2>/dev/null | tr -d '\r')"; return 1; }
+    # The user's own file and a changed one stay; everything else of the install goes.
+    printf 'notes of mine' >"$target/docs/NOTES.TXT"
+    printf 'changed' >>"$target/VIEWER.INI"
+    chown "$WINE_USER" "$target/docs/NOTES.TXT"
+    quiet_uninstall "$key" "$d/uninstall.txt" 0 || return 1
+    printf '%s\0' vanishes "$(win "$target/uninstall.exe")" -- no-group "Example Viewer" | steps || return 1
+    ! as_user wine reg query "$key" >/dev/null 2>&1 || { say "the key is still there"; return 1; }
+    [ "$(cd "$top" && find . | sort | tr '\n' ' ')" = '. ./Example Viewer ./Example Viewer/VIEWER.INI ./Example Viewer/docs ./Example Viewer/docs/NOTES.TXT ' ] ||
+        { say "left: $(cd "$top" && find . | sort | tr '\n' ' ')"; return 1; }
+    log_has "$d/uninstall.txt" "kept: C:\\QuillApps\\Example Viewer\\VIEWER.INI" &&
+    log_has "$d/uninstall.txt" "kept: C:\\QuillApps\\Example Viewer\\docs\\NOTES.TXT" &&
+    temp_as_before "$before" && rm -rf "$top"
+}
+
+case_uninstall_per_user() {  # --privileges user: the key under HKCU, none under HKLM; an uninstaller without elevation
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d=$RUN/cases/per_user
+    mkdir -p "$d"
+    "$QUILL" pack "$ROOT/examples/product" "$ROOT/examples/product.ini" -o "$d/user-setup.exe" --stub "$STUB" -q \
+        --privileges user --uninstall-id QuillPerUser --install-dir 'C:\QuillUser\Viewer' 2>/dev/null || return 1
+    chown -R "$WINE_USER" "$d"
+    rm -rf "$PREFIX/drive_c/QuillUser"
+    printf '%s\0' run "$(win "$d/user-setup.exe")" "$(win "$d")" '/S /NOGROUP' -- unseen-exit 0 | steps || return 1
+    local key='Software\Microsoft\Windows\CurrentVersion\Uninstall\QuillPerUser'
+    [ "$(reg_value "HKCU\\$key" InstallLocation)" = 'C:\QuillUser\Viewer' ] || { say "no HKCU entry"; return 1; }
+    ! as_user wine reg query "HKLM\\$key" >/dev/null 2>&1 || { say "an HKLM entry too"; return 1; }
+    i686-w64-mingw32-windres -O rc -i "$PREFIX/drive_c/QuillUser/Viewer/uninstall.exe" 2>/dev/null |
+        grep requestedExecutionLevel | grep -q asInvoker || { say "the uninstaller asks for more than the user's rights"; return 1; }
+    quiet_uninstall "HKCU\\$key" "$d/uninstall.txt" 0 &&
+    printf '%s\0' vanishes 'C:\QuillUser' | steps && ! as_user wine reg query "HKCU\\$key" >/dev/null 2>&1
+}
+
+case_upgrade_then_uninstall() {  # version 2 into version 1's chosen directory, its read-only file replaced; nothing of either stays
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d=$RUN/cases/upgrade v
+    mkdir -p "$d/v1/docs" "$d/v2/docs"
+    printf 'one' >"$d/v1/locked.txt"; printf 'dropped in 2' >"$d/v1/docs/dropped.txt"; printf 'kept' >"$d/v1/docs/same.txt"
+    printf 'two!' >"$d/v2/locked.txt"; printf 'added in 2' >"$d/v2/docs/added.txt"; printf 'kept' >"$d/v2/docs/same.txt"
+    for v in 1 2; do
+        "$QUILL" pack "$d/v$v" -o "$d/setup$v.exe" --stub "$STUB" -q --title "Quill Upgrade" --version "$v.0.0.0" \
+            --install-dir 'QuillTest\Upgrade' --uninstall-id QuillUpgrade --attribute locked.txt=readonly || return 1
+    done
+    chown -R "$WINE_USER" "$d"
+    rm -rf "$PREFIX/drive_c/QuillChosen"
+    local target="$PREFIX/drive_c/QuillChosen/Upgrade" key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillUpgrade"
+    printf '%s\0' run "$(win "$d/setup1.exe")" "$(win "$d")" '/S /D=C:\QuillChosen\Upgrade' -- unseen-exit 0 | steps || return 1
+    [ "$(reg_value "$key" DisplayVersion)" = 1.0.0.0 ] || { say "no version 1 entry"; return 1; }
+    # No /D=: the earlier install's directory, not the default; the read-only file is the product's own.
+    printf '%s\0' run "$(win "$d/setup2.exe")" "$(win "$d")" "/S /LOG=$(win "$d/upgrade.log")" -- unseen-exit 0 | steps ||
+        { cat "$d/upgrade.log" 2>/dev/null; return 1; }
+    log_has "$d/upgrade.log" 'directory: C:\QuillChosen\Upgrade' && [ "$(cat "$target/locked.txt")" = 'two!' ] &&
+        [ -f "$target/docs/dropped.txt" ] && [ -f "$target/docs/added.txt" ] &&
+        [ "$(reg_value "$key" DisplayVersion)" = 2.0.0.0 ] || return 1
+    [ ! -e "$PREFIX/drive_c/Program Files/QuillTest/Upgrade" ] || { say "the default directory was used"; return 1; }
+    quiet_uninstall "$key" "$d/uninstall.txt" 0 &&
+    printf '%s\0' vanishes 'C:\QuillChosen' | steps && ! as_user wine reg query "$key" >/dev/null 2>&1
+}
+
 ALL=$(declare -F | awk '{print $3}' | grep '^case_' | sed 's/^case_//')
 SELECTED=${*:-$ALL}
 passed=0 failed=0 skipped=0
