@@ -65,3 +65,23 @@ as_user wine "$work/driver.exe" run "$(win "$work/setup.exe")" "$(win "$work")" 
     dialog "$title" 1068 -- text 1012 "$complete" -- click 1011 -- exit 0 "${group[@]}"
 cp -a "$work/out/installed" "$target"
 echo "installed by the installer under Wine into $target"
+
+# An archive that asks for the uninstall: its Apps & features entry, then the uninstall
+# through the entry's own QuietUninstallString, which leaves the install directory gone.
+value() { field "next((e['value'] for e in (j['extension'] or []) if e['key'] == '$1'), '')"; }
+id=$(value uninstall.id)
+[ -n "$id" ] || exit 0
+root=HKLM
+[ "$(value uninstall.scope)" = user ] && root=HKCU
+key="$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$id"
+echo "== the Apps & features entry (wine reg query, wine uninstaller --list) =="
+as_user wine reg query "$key" | tr -d '\r' | grep -v '^$'
+as_user wine uninstaller --list | tr -d '\r'
+quiet=$(as_user wine reg query "$key" /v QuietUninstallString | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+exe=${quiet#\"}; exe=${exe%%\"*}
+echo "== uninstalling: $quiet =="
+as_user wine "$work/driver.exe" run "$exe" 'C:\' "${quiet#*\" }" -- unseen-exit 0 -- vanishes "$(win "$work/out/installed")"
+if as_user wine reg query "$key" >/dev/null 2>&1; then
+    echo "the entry is still there" >&2; exit 1
+fi
+echo "removed: the install directory and the entry are gone"
