@@ -12,6 +12,7 @@
 #include "archive/extension.h"
 #include "archive/messages.h"
 #include "harness.h"
+#include "test_quill_support.h"
 
 namespace {
 
@@ -159,4 +160,37 @@ TEST(QuillExtension, AnInstallerOpensAnArchiveWithItAsAny)
     mkdir((dir / "out").c_str(), 0755);
     EXPECT_EQ(0u, ExtractInto(dir / "out"));
     EXPECT_EQ(TextBytes("a"), ReadTree(dir / "out").at("a.txt"));
+}
+
+// Which code page list, test and extract read names in, and that they say so when they
+// had to assume one: an archive written before the extension names none.
+TEST(QuillExtension, TheCodePageComesFromTheArchiveOrIsSaidToBeAssumed)
+{
+    TempDir dir;
+    RecordWriter records;
+    records.File("\xC4\xEE\xEA.txt", TextBytes("cp1251 name"));  // "Док" in 1251
+    records.End();
+    StringBlockContent named;
+    named.extension = {{KEY_CODEPAGE, "1251"}};
+    std::string old = WriteInstaller(dir.Path(), MakeArchive(records));
+    mkdir((dir / "new").c_str(), 0755);
+    std::string current = WriteInstaller(dir / "new", MakeArchive(records, named));
+
+    QuillRun list = RunQuill({"list", current});
+    EXPECT_NE(std::string::npos, list.out.find("code page     1251 (the archive's)")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("Док.txt")) << list.out;
+    list = RunQuill({"list", old, "--json"});
+    EXPECT_NE(std::string::npos, list.out.find("\"codePage\": 1252,\n  \"codePageFrom\": \"assumed\"")) << list.out;
+    list = RunQuill({"list", current, "--codepage", "1252"});
+    EXPECT_NE(std::string::npos, list.out.find("code page     1252 (--codepage)")) << list.out;
+
+    QuillRun test = RunQuill({"test", old});
+    EXPECT_EQ(0, test.code);
+    EXPECT_NE(std::string::npos, test.err.find("names no code page: its names and texts are read in 1252 (assumed"))
+        << test.err;
+    test = RunQuill({"test", current});
+    EXPECT_EQ(std::string::npos, test.err.find("assumed")) << test.err;
+    QuillRun extract = RunQuill({"extract", current, "-d", dir / "out", "-q"});
+    EXPECT_EQ(0, extract.code) << extract.err;
+    EXPECT_EQ(TextBytes("cp1251 name"), ReadBytes(dir / "out/Док.txt"));
 }

@@ -77,6 +77,9 @@ key="$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$id"
 echo "== the Apps & features entry (wine reg query, wine uninstaller --list) =="
 as_user wine reg query "$key" | tr -d '\r' | grep -v '^$'
 as_user wine uninstaller --list | tr -d '\r'
+# The post-install command (notepad) and the group's Explorer windows are closed first, as a
+# user would: a program still running in the install directory keeps it in use.
+as_user wineserver -k; as_user wineserver -w
 quiet=$(as_user wine reg query "$key" /v QuietUninstallString | tr -d '\r' | sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
 exe=${quiet#\"}; exe=${exe%%\"*}
 echo "== uninstalling: $quiet =="

@@ -94,18 +94,37 @@ std::vector<std::string> MessageWarnings(const ArchiveReader& reader, const Code
     return warnings;
 }
 
-// The code page to show and extract in: the one asked for, else the archive's own.
-int ArchiveCodePage(const ArchiveReader& reader, int given)
+// Where the code page names and texts are read in came from.
+enum CodePageSource { FROM_OPTION, FROM_ARCHIVE, ASSUMED };
+const char* const CODE_PAGE_SOURCES[] = {"option", "archive", "assumed"};
+
+// The code page to show and extract in: the one asked for, else the archive's own, else
+// the Western one that every archive before the extension was most likely written in.
+int ArchiveCodePage(const ArchiveReader& reader, int given, CodePageSource* source = nullptr)
 {
-    if (given)
-        return given;
+    CodePageSource from = FROM_OPTION;
+    int number = given;
     std::string value;
-    if (reader.Extension(KEY_CODEPAGE, value)) {
-        int number = (int)ExtensionNumber(value.c_str());
-        if (CodePage::Supported(number))
-            return number;
+    if (!number && reader.Extension(KEY_CODEPAGE, value) &&
+        CodePage::Supported((int)ExtensionNumber(value.c_str()))) {
+        number = (int)ExtensionNumber(value.c_str());
+        from = FROM_ARCHIVE;
     }
-    return 1252;
+    if (!number) {
+        number = 1252;
+        from = ASSUMED;
+    }
+    if (source)
+        *source = from;
+    return number;
+}
+
+// The line that says a code page was assumed, for test and extract.
+void SayAssumedCodePage(const InspectOptions& options, CodePageSource source, int number)
+{
+    if (source == ASSUMED && !options.quiet)
+        fprintf(stderr, "quill: %s names no code page: its names and texts are read in %d (assumed; "
+                        "--codepage N to choose)\n", options.archive.c_str(), number);
 }
 
 struct ExtensionEntry {
@@ -278,8 +297,8 @@ std::string JsonProgramIcon(const std::string& path)
     return out + "],\n  \"freeBytes\": " + std::to_string(program.freeBytes) + ",\n";
 }
 
-void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, const SignatureReview& signature,
-                     const ExtensionReview& extension)
+void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, CodePageSource codePageSource,
+                     const SignatureReview& signature, const ExtensionReview& extension)
 {
     const ArchiveHeader& header = reader.Header();
     printf("archive       %s\n", reader.Archive().c_str());
@@ -294,6 +313,9 @@ void PrintTextHeader(const ArchiveReader& reader, const CodePage& codePage, cons
     printf("total size    %u bytes\n", header.totalSize);
     printf("string block  %u bytes%s\n", header.stringBlockSize, reader.StringBlockSound() ? "" : ", DAMAGED");
     printf("background    %s\n", header.backgroundMaximized ? "maximized" : "minimized");
+    printf("code page     %d (%s)\n", codePage.Number(),
+           codePageSource == FROM_ARCHIVE ? "the archive's" : codePageSource == FROM_OPTION ? "--codepage"
+                                                           : "assumed: the archive names none");
     std::string level = ProgramLevel(reader.Archive());
     if (!level.empty())
         printf("privileges    %s (%s)\n", PrivilegesName(level).c_str(), level.c_str());
@@ -348,7 +370,8 @@ void PrintTextRecord(const ArchiveRecord& record, const CodePage& codePage, bool
            FormatFileTime(record.fileTime).substr(0, 19).c_str(), path.c_str(), uninstaller ? "  (uninstaller)" : "");
 }
 
-void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std::vector<ArchiveRecord>& records,
+void PrintJson(const ArchiveReader& reader, const CodePage& codePage, CodePageSource codePageSource,
+               const std::vector<ArchiveRecord>& records,
                const WalkResult& result, const std::vector<std::string>& warnings, const SignatureReview& signature,
                const ExtensionReview& extension)
 {
@@ -374,8 +397,8 @@ void PrintJson(const ArchiveReader& reader, const CodePage& codePage, const std:
                signature.damage.empty() ? "true" : "false");
     else
         printf("  \"signature\": null,\n");
-    printf("  \"codePage\": %d,\n  \"stringBlockSound\": %s,\n", codePage.Number(),
-           reader.StringBlockSound() ? "true" : "false");
+    printf("  \"codePage\": %d,\n  \"codePageFrom\": \"%s\",\n  \"stringBlockSound\": %s,\n", codePage.Number(),
+           CODE_PAGE_SOURCES[codePageSource], reader.StringBlockSound() ? "true" : "false");
     printf("  \"title\": %s,\n  \"windowTitle\": %s,\n  \"installDir\": %s,\n  \"defaultInstallDir\": %s,\n"
            "  \"postInstall\": %s,\n",
            Json(Utf8(codePage, reader.Entry(1))).c_str(), Json(Utf8(codePage, reader.Entry(2))).c_str(),
@@ -464,7 +487,8 @@ int List(const InspectOptions& options)
 {
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
-    CodePage codePage(ArchiveCodePage(reader, options.codePage));
+    CodePageSource codePageSource;
+    CodePage codePage(ArchiveCodePage(reader, options.codePage, &codePageSource));
     SignatureReview signature = ReviewSignature(reader.Archive());
     std::vector<std::string> warnings = MessageWarnings(reader, codePage);
     if (!reader.StringBlockSound())
@@ -482,7 +506,7 @@ int List(const InspectOptions& options)
             return std::string();
         };
     } else {
-        PrintTextHeader(reader, codePage, signature, extension);
+        PrintTextHeader(reader, codePage, codePageSource, signature, extension);
         settings.onRecord = [&](const ArchiveRecord& record) {
             if (!haveFirst) {
                 first = record;
@@ -505,7 +529,7 @@ int List(const InspectOptions& options)
         result.message = signature.damage;
     }
     if (options.json) {
-        PrintJson(reader, codePage, records, result, warnings, signature, extension);
+        PrintJson(reader, codePage, codePageSource, records, result, warnings, signature, extension);
     } else {
         printf("%u files, %u folders, %llu bytes\n", result.files, result.directories,
                (unsigned long long)result.bytes);
@@ -521,7 +545,9 @@ int Test(const InspectOptions& options)
 {
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
-    CodePage codePage(ArchiveCodePage(reader, options.codePage));
+    CodePageSource codePageSource;
+    CodePage codePage(ArchiveCodePage(reader, options.codePage, &codePageSource));
+    SayAssumedCodePage(options, codePageSource, codePage.Number());
     if (!reader.StringBlockSound())
         Fail(EXIT_DAMAGED, options.archive + ": the string block lacks entries or its final NUL");
     PrintWarnings(MessageWarnings(reader, codePage));
@@ -571,7 +597,9 @@ int Extract(const InspectOptions& options)
 {
     ArchiveReader reader(options.archive, options.volumesDir);
     reader.Open();
-    CodePage codePage(ArchiveCodePage(reader, options.codePage));
+    CodePageSource codePageSource;
+    CodePage codePage(ArchiveCodePage(reader, options.codePage, &codePageSource));
+    SayAssumedCodePage(options, codePageSource, codePage.Number());
     // Absolute: the callbacks run while the worker's current folder is somewhere inside.
     std::string target = AbsolutePath(options.target);
     MakeDirectories(target);
