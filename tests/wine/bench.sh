@@ -19,7 +19,8 @@
 #                  sends to the interface thread and waits for), the status line's text per
 #                  file (another such message), and the file writes.
 # QUILL_WINE_PREFIX names the prefix (default /home/quilltest/.wine-quill-bench);
-# QUILL_BENCH_RUNS the rounds (default 3; best and median are printed).
+# QUILL_BENCH_RUNS the rounds (default 3; best and median are printed); QUILL_BENCH_TIMES a
+# file that gets every timing, round by round.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -191,8 +192,11 @@ install_seconds "$work/one" >/dev/null  # Wine's first start in a while is slowe
 times=$work/times
 : >"$times"
 for ((r = 1; r <= runs; r++)); do
+    # Each round starts at the next installer, so that none is always first after Wine's
+    # start or after the small files.
+    order=("${labels[@]:r % ${#labels[@]}}" "${labels[@]:0:r % ${#labels[@]}}")
     echo "one $(install_seconds "$work/one")" >>"$times"
-    for label in "${labels[@]}"; do
+    for label in "${order[@]}"; do
         for layout in appended volumes; do
             [ -f "$work/$label/$layout/setup.exe" ] || continue
             echo "$label/$layout $(install_seconds "$work/$label/$layout")" >>"$times"
@@ -200,7 +204,7 @@ for ((r = 1; r <= runs; r++)); do
     done
     echo "extract $(extract_seconds "$work/new/appended")" >>"$times"
     echo "one-silent $(silent_seconds "$work/one")" >>"$times"
-    for label in "${labels[@]}"; do
+    for label in "${order[@]}"; do
         echo "small-$label/interactive $(install_seconds "$work/$label/small")" >>"$times"
         case $label in new|base)
             echo "small-$label/silent $(silent_seconds "$work/$label/small")" >>"$times" ;;
@@ -209,6 +213,7 @@ for ((r = 1; r <= runs; r++)); do
     echo "small-extract $(extract_seconds "$work/new/small")" >>"$times"
     echo "small-test $(test_seconds "$work/new/small")" >>"$times"
 done
+[ -z "${QUILL_BENCH_TIMES:-}" ] || cp "$times" "$QUILL_BENCH_TIMES"
 python3 - "$bytes" "$(cut -d' ' -f1-3 /proc/loadavg)" "$times" "${base:0:7}" "$small_count" <<'EOF'
 import collections, statistics, sys
 size = float(sys.argv[1]); load = sys.argv[2]; base = sys.argv[4]
@@ -230,7 +235,9 @@ names = {"new": "installer", "base": "installer of " + base,
          "nobar-nostatus": "  without reports and status line"}
 print("%-44s %8s %8s   %s" % ("MB/s", "best", "median", "of quill extract (best, median)"))
 print("%-44s %8.1f %8.1f" % ("quill extract, same archive", quill[0], quill[1]))
-for key in [k for k in seconds if "/" in k and not k.startswith("small-")]:
+def in_order(keys):  # as the names are listed, whatever the order of the rounds
+    return sorted(keys, key=lambda k: (list(names).index(k.split("/")[0].replace("small-", "")), k))
+for key in in_order(k for k in seconds if "/" in k and not k.startswith("small-")):
     label, layout = key.split("/")
     best, median = speeds(key, start)
     print("%-44s %8.1f %8.1f   %.2fx %.2fx" % (names[label] + ", " + layout, best, median,
@@ -250,7 +257,7 @@ print("%-44s %8s %8s" % ("ms per file", "best", "median"))
 print("%-44s %8.3f %8.3f" % ("quill test, same archive", *per_file("small-test", 0)))
 print("%-44s %8.3f %8.3f" % ("quill extract, same archive", *per_file("small-extract", 0)))
 small = {}
-for key in [k for k in seconds if k.startswith("small-") and "/" in k]:
+for key in in_order(k for k in seconds if k.startswith("small-") and "/" in k):
     label, mode = key[len("small-"):].split("/")
     small[label, mode] = per_file(key, start if mode == "interactive" else silent_start)
     print("%-44s %8.3f %8.3f" % (names[label] + ", " + ("/S" if mode == "silent" else mode),
