@@ -12,6 +12,17 @@ struct BarState {
     u32 upper;
     float scale;         // percent per unit, 100 / (upper - lower); 0 for an empty range
     u32 position;        // between lower and upper after every BAR_SETPOS
+    // What the bar last painted (the test driver reads the fields above, in this order).
+    u32 paintedPercent;
+    int paintedFilled;
+    int stale;           // the picture may differ from the painted one in more than these
+};
+
+// The picture's two figures: the percentage shown and the filled width in pixels of a bar
+// WIDTH wide. The paint and the change check both take them from here.
+struct BarPicture {
+    u32 percent;
+    int filled;
 };
 
 static void Rescale(BarState* bar)
@@ -24,23 +35,31 @@ static void Rescale(BarState* bar)
 // The products are rounded to double at every step (the volatile stores), as the bar's
 // figures are defined; the x87 would otherwise keep them in extended precision and a
 // width just below a whole number could come out one pixel wider.
-static void PaintBar(HWND window, const BarState* bar)
+static BarPicture Picture(const BarState* bar, int width)
 {
+    BarPicture picture;
     u32 done = bar->position - bar->lower;
     volatile double value = (double)done * bar->scale;
     value = value + 0.5f;
-    char text[16] = "";
-    AppendNumber(text, (u32)(int)value, sizeof(text));
-    AppendText(text, "%", sizeof(text));
+    picture.percent = (u32)(int)value;
+    value = (double)width * done;
+    value = value * bar->scale;
+    value = value * 0.01f;
+    picture.filled = (int)value;
+    return picture;
+}
 
+static void PaintBar(HWND window, BarState* bar)
+{
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    value = (double)client.right * done;
-    value = value * bar->scale;
-    value = value * 0.01f;
-    int filled = (int)value;
+    BarPicture picture = Picture(bar, client.right);
+    char text[16] = "";
+    AppendNumber(text, picture.percent, sizeof(text));
+    AppendText(text, "%", sizeof(text));
+    int filled = picture.filled;
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
@@ -56,6 +75,20 @@ static void PaintBar(HWND window, const BarState* bar)
     SetBkColor(dc, bar->backColor);
     ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
     EndPaint(window, &paint);
+    bar->paintedPercent = picture.percent;
+    bar->paintedFilled = filled;
+    bar->stale = 0;
+}
+
+// The bar's picture at its current size differs from the one it last painted.
+static int PictureChanged(HWND window, const BarState* bar)
+{
+    if (bar->stale)
+        return 1;
+    RECT client;
+    GetClientRect(window, &client);
+    BarPicture picture = Picture(bar, client.right);
+    return picture.percent != bar->paintedPercent || picture.filled != bar->paintedFilled;
 }
 
 static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
@@ -63,8 +96,11 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
     switch (command) {
     case BAR_SETPOS:
         bar->position = value < bar->lower ? bar->lower : value > bar->upper ? bar->upper : value;
-        InvalidateRect(window, 0, TRUE);
-        UpdateWindow(window);
+        // A report that changes neither figure would paint the pixels already shown.
+        if (PictureChanged(window, bar)) {
+            InvalidateRect(window, 0, TRUE);
+            UpdateWindow(window);
+        }
         break;
     case BAR_SETMAX:
         bar->upper = value;
@@ -81,6 +117,10 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
         bar->backColor = value;
         break;
     }
+    // As before, these show at the next report or paint; that report then paints whatever
+    // its figures.
+    if (command != BAR_SETPOS)
+        bar->stale = 1;
 }
 
 static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -95,6 +135,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->backColor = RGB(255, 255, 255);
         bar->upper = 100;
         bar->scale = 1.0f;
+        bar->stale = 1;  // nothing painted yet
         SetWindowLongA(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
@@ -107,6 +148,10 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         PaintBar(window, bar);
         return 0;
+    case WM_SIZE:  // the class repaints a resized bar; a report before then paints as well
+        if (bar)
+            bar->stale = 1;
+        break;
     case WM_COMMAND:
         if (bar)
             BarCommand(window, bar, wParam, (u32)lParam);

@@ -7,14 +7,20 @@
 # test driver answers the dialogs on a private Xvfb), and prints MB/s. An install of a
 # one-byte archive is timed the same way and taken off, so that Wine's start and the
 # dialogs do not count. Every installer is timed in the same rounds, in turn.
+# A second archive of 5,000 small files (made here) gives each installer's cost per file,
+# interactive and silent (/S, taken off: a silent one-byte install), beside quill test and
+# quill extract of it: the interactive install pays a status-line text and a bar report
+# per file, the silent one neither.
 #   --base COMMIT  also builds the installer of an earlier commit and times it: before
 #                  and after from one run.
 #   --profile      also times installers built from this tree with parts of the work taken
 #                  out (appended archive only), to show where the time goes: the bar's
 #                  repaint at each progress report, the report itself (a message the worker
-#                  sends to the interface thread and waits for), and the file writes.
+#                  sends to the interface thread and waits for), the status line's text per
+#                  file (another such message), and the file writes.
 # QUILL_WINE_PREFIX names the prefix (default /home/quilltest/.wine-quill-bench);
-# QUILL_BENCH_RUNS the rounds (default 3; best and median are printed).
+# QUILL_BENCH_RUNS the rounds (default 3; best and median are printed); QUILL_BENCH_TIMES a
+# file that gets every timing, round by round.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -79,8 +85,10 @@ if [ -n "$base" ]; then
     labels+=(base) stubs+=("$work/base.exe")
 fi
 if [ -n "$profile" ]; then
-    nopaint="edit('ui/progress_bar.cpp', '''        InvalidateRect(window, 0, TRUE);
-        UpdateWindow(window);
+    nopaint="edit('ui/progress_bar.cpp', '''        if (PictureChanged(window, bar)) {
+            InvalidateRect(window, 0, TRUE);
+            UpdateWindow(window);
+        }
 ''', '')"
     nobar="edit('ui/platform_win32.cpp', '''void PlatBarCommand(u32 command, u32 value)
 {
@@ -92,11 +100,17 @@ if [ -n "$profile" ]; then
 ''', '''    return count;
     DWORD written = 0;
 ''')"
+    nostatus="edit('extract/worker.cpp', '''    PlatSetControlText(CONTROL_STATUS_LINE, detailText);
+    FileHandle file''', '''    FileHandle file''')"
     installer_from "$ROOT" "$nopaint" "$work/nopaint.exe"
     installer_from "$ROOT" "$nobar" "$work/nobar.exe"
     installer_from "$ROOT" "$nobar
 $nowrite" "$work/nobar-nowrite.exe"
-    labels+=(nopaint nobar nobar-nowrite) stubs+=("$work/nopaint.exe" "$work/nobar.exe" "$work/nobar-nowrite.exe")
+    installer_from "$ROOT" "$nostatus" "$work/nostatus.exe"
+    installer_from "$ROOT" "$nobar
+$nostatus" "$work/nobar-nostatus.exe"
+    labels+=(nopaint nobar nobar-nowrite nostatus nobar-nostatus)
+    stubs+=("$work/nopaint.exe" "$work/nobar.exe" "$work/nobar-nowrite.exe" "$work/nostatus.exe" "$work/nobar-nostatus.exe")
 fi
 
 start_xvfb 141 190
@@ -109,9 +123,23 @@ pack() { "$QUILL" pack "$1" -o "$2" --stub "$3" --title Bench --install-dir Benc
 mkdir -p "$work/one"
 printf x >"$work/one/x"
 pack "$work/one" "$work/one/setup.exe" "$STUB"
+# 5,000 small files, 64 to 1,599 bytes of words, in 50 folders: the same every run.
+python3 - "$work/small-files" <<'EOF'
+import os, random, sys
+words = "the of and to in is for on that with as by at from this be or are it an".split()
+rng = random.Random(19)
+for d in range(50):
+    os.makedirs(os.path.join(sys.argv[1], "d%02d" % d))
+    for f in range(100):
+        size = rng.randrange(64, 1600)
+        text = " ".join(rng.choice(words) + str(rng.randrange(1000)) for _ in range(size // 4 + 1))
+        open(os.path.join(sys.argv[1], "d%02d" % d, "f%03d.txt" % f), "w").write(text[:size])
+EOF
+small_count=$(find "$work/small-files" -type f | wc -l)
 for i in "${!labels[@]}"; do
-    mkdir -p "$work/${labels[$i]}/appended" "$work/${labels[$i]}/volumes"
+    mkdir -p "$work/${labels[$i]}/appended" "$work/${labels[$i]}/volumes" "$work/${labels[$i]}/small"
     pack "$source_dir" "$work/${labels[$i]}/appended/setup.exe" "${stubs[$i]}"
+    pack "$work/small-files" "$work/${labels[$i]}/small/setup.exe" "${stubs[$i]}"
     case ${labels[$i]} in new|base)
         pack "$source_dir" "$work/${labels[$i]}/volumes/setup.exe" "${stubs[$i]}" --volume-size 1.44M ;;
     esac
@@ -133,6 +161,17 @@ install_seconds() {
     end=$(date +%s.%N)
     echo "$end - $start" | bc -l
 }
+# The same for a silent install, from the start of the driver to the installer's exit 0.
+silent_seconds() {
+    local dir=$1 target=$work/target
+    rm -rf "$target"
+    local start end
+    start=$(date +%s.%N)
+    as_user wine "$work/driver.exe" run "$(win "$dir/setup.exe")" "$(win "$dir")" \
+        "/S /D=$(win "$target")" -- unseen-exit 0 >/dev/null
+    end=$(date +%s.%N)
+    echo "$end - $start" | bc -l
+}
 extract_seconds() {
     rm -rf "$work/x"
     local start end
@@ -141,21 +180,41 @@ extract_seconds() {
     end=$(date +%s.%N)
     echo "$end - $start" | bc -l
 }
+test_seconds() {
+    local start end
+    start=$(date +%s.%N)
+    "$QUILL" test "$1/setup.exe" >/dev/null
+    end=$(date +%s.%N)
+    echo "$end - $start" | bc -l
+}
 
 install_seconds "$work/one" >/dev/null  # Wine's first start in a while is slower
 times=$work/times
 : >"$times"
 for ((r = 1; r <= runs; r++)); do
+    # Each round starts at the next installer, so that none is always first after Wine's
+    # start or after the small files.
+    order=("${labels[@]:r % ${#labels[@]}}" "${labels[@]:0:r % ${#labels[@]}}")
     echo "one $(install_seconds "$work/one")" >>"$times"
-    for label in "${labels[@]}"; do
+    for label in "${order[@]}"; do
         for layout in appended volumes; do
             [ -f "$work/$label/$layout/setup.exe" ] || continue
             echo "$label/$layout $(install_seconds "$work/$label/$layout")" >>"$times"
         done
     done
     echo "extract $(extract_seconds "$work/new/appended")" >>"$times"
+    echo "one-silent $(silent_seconds "$work/one")" >>"$times"
+    for label in "${order[@]}"; do
+        echo "small-$label/interactive $(install_seconds "$work/$label/small")" >>"$times"
+        case $label in new|base)
+            echo "small-$label/silent $(silent_seconds "$work/$label/small")" >>"$times" ;;
+        esac
+    done
+    echo "small-extract $(extract_seconds "$work/new/small")" >>"$times"
+    echo "small-test $(test_seconds "$work/new/small")" >>"$times"
 done
-python3 - "$bytes" "$(cut -d' ' -f1-3 /proc/loadavg)" "$times" "${base:0:7}" <<'EOF'
+[ -z "${QUILL_BENCH_TIMES:-}" ] || cp "$times" "$QUILL_BENCH_TIMES"
+python3 - "$bytes" "$(cut -d' ' -f1-3 /proc/loadavg)" "$times" "${base:0:7}" "$small_count" <<'EOF'
 import collections, statistics, sys
 size = float(sys.argv[1]); load = sys.argv[2]; base = sys.argv[4]
 seconds = collections.defaultdict(list)
@@ -172,10 +231,13 @@ def speeds(key, less):
 quill = speeds("extract", 0)
 names = {"new": "installer", "base": "installer of " + base,
          "nopaint": "  without the bar's repaints", "nobar": "  without progress reports",
-         "nobar-nowrite": "  without reports and writes"}
+         "nobar-nowrite": "  without reports and writes", "nostatus": "  without the status line",
+         "nobar-nostatus": "  without reports and status line"}
 print("%-44s %8s %8s   %s" % ("MB/s", "best", "median", "of quill extract (best, median)"))
 print("%-44s %8.1f %8.1f" % ("quill extract, same archive", quill[0], quill[1]))
-for key in [k for k in seconds if k not in ("one", "extract")]:
+def in_order(keys):  # as the names are listed, whatever the order of the rounds
+    return sorted(keys, key=lambda k: (list(names).index(k.split("/")[0].replace("small-", "")), k))
+for key in in_order(k for k in seconds if "/" in k and not k.startswith("small-")):
     label, layout = key.split("/")
     best, median = speeds(key, start)
     print("%-44s %8.1f %8.1f   %.2fx %.2fx" % (names[label] + ", " + layout, best, median,
@@ -184,4 +246,29 @@ if base:
     for layout in ("appended", "volumes"):
         new, old = speeds("new/" + layout, start), speeds("base/" + layout, start)
         print("new / %s, %s: best %.2fx, median %.2fx" % (base, layout, new[0] / old[0], new[1] / old[1]))
+
+files = int(sys.argv[5])
+silent_start = min(seconds["one-silent"])
+print("%d small files; Wine start taken off: %.2f s (one-byte install), %.2f s silent"
+      % (files, start, silent_start))
+def per_file(key, less):  # ms per file, best and median
+    return [max(value - less, 0) / files * 1e3 for value in (min(seconds[key]), statistics.median(seconds[key]))]
+print("%-44s %8s %8s" % ("ms per file", "best", "median"))
+print("%-44s %8.3f %8.3f" % ("quill test, same archive", *per_file("small-test", 0)))
+print("%-44s %8.3f %8.3f" % ("quill extract, same archive", *per_file("small-extract", 0)))
+small = {}
+for key in in_order(k for k in seconds if k.startswith("small-") and "/" in k):
+    label, mode = key[len("small-"):].split("/")
+    small[label, mode] = per_file(key, start if mode == "interactive" else silent_start)
+    print("%-44s %8.3f %8.3f" % (names[label] + ", " + ("/S" if mode == "silent" else mode),
+                                   *small[label, mode]))
+for label in ("new", "base"):
+    if (label, "silent") in small:
+        i, q = small[label, "interactive"], small[label, "silent"]
+        print("%s, interactive / silent: best %.2fx, median %.2fx" % (names[label], i[0] / max(q[0], 1e-9), i[1] / max(q[1], 1e-9)))
+if base:
+    for mode in ("interactive", "silent"):
+        new, old = small["new", mode], small["base", mode]
+        print("new / %s, small files %s: best %.2fx, median %.2fx (files per second)"
+              % (base, mode, old[0] / max(new[0], 1e-9), old[1] / max(new[1], 1e-9)))
 EOF

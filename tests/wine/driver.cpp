@@ -161,8 +161,12 @@ static HWND WaitWindow(const char* className, const char* caption, HWND except)
         if (window)
             return window;
         FailOnOtherBox(caption);
-        if (!SubjectRunning())
-            Fail("the installer ended while waiting for window \"%s\"", caption ? caption : className);
+        if (!SubjectRunning()) {
+            DWORD code = 0;
+            GetExitCodeProcess(subject.hProcess, &code);
+            Fail("the installer ended (exit code %lu) while waiting for window \"%s\"", code,
+                 caption ? caption : className);
+        }
         if (GetTickCount() - start > TIMEOUT_MS)
             Fail("no window \"%s\" of class %s", caption ? caption : "", className ? className : "any");
         Sleep(POLL_MS);
@@ -192,13 +196,13 @@ static void WaitText(HWND window, int id, const char* expected, int prefixOnly)
     }
 }
 
-static void WaitGone(HWND window, const char* what)
+static void WaitGone(HWND window, const char* what, DWORD poll = POLL_MS)
 {
     DWORD start = GetTickCount();
     while (IsWindow(window)) {
         if (GetTickCount() - start > TIMEOUT_MS)
             Fail("%s did not close", what);
-        Sleep(POLL_MS);
+        Sleep(poll);
     }
 }
 
@@ -394,6 +398,199 @@ static void CheckBarPixels(HWND bar)
                  seen, state.position, state.lower, state.upper, fill, (int)client.right);
         Sleep(POLL_MS);
     }
+}
+
+// --- the bar's whole picture at a sweep of positions ---
+
+enum { BAR_SETPOS = 5122, BAR_SETBARCOLOR = 5125 };  // the installer's bar commands
+
+// The bar's figures as the control computes them: the percentage shown and the fill.
+static void BarFigures(const BarState& state, DWORD position, int width, DWORD* percent, int* fill)
+{
+    DWORD done = position - state.lower;
+    volatile double value = (double)done * state.scale;
+    value = value + 0.5f;
+    *percent = (DWORD)(int)value;
+    BarState at = state;
+    at.position = position;
+    *fill = ExpectedFill(at, width);
+}
+
+// The picture the bar paints for a state: the filled part and the rest, the percentage
+// centred across both, each part's digits in the other part's colour; the same calls on a
+// memory bitmap as the control's paint makes on the screen.
+static Capture RenderBar(const BarState& state, int width, int height)
+{
+    DWORD percent;
+    int fill;
+    BarFigures(state, state.position, width, &percent, &fill);
+    char text[16];
+    snprintf(text, sizeof(text), "%lu%%", percent);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    HDC screen = GetDC(0);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, 0, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    SetBkMode(memory, TRANSPARENT);
+    SetTextAlign(memory, TA_CENTER | TA_BASELINE);
+    int x = width / 2, y = (height + 10) / 2;
+    RECT part = {0, 0, fill, height};
+    SetTextColor(memory, state.backColor);
+    SetBkColor(memory, state.barColor);
+    ExtTextOutA(memory, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, (UINT)strlen(text), 0);
+    part.left = fill;
+    part.right = width;
+    SetTextColor(memory, state.barColor);
+    SetBkColor(memory, state.backColor);
+    ExtTextOutA(memory, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, (UINT)strlen(text), 0);
+    GdiFlush();
+    Capture picture = {width, height, (DWORD*)malloc((size_t)width * height * 4)};
+    memcpy(picture.pixels, bits, (size_t)width * height * 4);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(0, screen);
+    return picture;
+}
+
+// The first pixel where two pictures differ, as y * width + x; -1 when they are the same.
+static int FirstDifference(const Capture& a, const Capture& b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return 0;
+    for (int i = 0; i < a.width * a.height; i++)
+        if ((a.pixels[i] & 0xFFFFFF) != (b.pixels[i] & 0xFFFFFF))
+            return i;
+    return -1;
+}
+
+// Waits until the screen shows the bar's picture for its present state; returns 0 when it
+// does not within the screen's lag, with what differed in problem.
+static int AwaitBarPicture(HWND bar, char* problem, size_t capacity)
+{
+    BarState state = ReadBar(bar);
+    RECT client;
+    GetClientRect(bar, &client);
+    Capture expected = RenderBar(state, client.right, client.bottom);
+    DWORD start = GetTickCount();
+    for (;;) {
+        Capture seen = CaptureClient(bar);
+        int at = FirstDifference(seen, expected);
+        if (seen.width != expected.width || seen.height != expected.height) {
+            snprintf(problem, capacity, "the bar is %dx%d, its picture %dx%d", seen.width,
+                     seen.height, expected.width, expected.height);
+        } else if (at >= 0) {
+            DWORD percent;
+            int fill;
+            BarFigures(state, state.position, client.right, &percent, &fill);
+            snprintf(problem, capacity,
+                     "position %lu of %lu..%lu (%lu%%, %d of %d pixels filled): pixel (%d,%d) is "
+                     "%06lx, expected %06lx", state.position, state.lower, state.upper, percent,
+                     fill, expected.width, at % expected.width, at / expected.width,
+                     seen.pixels[at] & 0xFFFFFF, expected.pixels[at] & 0xFFFFFF);
+        }
+        free(seen.pixels);
+        if (at < 0) {
+            free(expected.pixels);
+            return 1;
+        }
+        if (GetTickCount() - start > SCREEN_LAG_MS) {
+            free(expected.pixels);
+            return 0;
+        }
+        Sleep(1);
+    }
+}
+
+// A report to the bar, as the worker sends it, and a check that the screen then shows the
+// bar's picture for the new state; then the old bar's way, a repaint at every report, to
+// show that it paints that same picture.
+static void ReportAndCheck(HWND bar, DWORD position)
+{
+    char problem[512];
+    SendMessageA(bar, WM_COMMAND, BAR_SETPOS, position);
+    if (!AwaitBarPicture(bar, problem, sizeof(problem))) {
+        RedrawWindow(bar, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        char repainted[512];
+        if (AwaitBarPicture(bar, repainted, sizeof(repainted)))
+            Fail("after the report the bar shows an earlier picture (a repaint fixes it): %s", problem);
+        Fail("even a repaint does not show the expected picture: %s", repainted);
+    }
+    RedrawWindow(bar, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    if (!AwaitBarPicture(bar, problem, sizeof(problem)))
+        Fail("a repaint shows another picture than the report left: %s", problem);
+}
+
+// Every position where the percentage or the fill changes, and the one before each (a
+// report that changes nothing), in order; then positions in no order, repeated ones among
+// them; then a recoloured and a resized bar. The bar is left as it was found.
+static void SweepBar(HWND bar)
+{
+    BarState state = ReadBar(bar);
+    RECT client;
+    GetClientRect(bar, &client);
+    DWORD first = state.position;
+    int reports = 0, changes = 0;
+    DWORD lastPercent = 0;
+    int lastFill = -1;
+    DWORD last = state.lower;
+    for (DWORD p = state.lower;; p++) {
+        DWORD percent;
+        int fill;
+        BarFigures(state, p, client.right, &percent, &fill);
+        if (fill != lastFill || percent != lastPercent) {
+            if (p > state.lower && p - 1 != last) {
+                ReportAndCheck(bar, p - 1);
+                reports++;
+            }
+            ReportAndCheck(bar, p);
+            reports++;
+            changes++;
+            last = p;
+            lastFill = fill;
+            lastPercent = percent;
+        }
+        if (p == state.upper)
+            break;
+    }
+    DWORD seed = 12345, range = state.upper - state.lower + 1, position = state.lower;
+    for (int k = 0; k < 200; k++) {
+        seed = seed * 1103515245 + 12345;
+        if (k % 4)  // mostly near the last one, sometimes anywhere
+            position = state.lower + (position - state.lower + (seed >> 16) % 2000) % range;
+        else
+            position = state.lower + (seed >> 8) % range;
+        ReportAndCheck(bar, position);
+        ReportAndCheck(bar, position);
+        reports += 2;
+    }
+    // A new colour shows at the next report, whatever its figures.
+    SendMessageA(bar, WM_COMMAND, BAR_SETBARCOLOR, RGB(0, 128, 0));
+    ReportAndCheck(bar, position);
+    SendMessageA(bar, WM_COMMAND, BAR_SETBARCOLOR, state.barColor);
+    ReportAndCheck(bar, position);
+    // A resized bar repaints by itself, and its reports fill to its new width.
+    RECT frame;
+    GetWindowRect(bar, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    char problem[512];
+    for (int shrink = 37; shrink >= 0; shrink -= 37) {
+        SetWindowPos(bar, 0, 0, 0, width - shrink, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (!AwaitBarPicture(bar, problem, sizeof(problem)))
+            Fail("after a resize to %d: %s", width - shrink, problem);
+        for (int k = 1; k <= 20; k++)
+            ReportAndCheck(bar, state.lower + (DWORD)((unsigned long long)range * k / 21));
+        reports += 20;
+    }
+    ReportAndCheck(bar, first);
+    Note("bar sweep: %d reports, %d changes of the picture, each as the repainted bar shows it",
+         reports, changes);
 }
 
 // Resizes the background window to a client height and checks the gradient bands in its
@@ -1083,7 +1280,9 @@ static int Run(int argc, char** argv)
                     Fail("the bar went back from %lu to %lu", lastPosition, state.position);
                 lastPosition = state.position;
                 Press(heldBox, IDNO);
-                WaitGone(heldBox, "the break question");
+                // The worker runs on until the next press: a quick one keeps fifty cycles
+                // within the archive, however fast the installer.
+                WaitGone(heldBox, "the break question", 1);
             }
             Note("%d questions answered No, bar at %lu", cycles, lastPosition);
         } else if (!strcmp(step, "bar")) {  // LOWER UPPER POSITION: the bar's state
@@ -1094,6 +1293,8 @@ static int Run(int argc, char** argv)
                      state.position, a[0], a[1], a[2]);
         } else if (!strcmp(step, "bar-pixels")) {
             CheckBarPixels(GetDlgItem(dialog, 1068));
+        } else if (!strcmp(step, "bar-sweep")) {  // the whole picture at every change (SweepBar)
+            SweepBar(GetDlgItem(dialog, 1068));
         } else if (!strcmp(step, "background")) {  // CLIENT-HEIGHT
             CheckBackground(atoi(a[0]));
         } else if (!strcmp(step, "background-state")) {  // iconic|zoomed

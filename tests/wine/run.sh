@@ -171,6 +171,14 @@ case_full_install() {  # every file, time, attribute; texts; the post-install co
     } | steps
 }
 
+case_bar_sweep() {  # the bar's pixels at every change of its picture and between: as a repaint shows them
+    local d; d=$(stage bar_sweep full)
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"
+      printf '%s\0' text 1012 "Install complete succesfully" -- bar 0 1183444 1183444 -- bar-sweep -- \
+        bar 0 1183444 1183444 -- bar-pixels -- click 1011 -- exit 0
+    } | steps
+}
+
 case_packed_by_quill() {  # the packer's installer of the full tree, with the stub built here
     [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
     local d; d=$(stage packed full)
