@@ -110,8 +110,7 @@ int SetUpInstallDirectory(HWND owner, const char* text)
         char root[4] = {context.installDir[0], ':', '\\', 0};
         DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
         if (GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
-            // In 64 bits: a large disk must not wrap into a small free figure.
-            u64 freeThousands = (u64)bytesPerSector * sectorsPerCluster / 10 * (freeClusters / 100);
+            u64 freeThousands = FreeThousands(bytesPerSector, sectorsPerCluster, freeClusters);
             u32 needThousands = context.header.totalSize / 1000;
             if (needThousands > freeThousands) {
                 char format[TEXT_SIZE], message[TEXT_SIZE], caption[TEXT_SIZE];
