@@ -182,10 +182,11 @@ int InstallLogOpen(const InstallLogHead* head)
     logFile = PlatCreateOutput(logName);
     char key[TEXT_SIZE], number[12] = "";
     CopyText(key, head->keyRoot, TEXT_SIZE);
-    AppendText(key, " " UNINSTALL_KEY_PATH, TEXT_SIZE);
+    AppendText(key, " ", TEXT_SIZE);
+    AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(key, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteRaw("\xEF\xBB\xBF" INSTALL_LOG_MAGIC "\r\n", 3 + TextLength(INSTALL_LOG_MAGIC) + 2) &&
+    int ok = WriteRaw("\xEF\xBB\xBF", 3) && WriteLine(INSTALL_LOG_MAGIC, 0) &&
              WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
              WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
     for (u32 textId = 200; ok && textId < 300; textId++) {
