@@ -16,6 +16,10 @@ static char walkPath[INSTALL_LOG_PATH_SIZE];   // the walk's folder from the ins
 static u32 aboveTop;                           // up records past the top not yet undone
 static char* earlier;                          // the earlier log of the same id, NUL-ended; 0: none
 static u32 earlierSize;
+// A line or a path in UTF-8 (three bytes a character at most), off the stack: the
+// installer's frames stay under a page, as it has no stack probes. One thread at a time
+// writes the log, and the lookup of listed files writes nothing.
+static char utf8Text[3 * INSTALL_LOG_PATH_SIZE + 64];
 
 int InstallLogActive()
 {
@@ -33,7 +37,7 @@ static int WriteRaw(const char* bytes, u32 length)
 static int WriteLine(const char* tag, const char* text)
 {
     char line[INSTALL_LOG_PATH_SIZE + 64];
-    char converted[3 * INSTALL_LOG_PATH_SIZE + 64];
+    char* converted = utf8Text;
     CopyText(line, tag, sizeof(line));
     if (text) {
         AppendText(line, " ", sizeof(line));
@@ -42,7 +46,7 @@ static int WriteLine(const char* tag, const char* text)
             return 0;
         AppendText(line, text, sizeof(line));
     }
-    u32 length = PlatUtf8(line, converted, sizeof(converted) - 2);
+    u32 length = PlatUtf8(line, converted, sizeof(utf8Text) - 2);
     if (!length && line[0])
         return 0;
     converted[length++] = '\r';
@@ -161,10 +165,11 @@ int InstallLogOpen(const InstallLogHead* head)
     logFile = PlatCreateOutput(logName);
     char key[TEXT_SIZE], number[12] = "";
     CopyText(key, head->keyRoot, TEXT_SIZE);
-    AppendText(key, " " UNINSTALL_KEY_PATH, TEXT_SIZE);
+    AppendText(key, " ", TEXT_SIZE);
+    AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(key, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteRaw("\xEF\xBB\xBF" INSTALL_LOG_MAGIC "\r\n", 3 + TextLength(INSTALL_LOG_MAGIC) + 2) &&
+    int ok = WriteRaw("\xEF\xBB\xBF", 3) && WriteLine(INSTALL_LOG_MAGIC, 0) &&
              WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
              WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
     for (u32 textId = 200; ok && textId < 300; textId++) {
@@ -247,8 +252,9 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 
 int InstallLogListed(const char* name)
 {
-    char path[INSTALL_LOG_PATH_SIZE], utf8[3 * INSTALL_LOG_PATH_SIZE];
-    if (!earlier || aboveTop || !WalkPathOf(name, path) || !PlatUtf8(path, utf8, sizeof(utf8)))
+    char path[INSTALL_LOG_PATH_SIZE];
+    char* utf8 = utf8Text;
+    if (!earlier || aboveTop || !WalkPathOf(name, path) || !PlatUtf8(path, utf8, 3 * INSTALL_LOG_PATH_SIZE))
         return 0;
     u32 at = 0;
     for (const char* line; (line = NextLine(&at)) != 0;) {

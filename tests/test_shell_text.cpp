@@ -166,3 +166,20 @@ TEST(ShellText, GroupCommandIsCountedThenWrittenWhole)
 }
 
 }  // namespace
+
+// The install dialog's free figure, against the 64-bit division it stands for: cluster
+// sizes past 32 bits, remainders at every step, and the largest values.
+TEST(ShellText, FreeThousandsIsTheTenthOfTheClusterTimesTheHundredths)
+{
+    const u32 values[] = {0, 1, 9, 10, 11, 99, 100, 512, 4096, 65535, 65536, 1000003,
+                          0x7FFFFFFF, 0x80000000, 0xFFFFFFF6, 0xFFFFFFFF};
+    for (u32 bytes : values)
+        for (u32 sectors : values)
+            for (u32 clusters : {0u, 99u, 100u, 1048575u, 0xFFFFFFFFu}) {
+                u64 expected = (u64)bytes * sectors / 10 * (clusters / 100);
+                EXPECT_EQ(FreeThousands(bytes, sectors, clusters), expected)
+                    << bytes << " bytes, " << sectors << " sectors, " << clusters << " clusters";
+            }
+    // A 4.3 TB disk of 4 KiB clusters: 4,294,967,295 free clusters.
+    EXPECT_EQ(FreeThousands(512, 8, 0xFFFFFFFF), 409ull * 42949672);
+}

@@ -238,12 +238,6 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
     return CallWindowProcA(listProc, list, message, wParam, lParam);
 }
 
-static void SetItemMessage(int control, int id)
-{
-    char text[TEXT_SIZE];
-    SetDlgItemTextA(browser, control, LookupMessage(id, text, TEXT_SIZE));
-}
-
 static void FillDriveList(char* preselected)
 {
     DWORD size = GetLogicalDriveStringsA(0, 0);
@@ -280,8 +274,8 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
 {
     browser = dialog;
     request = browse;
-    SetItemMessage(IDCANCEL, MSG_CANCEL);
-    SetItemMessage(IDOK, MSG_OK);
+    SetItemMessage(dialog, IDCANCEL, MSG_CANCEL);
+    SetItemMessage(dialog, IDOK, MSG_OK);
     char text[TEXT_SIZE];
     SetWindowTextA(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
     listProc = (WNDPROC)SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,

@@ -9,7 +9,7 @@
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
-static void SetItemMessage(HWND dialog, int control, int id)
+void SetItemMessage(HWND dialog, int control, int id)
 {
     char text[TEXT_SIZE];
     SetDlgItemTextA(dialog, control, LookupMessage(id, text, TEXT_SIZE));
@@ -40,10 +40,8 @@ static void InitInstallDirectory(HWND dialog)
 
 static void AskToQuit(HWND dialog)
 {
-    char text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(MSG_QUIT_QUESTION, text, TEXT_SIZE);
-    LookupMessage(MSG_CONFIRMATION, caption, TEXT_SIZE);
-    if (MessageBoxA(dialog, text, caption, MB_ICONQUESTION | MB_YESNO) == IDYES)
+    // The dialog is never up in a silent install: the box is shown, and a question is no event.
+    if (ShowFormatted(dialog, MSG_QUIT_QUESTION, 0, 0, MSG_CONFIRMATION, MB_ICONQUESTION | MB_YESNO) == IDYES)
         EndDialog(dialog, 0);
 }
 
@@ -110,16 +108,12 @@ int SetUpInstallDirectory(HWND owner, const char* text)
         char root[4] = {context.installDir[0], ':', '\\', 0};
         DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
         if (GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
-            // In 64 bits: a large disk must not wrap into a small free figure.
-            u64 freeThousands = (u64)bytesPerSector * sectorsPerCluster / 10 * (freeClusters / 100);
+            u64 freeThousands = FreeThousands(bytesPerSector, sectorsPerCluster, freeClusters);
             u32 needThousands = context.header.totalSize / 1000;
             if (needThousands > freeThousands) {
-                char format[TEXT_SIZE], message[TEXT_SIZE], caption[TEXT_SIZE];
                 FormatArgument figures[2] = {{0, (u32)freeThousands}, {0, needThousands}};
-                LookupMessage(MSG_NOT_ENOUGH_SPACE, format, TEXT_SIZE);
-                FormatText(message, TEXT_SIZE, format, figures, 2);
-                LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-                ShowBox(owner, MSG_NOT_ENOUGH_SPACE, message, caption, MB_ICONINFORMATION | MB_OK);
+                ShowFormatted(owner, MSG_NOT_ENOUGH_SPACE, figures, 2, MSG_ATTENTION,
+                              MB_ICONINFORMATION | MB_OK);
                 return MSG_NOT_ENOUGH_SPACE;
             }
         }

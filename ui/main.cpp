@@ -23,16 +23,23 @@ static const char backgroundClass[] = "Quillstead";
 // How the install ended, for the exit code: 0, OUTCOME_QUIT or a failure's message id.
 static int installOutcome;
 
-void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
+int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count, int captionId,
+                  UINT style)
 {
     char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
     LookupMessage(id, format, TEXT_SIZE);
-    if (detail)
-        FormatWithText(text, TEXT_SIZE, format, detail);
+    if (count)
+        FormatText(text, TEXT_SIZE, format, arguments, count);
     else
         CopyText(text, format, TEXT_SIZE);
     LookupMessage(captionId, caption, TEXT_SIZE);
-    ShowBox(owner, id, text, caption, style);
+    return ShowBox(owner, id, text, caption, style);
+}
+
+void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
+{
+    FormatArgument argument = {detail, 0};
+    ShowFormatted(owner, id, &argument, detail ? 1 : 0, captionId, style);
 }
 
 static void FillRows(HDC dc, int top, int width, int height, COLORREF colour)
@@ -205,8 +212,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 }
 
 // Without the C runtime's start-up code the program saves several kilobytes; nothing in
-// it needs constructors or the runtime's heap.
-extern "C" void WinMainCRTStartup()
+// it needs constructors or the runtime's heap. Named only by the linker as the entry point,
+// which link-time optimisation does not see: kept by hand.
+extern "C" __attribute__((used, externally_visible)) void WinMainCRTStartup()
 {
     ExitProcess((UINT)WinMain(GetModuleHandleA(0), 0, 0, SW_SHOWDEFAULT));
 }

@@ -118,7 +118,7 @@ int PlatProgramPath(char* buffer)
 int PlatProgramFilesDir(char* buffer)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
                       KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
     // One byte kept back: a stored value need not end with a NUL.

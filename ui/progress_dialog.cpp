@@ -69,11 +69,10 @@ static DWORD WINAPI WorkerEntry(LPVOID parameter)
 
 static void InitProgress(HWND dialog)
 {
-    char text[TEXT_SIZE];
     SetWindowTextA(dialog, windowTitle);
     SetDlgItemTextA(dialog, IDC_STATUS, "");
-    SetDlgItemTextA(dialog, IDC_TOP_LINE, LookupMessage(MSG_TOP_LINE, text, TEXT_SIZE));
-    SetDlgItemTextA(dialog, IDC_ACTION, LookupMessage(MSG_BREAK, text, TEXT_SIZE));
+    SetItemMessage(dialog, IDC_TOP_LINE, MSG_TOP_LINE);
+    SetItemMessage(dialog, IDC_ACTION, MSG_BREAK);
     context.progressDialog = dialog;
     context.volumeHandle = 0;
     runningDialog = dialog;

@@ -126,3 +126,22 @@ u32 PutCommand(char* out, u32 capacity, u32 length, const char* format, const ch
     }
     return length;
 }
+
+u64 FreeThousands(u32 bytesPerSector, u32 sectorsPerCluster, u32 freeClusters)
+{
+    // The tenth of the 64-bit cluster size without a 64-bit division, which would bring
+    // libgcc's (some 300 bytes) into the installer: the high half divided at once, its
+    // remainder carried through the low half bit by bit.
+    u64 cluster = (u64)bytesPerSector * sectorsPerCluster;
+    u32 high = (u32)(cluster >> 32), low = (u32)cluster;
+    u32 rest = high % 10, quotient = 0;
+    for (int bit = 31; bit >= 0; bit--) {
+        rest = rest << 1 | (low >> bit & 1);
+        quotient <<= 1;
+        if (rest >= 10) {
+            rest -= 10;
+            quotient |= 1;
+        }
+    }
+    return ((u64)(high / 10) << 32 | quotient) * (freeClusters / 100);
+}

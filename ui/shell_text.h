@@ -49,4 +49,9 @@ int JoinItemPath(char* out, u32 capacity, const char* installDir, const char* it
 u32 PutCommand(char* out, u32 capacity, u32 length, const char* format, const char* first,
                const char* second);
 
+// The free space in thousands of bytes, as the install dialog compares it with the need:
+// bytesPerSector * sectorsPerCluster / 10 * (freeClusters / 100), in 64 bits so that a large
+// disk does not wrap into a small figure.
+u64 FreeThousands(u32 bytesPerSector, u32 sectorsPerCluster, u32 freeClusters);
+
 #endif

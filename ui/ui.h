@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "../archive/format.h"
+#include "../archive/text.h"
 #include "command_line.h"
 
 extern HINSTANCE instanceHandle;  // the program's module
@@ -64,6 +65,12 @@ void RegisterBarClass(HINSTANCE instance);
 // Shows message id in a box owned by owner, with message captionId as its caption; the
 // text's one %s, if any, is filled with detail when detail is given.
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style);
+// Sets a dialog control's text to message id (install_dialog.cpp).
+void SetItemMessage(HWND dialog, int control, int id);
+// The same as ShowMessage with message id formatted with count arguments (none: shown as it is), through
+// ShowBox; returns its answer.
+int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count, int captionId,
+                  UINT style);
 
 // The command line and what it adds (unattended.cpp).
 extern CommandLine commandLine;
