@@ -339,7 +339,8 @@ static UINT Uninstall()
 }
 
 // No C runtime start-up, as the installer: nothing here needs constructors or its heap.
-extern "C" void WinMainCRTStartup()
+// Named only by the linker as the entry point, which link-time optimisation does not see.
+extern "C" __attribute__((used, externally_visible)) void WinMainCRTStartup()
 {
     UINT code;
     if (!RunEraserIfAsked(GetCommandLineW(), &code))
