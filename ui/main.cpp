@@ -108,7 +108,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP) {
+        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts()) {
             if (context.createGroup) {
                 LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
                 // A name the conversation cannot carry as written made no group to remove.

@@ -49,6 +49,9 @@ void FreeBrowserBitmaps();
 void StartGroupConversation(HWND client);  // does nothing unless createGroup is set
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam);
 int GroupConversationRunning();  // nonzero from the start until it has ended or given up
+// The group as shortcuts (shortcuts.cpp), at CMD_CREATE_GROUP: 0 when the archive does not
+// ask for them (the conversation then runs); else 1, whatever could be made.
+int CreateShortcuts();
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
