@@ -14,6 +14,9 @@ extern HWND mainWindow;           // owner of the dialogs: the background window
                                   // install-directory dialog while the folder browser runs
 extern HANDLE workerThread;       // the extraction worker; 0 before it starts
 
+// The DPI window is drawn at (dpi.cpp): the system's, or the window's own monitor's.
+u32 WindowDpi(HWND window);
+
 // Background window (main.cpp).
 void PaintBackground(HWND window);
 
