@@ -729,7 +729,15 @@ case_privileges_manifest() {  # read back with windres: admin by default, asInvo
         --privileges user --install-dir 'C:\Tools\Viewer' || return 1
     [ "$(level "$d/admin.exe")" = 'requestedExecutionLevel level=""requireAdministrator""' ] &&
     [ "$(level "$d/user.exe")" = 'requestedExecutionLevel level=""asInvoker""' ] &&
-    [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ]
+    [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ] || return 1
+    # DPI awareness and themed controls, also in the copy whose level quill rewrote.
+    for exe in "$STUB" "$d/user.exe"; do
+        local rc; rc=$(i686-w64-mingw32-windres -i "$exe" -O rc)
+        grep -qF '<dpiAware xmlns=""http://schemas.microsoft.com/SMI/2005/WindowsSettings"">true/pm</dpiAware>' <<<"$rc" &&
+        grep -qF '<dpiAwareness xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">PerMonitorV2, PerMonitor</dpiAwareness>' <<<"$rc" &&
+        grep -qF 'name=""Microsoft.Windows.Common-Controls"" version=""6.0.0.0""' <<<"$rc" ||
+            { say "$exe: the manifest lacks an entry"; grep -A30 ' 24 ' <<<"$rc"; return 1; }
+    done
 }
 
 case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase: 1602, or 0 after the end
