@@ -831,10 +831,12 @@ static BOOL CALLBACK ListForeign(HWND window, LPARAM parameter)
 static void ListGroup(const char* group, int count)
 {
     char folder[MAX_PATH], pattern[MAX_PATH * 2];
-    ProgramsFolder(folder);
-    snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
     DWORD start = GetTickCount();
-    for (;;) {
+    // Shortcuts go to every user's Programs (the user's for a per-user install); a
+    // program manager group to the user's.
+    for (int common = 1;; common = !common) {
+        ProgramsFolder(folder, common);
+        snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA(pattern, &found);
         int n = 0;
@@ -852,12 +854,13 @@ static void ListGroup(const char* group, int count)
             FindClose(search);
         }
         if (n >= count) {
-            printf("program group \"%s\" (Start Menu\\Programs):\n%s", group, lines);
+            printf("program group \"%s\" (%s):\n%s", group, folder, lines);
             return;
         }
         if (GetTickCount() - start > TIMEOUT_MS)
             Fail("%d of %d shortcuts in group %s", n, count, group);
-        Sleep(POLL_MS);
+        if (!common)
+            Sleep(POLL_MS);
     }
 }
 

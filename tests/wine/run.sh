@@ -604,11 +604,12 @@ case_silent_install() {  # the example product: no window at any moment, the tre
     local target="$d/silent target/Example Viewer"
     # /D= last, with blanks and no quotes; the options in mixed case.
     find "$PREFIX/drive_c/users" -path '*Programs/Example Viewer' -prune -exec rm -rf {} + 2>/dev/null
-    # The group too: the program manager answers the window that is never shown.
+    rm -rf "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Example Viewer"
+    # The group too, as shortcuts for every user (quill's default kind).
     { printf '%s\0' run "$(win "$d/example-setup.exe")" "$(win "$d")" \
         "/log=setup.log /s /D=$(win "$target")" -- unseen-exit 0 -- \
-        link "Example Viewer" "Read Me" "$(win "$target/README.TXT")" -- \
-        link "Example Viewer" Manual "$(win "$target/docs/MANUAL.TXT")"
+        shortcut common "Example Viewer" "Read Me" "$(win "$target/README.TXT")" "" "$(win "$target")" -- \
+        shortcut common "Example Viewer" Manual "$(win "$target/docs/MANUAL.TXT")" "" "$(win "$target/docs")"
     } | steps || return 1
     # The new group opened a window of Wine's explorer: a fresh server for the next cases.
     as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
