@@ -6,6 +6,11 @@
 
 #include "format.h"
 
+// Texts of the additions beyond the uninstaller's (200 to 206), stored as text.N.
+enum {
+    TEXT_CANT_CREATE_SHORTCUT = 210  // a shortcut or the group folder; %s its name
+};
+
 // The offset of the first extension entry in a string block of size bytes, or 0 when
 // the block carries no sound trailer (every archive written before the extension). The
 // entries then run from that offset up to the trailer, each NUL-ended.

@@ -50,7 +50,8 @@
 //   product.version=V     DisplayVersion (optional)
 //   product.publisher=P   Publisher (optional)
 //   group.kind=K          shortcuts or dde; absent: dde, the program manager's conversation
-//   text.N=T              text N of the additions (uninstaller, shortcuts): ids from 200
+//   text.N=T              text N of the additions: 200-206 the uninstaller's, 210 a shortcut
+//                         that cannot be created (extension.h)
 //
 // A reader ignores keys it does not know, so a later writer may add keys freely.
 #ifndef QUILL_ARCHIVE_FORMAT_H

@@ -137,7 +137,7 @@ TEST(QuillUninstallRules, ProjectSectionAndMistakes)
         {"[uninstall]\nid = A\nid = B\n", "p.ini:6: id is already set at"},
         {"[uninstall]\nicon = x\n", "unknown key \"icon\" in [uninstall]"},
         {"[winget]\npackage-id = Viewer\n", "p.ini:5: package-id \"Viewer\": is two to eight parts"},
-        {"[messages]\n207 = x\n", "\"207\" is not a message id (1 to 17, 111 to 121, 200 to 206)"},
+        {"[messages]\n207 = x\n", "\"207\" is not a message id (1 to 17, 111 to 121, 200 to 206, 210)"},
         {"[uninstallation]\n", "unknown section [uninstallation]"},
     };
     for (const Case& c : cases) {

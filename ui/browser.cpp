@@ -10,6 +10,7 @@
 // and a name of at most 255 characters.
 #include "ui.h"
 
+#include "desktop_text.h"
 #include "shell_text.h"
 #include "../archive/messages.h"
 #include "../archive/platform.h"
@@ -59,15 +60,18 @@ __attribute__((noinline)) static LRESULT SendItem(int control, UINT message, WPA
 
 // The masks have one bit a pixel: copied onto the entry they take the text colour for
 // black and the background colour for white, so those are black and white meanwhile.
-static void DrawPicture(HDC dc, int x, int y, int picture, int mask)
+// At size pixels a side: stretched pixel by pixel (the nearest source pixel), the mask
+// as its picture, so that their edges stay together.
+static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
 {
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkColor(dc, RGB(255, 255, 255));
+    SetStretchBltMode(dc, COLORONCOLOR);
     HDC memory = CreateCompatibleDC(dc);
     HGDIOBJ old = SelectObject(memory, bitmaps[mask - IDB_CDROM]);
-    BitBlt(dc, x, y, PICTURE_SIZE, PICTURE_SIZE, memory, 0, 0, SRCAND);
+    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCAND);
     SelectObject(memory, bitmaps[picture - IDB_CDROM]);
-    BitBlt(dc, x, y, PICTURE_SIZE, PICTURE_SIZE, memory, 0, 0, SRCPAINT);
+    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCPAINT);
     SelectObject(memory, old);
     DeleteDC(memory);
 }
@@ -77,6 +81,8 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
         return;
     HDC dc = item->hDC;
+    u32 dpi = WindowDpi(item->hwndItem);
+    int size = ScaleForDpi(PICTURE_SIZE, dpi);
     int selected = (item->itemState & ODS_SELECTED) != 0;
     int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
     RECT box = item->rcItem;
@@ -95,16 +101,16 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         if (data < sizeof(folderPictures))
             picture = folderPictures[data];
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
-        box.left += FolderEntryDepth(text) * DEPTH_INDENT;
+        box.left += ScaleForDpi(FolderEntryDepth(text) * DEPTH_INDENT, dpi);
         shown = text + 3;
     }
     if (picture && box.top >= 0) {
-        int y = box.top + (box.bottom - box.top - PICTURE_SIZE) / 2;
-        DrawPicture(dc, box.left + 2, y < 0 ? 0 : y, picture, mask);
+        int y = box.top + (box.bottom - box.top - size) / 2;
+        DrawPicture(dc, box.left + ScaleForDpi(2, dpi), y < 0 ? 0 : y, size, picture, mask);
     }
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SetBkColor(dc, GetSysColor(background));
-    box.left += TEXT_OFFSET;
+    box.left += ScaleForDpi(TEXT_OFFSET, dpi);
     DrawTextA(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
@@ -334,6 +340,14 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_DRAWITEM:
         DrawEntry((const DRAWITEMSTRUCT*)lParam);
         return 1;
+    case WM_MEASUREITEM: {
+        // Rows as high as the font makes them, and never lower than a scaled picture.
+        MEASUREITEMSTRUCT* measure = (MEASUREITEMSTRUCT*)lParam;
+        UINT least = (UINT)ScaleForDpi(PICTURE_SIZE, WindowDpi(dialog));
+        if (measure->itemHeight < least)
+            measure->itemHeight = least;
+        return 1;
+    }
     case WM_DESTROY:
         SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
         return 1;

@@ -2,6 +2,8 @@
 // gradient with the product title, and the two commands that drive the install.
 #include "ui.h"
 
+#include "desktop_text.h"
+
 #include "../archive/archive.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
@@ -69,15 +71,18 @@ void PaintBackground(HWND window)
         for (int blue = 255; blue >= 0; blue -= step, top += bandHeight)
             FillRows(dc, top, width, bandHeight, RGB(0, 0, blue));
 
-        HFONT font = CreateFontA(60, 16, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0,
-                                 FIXED_PITCH | FF_MODERN, "System");
+        // The title's pixels are a 96-DPI screen's.
+        u32 dpi = WindowDpi(window);
+        HFONT font = CreateFontA(ScaleForDpi(60, dpi), ScaleForDpi(16, dpi), 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET,
+                                 0, 0, 0, FIXED_PITCH | FF_MODERN, "System");
         HGDIOBJ oldFont = SelectObject(dc, font);
         SetBkMode(dc, TRANSPARENT);
         int length = (int)TextLength(productTitle);
         SetTextColor(dc, RGB(120, 120, 120));
-        TextOutA(dc, client.left + 10, client.top + 10, productTitle, length);
+        int shadow = ScaleForDpi(10, dpi), title = ScaleForDpi(8, dpi);
+        TextOutA(dc, shadow, shadow, productTitle, length);
         SetTextColor(dc, RGB(255, 255, 255));
-        TextOutA(dc, client.left + 8, client.top + 8, productTitle, length);
+        TextOutA(dc, title, title, productTitle, length);
         SelectObject(dc, oldFont);
         DeleteObject(font);
     }
@@ -101,6 +106,14 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI: the size it suggests, painted anew.
+        const RECT* suggested = (const RECT*)lParam;
+        SetWindowPos(window, 0, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        InvalidateRect(window, 0, TRUE);
+        return 0;
+    }
     case WM_COMMAND:
         if (wParam == CMD_START_INSTALL) {
             if (commandLine.silent) {
@@ -115,7 +128,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP) {
+        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts()) {
             if (context.createGroup) {
                 LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
                 // A name the conversation cannot carry as written made no group to remove.

@@ -2,6 +2,8 @@
 // each digit drawn in the colour of the part it lies over.
 #include "ui.h"
 
+#include "desktop_text.h"
+
 #include "../archive/commands.h"
 #include "../archive/text.h"
 
@@ -63,7 +65,7 @@ static void PaintBar(HWND window, BarState* bar)
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
-    int x = client.right / 2, y = (client.bottom + 10) / 2;
+    int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
     int length = (int)TextLength(text);
     RECT part = {0, 0, filled, client.bottom};
     SetTextColor(dc, bar->backColor);
@@ -142,6 +144,9 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongA(window, GWL_USERDATA, 0);
         if (bar)
             HeapFree(GetProcessHeap(), 0, bar);
+        return 0;
+    case WM_DPICHANGED_AFTERPARENT:  // the dialog has laid the bar out at the new DPI
+        InvalidateRect(window, 0, TRUE);
         return 0;
     case WM_PAINT:
         if (!bar)

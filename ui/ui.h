@@ -15,6 +15,9 @@ extern HWND mainWindow;           // owner of the dialogs: the background window
                                   // install-directory dialog while the folder browser runs
 extern HANDLE workerThread;       // the extraction worker; 0 before it starts
 
+// The DPI window is drawn at (dpi.cpp): the system's, or the window's own monitor's.
+u32 WindowDpi(HWND window);
+
 // Background window (main.cpp).
 void PaintBackground(HWND window);
 
@@ -50,6 +53,9 @@ void FreeBrowserBitmaps();
 void StartGroupConversation(HWND client);  // does nothing unless createGroup is set
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam);
 int GroupConversationRunning();  // nonzero from the start until it has ended or given up
+// The group as shortcuts (shortcuts.cpp), at CMD_CREATE_GROUP: 0 when the archive does not
+// ask for them (the conversation then runs); else 1, whatever could be made.
+int CreateShortcuts();
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id

@@ -898,16 +898,21 @@ static void CheckBrowserPixels()
 
 // --- the program group, as the shell keeps it ---
 
-static void ProgramsFolder(char* path)
+// The user's Programs folder, or with common every user's.
+static void ProgramsFolder(char* path, int common = 0)
 {
-    if (SHGetFolderPathA(0, CSIDL_PROGRAMS, 0, 0, path) != S_OK)
+    if (SHGetFolderPathA(0, common ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, 0, 0, path) != S_OK)
         Fail("no Programs folder");
 }
 
-// The target of a shortcut, or "" when it cannot be read.
-static void LinkTarget(const char* linkPath, char* target)
+// The target, arguments and working directory of a shortcut (each MAX_PATH), "" when it
+// cannot be read.
+static void LinkTarget(const char* linkPath, char* target, char* arguments = 0, char* directory = 0)
 {
-    target[0] = 0;
+    char unused[2][MAX_PATH];
+    arguments = arguments ? arguments : unused[0];
+    directory = directory ? directory : unused[1];
+    target[0] = arguments[0] = directory[0] = 0;
     IShellLinkA* link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link)))
         Fail("no shell link object");
@@ -915,8 +920,11 @@ static void LinkTarget(const char* linkPath, char* target)
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
         WCHAR wide[MAX_PATH];
         MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, MAX_PATH);
-        if (SUCCEEDED(file->Load(wide, STGM_READ)))
+        if (SUCCEEDED(file->Load(wide, STGM_READ))) {
             link->GetPath(target, MAX_PATH, 0, 0);
+            link->GetArguments(arguments, MAX_PATH);
+            link->GetWorkingDirectory(directory, MAX_PATH);
+        }
         file->Release();
     }
     link->Release();
@@ -956,14 +964,76 @@ static void CheckLink(const char* group, const char* title, const char* expected
     }
 }
 
+// GROUP\TITLE.lnk under the user's (user) or every user's (common) Programs folder, with
+// its target, arguments and working directory; the install has ended, so no wait.
+static void CheckShortcut(const char* where, const char* group, const char* title, const char* expected,
+                          const char* expectedArguments, const char* expectedDirectory)
+{
+    char folder[MAX_PATH], path[MAX_PATH * 2], target[MAX_PATH], arguments[MAX_PATH], directory[MAX_PATH];
+    ProgramsFolder(folder, !strcmp(where, "common"));
+    snprintf(path, sizeof(path), "%s\\%s\\%s.lnk", folder, group, title);
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        Fail("%s is missing", path);
+    LinkTarget(path, target, arguments, directory);
+    if (!SamePath(target, expected) || strcmp(arguments, expectedArguments) || !SamePath(directory, expectedDirectory))
+        Fail("%s: target \"%s\", arguments \"%s\", directory \"%s\"; expected \"%s\", \"%s\", \"%s\"", path, target,
+             arguments, directory, expected, expectedArguments, expectedDirectory);
+    Note("%s -> %s | %s | %s", path, target, arguments, directory);
+}
+
+// Top-level windows that other processes show (the shell's Explorer windows): a hook
+// for every process, and the window list against the one seen when the watch began.
+static HWINEVENTHOOK foreignHook;
+static char foreignFirst[300];
+static std::string foreignBefore;  // the visible top-level windows at the start, as "%p;"
+
+static int IsForeignWindow(HWND window)
+{
+    DWORD process;
+    GetWindowThreadProcessId(window, &process);
+    return process != GetCurrentProcessId() && process != subject.dwProcessId &&
+           GetAncestor(window, GA_PARENT) == GetDesktopWindow() && IsWindowVisible(window);
+}
+
+static void NoteForeign(HWND window, const char* how)
+{
+    if (foreignFirst[0])
+        return;
+    char className[64] = "", caption[200] = "";
+    GetClassNameA(window, className, sizeof(className));
+    GetWindowTextA(window, caption, sizeof(caption));
+    snprintf(foreignFirst, sizeof(foreignFirst), "%s: class \"%s\", \"%s\"", how, className, caption);
+}
+
+static void CALLBACK OnForeignEvent(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD)
+{
+    if (object == OBJID_WINDOW && child == CHILDID_SELF && window && IsForeignWindow(window))
+        NoteForeign(window, "shown");
+}
+
+static BOOL CALLBACK ListForeign(HWND window, LPARAM parameter)
+{
+    if (!IsForeignWindow(window))
+        return TRUE;
+    char key[32];
+    snprintf(key, sizeof(key), "%p;", (void*)window);
+    if (!parameter)
+        foreignBefore += key;
+    else if (foreignBefore.find(key) == std::string::npos)
+        NoteForeign(window, "listed");
+    return TRUE;
+}
+
 // Lists GROUP's shortcuts and their targets once COUNT of them exist.
 static void ListGroup(const char* group, int count)
 {
     char folder[MAX_PATH], pattern[MAX_PATH * 2];
-    ProgramsFolder(folder);
-    snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
     DWORD start = GetTickCount();
-    for (;;) {
+    // Shortcuts go to every user's Programs (the user's for a per-user install); a
+    // program manager group to the user's.
+    for (int common = 1;; common = !common) {
+        ProgramsFolder(folder, common);
+        snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA(pattern, &found);
         int n = 0;
@@ -981,12 +1051,13 @@ static void ListGroup(const char* group, int count)
             FindClose(search);
         }
         if (n >= count) {
-            printf("program group \"%s\" (Start Menu\\Programs):\n%s", group, lines);
+            printf("program group \"%s\" (%s):\n%s", group, folder, lines);
             return;
         }
         if (GetTickCount() - start > TIMEOUT_MS)
             Fail("%d of %d shortcuts in group %s", n, count, group);
-        Sleep(POLL_MS);
+        if (!common)
+            Sleep(POLL_MS);
     }
 }
 
@@ -1401,6 +1472,34 @@ static int Run(int argc, char** argv)
             CheckBrowserPixels();
         } else if (!strcmp(step, "link")) {  // GROUP TITLE TARGET
             CheckLink(a[0], a[1], a[2]);
+        } else if (!strcmp(step, "shortcut")) {  // user|common GROUP TITLE TARGET ARGUMENTS DIRECTORY
+            CheckShortcut(a[0], a[1], a[2], a[3], a[4] ? a[4] : "", a[5] ? a[5] : "");
+        } else if (!strcmp(step, "no-group-in")) {  // user|common GROUP: no such folder there
+            char folder[MAX_PATH], path[MAX_PATH * 2];
+            ProgramsFolder(folder, !strcmp(a[0], "common"));
+            snprintf(path, sizeof(path), "%s\\%s", folder, a[1]);
+            if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+                Fail("%s exists", path);
+        } else if (!strcmp(step, "foreign-watch")) {  // from now on, other processes' windows count
+            foreignFirst[0] = 0;
+            foreignBefore.clear();
+            EnumWindows(ListForeign, 0);
+            foreignHook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, 0, OnForeignEvent, 0, 0,
+                                          WINEVENT_OUTOFCONTEXT);
+            if (!foreignHook)
+                Fail("cannot watch the windows of other processes (error %lu)", GetLastError());
+        } else if (!strcmp(step, "no-foreign-window")) {  // MS: none shown since the watch began, nor for MS
+            // An observation over a span: the shell would open its window some time after the group.
+            DWORD start = GetTickCount(), span = strtoul(a[0], 0, 10);
+            do {
+                MsgWaitForMultipleObjects(0, 0, FALSE, 50, QS_ALLINPUT);
+                PumpOwnMessages();
+                EnumWindows(ListForeign, 1);
+                if (foreignFirst[0])
+                    Fail("another process showed a window (%s)", foreignFirst);
+            } while (GetTickCount() - start < span);
+            UnhookWinEvent(foreignHook);
+            foreignHook = 0;
         } else if (!strcmp(step, "group-list")) {  // GROUP COUNT
             ListGroup(a[0], atoi(a[1]));
         } else if (!strcmp(step, "no-group")) {  // GROUP: no such folder under Programs

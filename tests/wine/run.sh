@@ -514,6 +514,78 @@ case_program_group() {  # the group's shortcuts and their targets; none unchecke
     return $status
 }
 
+# A small tree packed by quill with a group of shortcuts: a name and titles a file name
+# cannot hold, an item with arguments behind a target with a blank, a quoted target.
+SHORTCUT_GROUP="Quill: Shortcuts"   # the folder: "Quill_ Shortcuts"
+pack_shortcuts() {  # CASE OPTIONS...
+    local d=$RUN/cases/$1
+    shift
+    mkdir -p "$d/source/docs"
+    printf 'guide\r\n' >"$d/source/docs/guide.txt"
+    printf 'tool' >"$d/source/my tool.exe"
+    "$QUILL" pack "$d/source" -o "$d/setup.exe" --stub "$STUB" --uninstaller "$UNINSTALLER" -q \
+        --title "Quill Shortcut Product" --window-title "$TITLE" --install-dir 'QuillTest\Shortcuts' \
+        --group-name "$SHORTCUT_GROUP" --group-item 'Guide|\docs\guide.txt' \
+        --group-item 'Tool: run?|\my tool.exe /x "a b"' \
+        --group-item 'Notepad|"C:\windows\notepad.exe" readme.txt' "$@" >&2 || return 1
+    chown -R "$WINE_USER" "$d"
+    printf '%s' "$d"
+}
+# The three shortcuts of pack_shortcuts, under user's or common Programs, for TARGET.
+shortcut_steps() {  # user|common TARGET
+    local g="Quill_ Shortcuts" t; t=$(win "$2")
+    printf '%s\0' shortcut "$1" "$g" Guide "$t\docs\guide.txt" "" "$t\docs" -- \
+        shortcut "$1" "$g" "Tool_ run_" "$t\my tool.exe" '/x "a b"' "$t" -- \
+        shortcut "$1" "$g" Notepad 'C:\windows\notepad.exe' readme.txt 'C:\windows' --
+}
+
+case_shortcuts_for_every_user() {  # the group as .lnk files in the all-users Programs; no other process shows a window
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_shortcuts shortcuts) || return 1
+    local common="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    rm -rf "$common/Quill_ Shortcuts"
+    find "$PREFIX/drive_c/users" -path '*Programs/Quill_ Shortcuts' -prune -exec rm -rf {} + 2>/dev/null
+    { printf '%s\0' foreign-watch --; start_install "$d/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' no-foreign-window 5000 --; shortcut_steps common "$d/target"
+      printf '%s\0' no-group-in user "Quill_ Shortcuts"
+    } | steps || return 1
+    ls "$common/Quill_ Shortcuts" >&2
+    # The install log lists the folder and each shortcut, for the uninstall.
+    local log; log=$(tr -d '\r' <"$d/target/uninstall.log")
+    for entry in "group-folder C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Quill_ Shortcuts" \
+                 "shortcut C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Quill_ Shortcuts\Tool_ run_.lnk"; do
+        grep -qxF -- "$entry" <<<"$log" || { say "the install log lacks: $entry"; say "$log"; return 1; }
+    done
+    # The uninstall takes them away again.
+    printf '%s\0' run "$(win "$d/target/uninstall.exe")" "$(win "$d")" "/S" -- unseen-exit 0 | steps || return 1
+    [ ! -e "$common/Quill_ Shortcuts" ] || { say "the uninstall left $common/Quill_ Shortcuts"; return 1; }
+}
+
+case_shortcuts_for_the_user() {  # --privileges user: the user's Programs folder
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_shortcuts shortcuts_user --privileges user --install-dir 'C:\QuillUser\Shortcuts') || return 1
+    rm -rf "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quill_ Shortcuts"
+    find "$PREFIX/drive_c/users" -path '*Programs/Quill_ Shortcuts' -prune -exec rm -rf {} + 2>/dev/null
+    { start_install "$d/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      shortcut_steps user "$d/target"; printf '%s\0' no-group-in common "Quill_ Shortcuts"
+    } | steps
+}
+
+case_dde_group_opens_explorer() {  # --group-kind dde: the conversation as before, and the watch sees the shell's window
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_shortcuts shortcuts_dde --group-kind dde) || return 1
+    find "$PREFIX/drive_c/users" -path '*Programs/Quill_ Shortcuts' -prune -exec rm -rf {} + 2>/dev/null
+    as_user wineserver -k; as_user wineserver -w
+    { printf '%s\0' foreign-watch --; start_install "$d/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' no-foreign-window 5000
+    } | steps >"$d/steps.log" 2>&1
+    local status=$?
+    cat "$d/steps.log" >&2
+    as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
+    # The watch must fail here: that is what shows it can.
+    [ $status != 0 ] && grep -q 'another process showed a window' "$d/steps.log"
+}
+
 # --- the command line and silent installs ---------------------------------------------
 
 # The log's lines without their CR, for grep.
@@ -547,11 +619,12 @@ case_silent_install() {  # the example product: no window at any moment, the tre
     local target="$d/silent target/Example Viewer"
     # /D= last, with blanks and no quotes; the options in mixed case.
     find "$PREFIX/drive_c/users" -path '*Programs/Example Viewer' -prune -exec rm -rf {} + 2>/dev/null
-    # The group too: the program manager answers the window that is never shown.
+    rm -rf "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Example Viewer"
+    # The group too, as shortcuts for every user (quill's default kind).
     { printf '%s\0' run "$(win "$d/example-setup.exe")" "$(win "$d")" \
         "/log=setup.log /s /D=$(win "$target")" -- unseen-exit 0 -- \
-        link "Example Viewer" "Read Me" "$(win "$target/README.TXT")" -- \
-        link "Example Viewer" Manual "$(win "$target/docs/MANUAL.TXT")"
+        shortcut common "Example Viewer" "Read Me" "$(win "$target/README.TXT")" "" "$(win "$target")" -- \
+        shortcut common "Example Viewer" Manual "$(win "$target/docs/MANUAL.TXT")" "" "$(win "$target/docs")"
     } | steps || return 1
     # The new group opened a window of Wine's explorer: a fresh server for the next cases.
     as_user wineserver -k; as_user wineserver -w; as_user wineserver -p
@@ -675,7 +748,15 @@ case_privileges_manifest() {  # read back with windres: admin by default, asInvo
         --privileges user --install-dir 'C:\Tools\Viewer' || return 1
     [ "$(level "$d/admin.exe")" = 'requestedExecutionLevel level=""requireAdministrator""' ] &&
     [ "$(level "$d/user.exe")" = 'requestedExecutionLevel level=""asInvoker""' ] &&
-    [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ]
+    [ "$(level "$STUB")" = 'requestedExecutionLevel level=""requireAdministrator""' ] || return 1
+    # DPI awareness and themed controls, also in the copy whose level quill rewrote.
+    for exe in "$STUB" "$d/user.exe"; do
+        local rc; rc=$(i686-w64-mingw32-windres -i "$exe" -O rc)
+        grep -qF '<dpiAware xmlns=""http://schemas.microsoft.com/SMI/2005/WindowsSettings"">true/pm</dpiAware>' <<<"$rc" &&
+        grep -qF '<dpiAwareness xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">PerMonitorV2, PerMonitor</dpiAwareness>' <<<"$rc" &&
+        grep -qF 'name=""Microsoft.Windows.Common-Controls"" version=""6.0.0.0""' <<<"$rc" ||
+            { say "$exe: the manifest lacks an entry"; grep -A30 ' 24 ' <<<"$rc"; return 1; }
+    done
 }
 
 case_close_request_in_each_phase() {  # WM_CLOSE ends the process in every phase: 1602, or 0 after the end

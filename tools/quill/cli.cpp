@@ -62,13 +62,19 @@ const char* PACK_HELP =
     "  --install-dir DIR        default install directory, under Program Files unless it\n"
     "                           names a drive (install-dir, required)\n"
     "  --post-install CMD       command run after installing (post-install)\n"
-    "  --background STATE       maximized or minimized (background)\n"
+    "  --background STATE       minimized (default) or maximized (background)\n"
     "  --language NAME          english, german, french or russian (language)\n"
     "  --codepage N             874 or 1250..1258; default: the language's (codepage)\n"
     "  --group-name NAME        program group ([group] name)\n"
     "  --group-item 'TITLE|PATH'  a group item, repeatable; replaces the file's items\n"
     "                           ([group] item = TITLE | PATH); PATH starting with \\ is\n"
     "                           inside the install directory\n"
+    "  --group-kind KIND        shortcuts (default): the installer makes the group's\n"
+    "                           folder and .lnk files in the all-users Start menu (the\n"
+    "                           user's with --privileges user); dde: the program\n"
+    "                           manager's DDE conversation, on which the shell opens\n"
+    "                           Explorer windows on the new group, even in a silent\n"
+    "                           install (two per group under Wine) ([group] kind)\n"
     "  --message ID=TEXT        replaces one message ([messages] ID = TEXT)\n"
     "  --attribute PATH=FLAGS   hidden, system, readonly for a file ([attributes])\n"
     "  --icon FILE.ico          the installer's icon (icon): each image as a bitmap or\n"
@@ -213,6 +219,7 @@ const SettingOption SETTING_OPTIONS[] = {
     {"--license", "winget", "license"},
     {"--group-name", "group", "name"},
     {"--group-item", "group", "item"},
+    {"--group-kind", "group", "kind"},
 };
 
 const SettingOption* TakeSetting(Arguments& args, const std::string& arg, std::string& value)

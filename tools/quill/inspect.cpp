@@ -212,7 +212,7 @@ ExtensionReview ReviewExtension(const ArchiveReader& reader, const CodePage& cod
         review.damage.push_back("extension: group.kind=" + Printable(value) + " is neither shortcuts nor dde");
     for (const ExtensionEntry& entry : review.entries) {
         int id = TextId(entry.key);
-        if (id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST) {
+        if (IsAdditionText(id)) {
             std::string stored;
             reader.Extension(entry.key, stored);
             std::string wrong = CheckMessagePlaceholders(id, Utf8(codePage, stored));

@@ -116,6 +116,17 @@ static const std::vector<std::string> russianTexts = {
     "Не удается удалить %s",
 };
 
+std::string ShortcutTextUtf8(const std::string& language)
+{
+    if (language == "german")
+        return "Die Verknüpfung %s kann nicht erstellt werden.";
+    if (language == "french")
+        return "Impossible de créer le raccourci %s.";
+    if (language == "russian")
+        return "Не удается создать ярлык %s.";
+    return "The shortcut %s cannot be created.";
+}
+
 std::vector<std::string> UninstallTextsUtf8(const std::string& language)
 {
     if (language == "german")
@@ -129,7 +140,7 @@ std::vector<std::string> UninstallTextsUtf8(const std::string& language)
 
 static PlaceholderKind KindOf(int id)
 {
-    if (id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST)
+    if (IsAdditionText(id))
         return PLACEHOLDERS_STRING;
     return MessagePlaceholders(id);
 }

@@ -24,6 +24,9 @@ MessageList MessageSetUtf8(const std::string& language);
 // %s: the title, for 204 the install log's name).
 std::vector<std::string> UninstallTextsUtf8(const std::string& language);
 
+// Text 210 of a language as UTF-8: a shortcut (its name the %s) that cannot be created.
+std::string ShortcutTextUtf8(const std::string& language);
+
 // Longest text the installer's lookups take: its callers pass as little as 200 bytes.
 enum { MAX_MESSAGE_BYTES = 199 };
 

@@ -16,8 +16,10 @@
 #include <time.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 
+#include "archive/extension.h"
 #include "archive/messages.h"
 #include "extract/install_log.h"
 #include "codepage.h"
@@ -341,6 +343,41 @@ ProgramLook LookOf(const PackSettings& settings, const std::string& output)
     return look;
 }
 
+// A path as Windows compares it: backslashes, ASCII case folded.
+std::string WindowsFolded(std::string path)
+{
+    for (char& c : path)
+        c = c == '/' ? '\\' : (char)tolower((unsigned char)c);
+    return path;
+}
+
+// A group item inside the install directory whose target the tree does not hold would
+// make a shortcut to nothing: the target found as the installer finds it (the whole text,
+// else the longest part up to a blank that names a file).
+void WarnMissingGroupTargets(const PackSettings& settings, const SourceTree& tree)
+{
+    std::map<std::string, bool> paths;  // "\docs\readme.txt" -> is a file
+    for (const TreeEntry& entry : tree.entries)
+        if (entry.kind != TreeEntry::UP)
+            paths[WindowsFolded("\\" + entry.path)] = entry.kind == TreeEntry::FILE;
+    if (settings.UninstallEnabled())
+        paths[WindowsFolded("\\" + settings.uninstallProgram.value)] = true;
+    for (const GroupItem& item : settings.groupItems) {
+        const std::string& text = item.path;
+        if (text[0] != '\\')
+            continue;
+        bool found = paths.count(WindowsFolded(text)) != 0;
+        for (size_t blank = text.rfind(' '); !found && blank != std::string::npos && blank > 0;
+             blank = text.rfind(' ', blank - 1)) {
+            auto part = paths.find(WindowsFolded(text.substr(0, blank)));
+            found = part != paths.end() && part->second;
+        }
+        if (!found)
+            Warn(item.origin + ": the group item \"" + item.title + "\" names " + text +
+                 ", which the source tree does not hold: its shortcut would lead nowhere");
+    }
+}
+
 // The uninstaller as it goes into the archive: the product's icon and version resource,
 // the installer's execution level (it needs administrator rights exactly when the
 // install had them), its checksum and, with signing, its signature.
@@ -449,32 +486,8 @@ StringBlockContent BuildContent(const PackSettings& settings, const CodePage& co
         content.messages[i] = stored;
     }
 
-    // The extension: the code page always, so that a reader needs no --codepage; the
-    // uninstall's keys and texts when it is asked for.
-    content.extension.push_back({KEY_CODEPAGE, std::to_string(codePage.Number())});
-    if (!settings.UninstallEnabled())
-        return content;
-    content.extension.push_back({KEY_UNINSTALL_ID, Encode(codePage, settings.uninstallId.value, "uninstall id",
-                                                          settings.uninstallId.origin, MAX_KEY_NAME_BYTES)});
-    content.extension.push_back({KEY_UNINSTALL_PROGRAM,
-                                 Encode(codePage, settings.uninstallProgram.value, "uninstall program",
-                                        settings.uninstallProgram.origin, MAX_NAME_LENGTH)});
-    // A per-user installer registers for its user, whoever runs it: an administrator's
-    // start of it still installs for that one user.
-    if (settings.privileges.value == "user")
-        content.extension.push_back({KEY_UNINSTALL_SCOPE, "user"});
-    // The installer copies these into TEXT_SIZE buffers.
-    if (settings.uninstallUrl.given())
-        content.extension.push_back({KEY_UNINSTALL_URL, Encode(codePage, settings.uninstallUrl.value, "uninstall url",
-                                                               settings.uninstallUrl.origin, MAX_NAME_LENGTH)});
-    if (settings.version.given())
-        content.extension.push_back({KEY_PRODUCT_VERSION, settings.version.value});
-    if (settings.company.given())
-        content.extension.push_back({KEY_PRODUCT_PUBLISHER, Encode(codePage, settings.company.value, "company",
-                                                                   settings.company.origin, MAX_NAME_LENGTH)});
-    std::vector<std::string> uninstallTexts = UninstallTextsUtf8(settings.language);
-    for (int id = UNINSTALL_TEXT_FIRST; id <= UNINSTALL_TEXT_LAST; id++) {
-        std::string text = uninstallTexts[(size_t)(id - UNINSTALL_TEXT_FIRST)];
+    // A text of the additions (text.N), from the language's set or [messages], checked.
+    auto additionText = [&](int id, std::string text) {
         std::string origin = "message " + std::to_string(id) + " of the " + settings.language + " set";
         auto replaced = settings.messages.find(id);
         if (replaced != settings.messages.end()) {
@@ -494,7 +507,40 @@ StringBlockContent BuildContent(const PackSettings& settings, const CodePage& co
         if (!wrong.empty())
             Fail(EXIT_USAGE, origin + ": " + wrong);
         content.extension.push_back({KEY_TEXT_PREFIX + std::to_string(id), stored});
-    }
+    };
+
+    // The extension: the code page always, so that a reader needs no --codepage; how the
+    // group is made; the uninstall's keys and texts when it is asked for.
+    content.extension.push_back({KEY_CODEPAGE, std::to_string(codePage.Number())});
+    bool group = !settings.groupItems.empty(), shortcuts = group && settings.Shortcuts();
+    if (group)
+        content.extension.push_back({KEY_GROUP_KIND, shortcuts ? "shortcuts" : "dde"});
+    // A per-user installer registers for its user, whoever runs it, and puts its
+    // shortcuts into that user's Start menu: an administrator's start of it still
+    // installs for that one user.
+    if (settings.privileges.value == "user" && (shortcuts || settings.UninstallEnabled()))
+        content.extension.push_back({KEY_UNINSTALL_SCOPE, "user"});
+    if (shortcuts)
+        additionText(TEXT_CANT_CREATE_SHORTCUT, ShortcutTextUtf8(settings.language));
+    if (!settings.UninstallEnabled())
+        return content;
+    content.extension.push_back({KEY_UNINSTALL_ID, Encode(codePage, settings.uninstallId.value, "uninstall id",
+                                                          settings.uninstallId.origin, MAX_KEY_NAME_BYTES)});
+    content.extension.push_back({KEY_UNINSTALL_PROGRAM,
+                                 Encode(codePage, settings.uninstallProgram.value, "uninstall program",
+                                        settings.uninstallProgram.origin, MAX_NAME_LENGTH)});
+    // The installer copies these into TEXT_SIZE buffers.
+    if (settings.uninstallUrl.given())
+        content.extension.push_back({KEY_UNINSTALL_URL, Encode(codePage, settings.uninstallUrl.value, "uninstall url",
+                                                               settings.uninstallUrl.origin, MAX_NAME_LENGTH)});
+    if (settings.version.given())
+        content.extension.push_back({KEY_PRODUCT_VERSION, settings.version.value});
+    if (settings.company.given())
+        content.extension.push_back({KEY_PRODUCT_PUBLISHER, Encode(codePage, settings.company.value, "company",
+                                                                   settings.company.origin, MAX_NAME_LENGTH)});
+    std::vector<std::string> uninstallTexts = UninstallTextsUtf8(settings.language);
+    for (int id = UNINSTALL_TEXT_FIRST; id <= UNINSTALL_TEXT_LAST; id++)
+        additionText(id, uninstallTexts[(size_t)(id - UNINSTALL_TEXT_FIRST)]);
     return content;
 }
 
@@ -581,6 +627,7 @@ int Pack(const PackOptions& options)
                                    settings.uninstallProgram.origin, MAX_NAME_LENGTH);
     }
     SourceTree tree = WalkSourceTree(options.source, walk);
+    WarnMissingGroupTargets(settings, tree);
     if (uninstall)
         RefuseUninstallerClash(tree, settings, options.source);
     u64 totalSize = tree.totalSize + uninstaller.size();

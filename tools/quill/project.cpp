@@ -189,8 +189,13 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
             if (title.empty() || path.empty())
                 Bad(origin, "an item is \"title | path\"");
             settings.groupItems.push_back({title, path, origin});
+        } else if (key == "kind") {
+            std::string v = Lower(value);
+            if (v != "shortcuts" && v != "dde")
+                Bad(origin, "kind is shortcuts or dde, not \"" + value + "\"");
+            SetOnce(settings.groupKind, key, v, origin);
         } else {
-            Bad(origin, "unknown key \"" + rawKey + "\" in [group]");
+            Bad(origin, "unknown key \"" + rawKey + "\" in [group] (name, item, kind)");
         }
     } else if (section == "uninstall") {
         if (key == "enabled") {
@@ -229,9 +234,9 @@ void ApplySetting(PackSettings& settings, const std::string& section, const std:
                 : settings.installerUrl, key, value, origin);
     } else if (section == "messages") {
         int id = ParseNumber(key);
-        bool text = id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST;
+        bool text = IsAdditionText(id);
         if (id < 0 || (!text && MessageEntry(id) == (u32)MSG_SYSTEM_ERROR && id != MSG_SYSTEM_ERROR))
-            Bad(origin, "\"" + rawKey + "\" is not a message id (1 to 17, 111 to 121, 200 to 206)");
+            Bad(origin, "\"" + rawKey + "\" is not a message id (1 to 17, 111 to 121, 200 to 206, 210)");
         Setting& message = settings.messages[id];
         SetOnce(message, "message " + key, value, origin);
     } else if (section == "attributes") {

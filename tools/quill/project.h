@@ -7,7 +7,7 @@
 //   install-dir = Example\Viewer     item = Read me | \docs\readme.txt
 //   post-install = \viewer.exe /r    [messages]
 //   background = maximized           117 = The viewer is installed.
-//   privileges = admin
+//   privileges = admin               kind = shortcuts (or dde)
 //   language = german                [attributes]
 //   codepage = 1252                  data/cache.bin = hidden system
 //   icon = viewer.ico  (beside the project file), icon-xp = yes, icon-all = yes
@@ -56,7 +56,8 @@ struct PackSettings {
     Setting groupName;    // entry 5
     std::vector<GroupItem> groupItems;
     bool groupItemsFromOptions = false;  // options replace the file's items, not add to them
-    bool backgroundMaximized = true;
+    bool backgroundMaximized = false;  // the dialogs alone unless the project says maximized
+    Setting groupKind;    // "shortcuts" (also when not given) or "dde"
     Setting privileges;   // "user" or "admin"; not given: admin
     bool bestCompression = false;  // compression = best: the cost-based parse
     std::string language = "english";
@@ -74,6 +75,7 @@ struct PackSettings {
     // [winget]: what a manifest set needs beyond the product's settings.
     Setting packageId, license, installerUrl;
     bool UninstallEnabled() const { return uninstallEnabled.value != "no"; }
+    bool Shortcuts() const { return groupKind.value != "dde"; }
     Setting iconXp, iconAll;  // "yes" or "no": small images as bitmaps; every image or none
 };
 

@@ -13,6 +13,13 @@ enum {
     MAX_KEY_NAME_BYTES = 255     // a registry key name's longest, in single-byte characters
 };
 
+// The texts of the additions quill writes as text.N: the uninstaller's, and 210 (a
+// shortcut that cannot be created, archive/extension.h), each with one %s.
+inline bool IsAdditionText(int id)
+{
+    return (id >= UNINSTALL_TEXT_FIRST && id <= UNINSTALL_TEXT_LAST) || id == 210;
+}
+
 #define DEFAULT_UNINSTALL_PROGRAM "uninstall.exe"
 // The uninstaller program quill packs, as the build makes it and the package installs it.
 #define UNINSTALLER_FILE_NAME "quillstead-uninstall.exe"

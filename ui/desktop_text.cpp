@@ -1,0 +1,69 @@
+#include "desktop_text.h"
+
+#include "../archive/text.h"
+
+void SanitiseFileName(char* name)
+{
+    for (; *name; name++) {
+        unsigned char c = (unsigned char)*name;
+        for (const char* bad = "\\/:*?\"<>|"; *bad; bad++)
+            if (c == (unsigned char)*bad)
+                c = 0;
+        if (c < ' ')
+            *name = '_';
+    }
+}
+
+static const char* SkipBlanks(const char* text)
+{
+    while (*text == ' ')
+        text++;
+    return text;
+}
+
+void SplitItemText(const char* text, char* target, char* arguments, int (*exists)(const char* path))
+{
+    arguments[0] = 0;
+    if (text[0] == '"') {
+        const char* end = text + 1;
+        while (*end && *end != '"')
+            end++;
+        u32 length = (u32)(end - text - 1);
+        CopyText(target, text + 1, length + 1 < (u32)TEXT_SIZE ? length + 1 : (u32)TEXT_SIZE);
+        CopyText(arguments, SkipBlanks(*end ? end + 1 : end), TEXT_SIZE);
+        return;
+    }
+    CopyText(target, text, TEXT_SIZE);
+    if (exists(target))
+        return;
+    // Shorter and shorter parts up to a blank, the longest first.
+    for (u32 length = TextLength(target); length > 0; length--) {
+        if (target[length] != ' ')
+            continue;
+        target[length] = 0;
+        if (exists(target)) {
+            CopyText(arguments, SkipBlanks(text + length), TEXT_SIZE);
+            return;
+        }
+    }
+    CopyText(target, text, TEXT_SIZE);
+}
+
+void ParentFolder(char* folder, const char* path)
+{
+    CopyText(folder, path, TEXT_SIZE);
+    u32 cut = 0;
+    for (u32 i = 0; folder[i]; i++)
+        if (folder[i] == '\\')
+            cut = i;
+    // C:\tool.exe is run from C:\, not from the drive's current directory.
+    if (cut == 2 && folder[1] == ':')
+        cut++;
+    folder[cut] = 0;
+}
+
+int ScaleForDpi(int value, u32 dpi)
+{
+    // No 64-bit division: the installer links no runtime that has one.
+    return (value * (int)dpi + 48) / 96;
+}

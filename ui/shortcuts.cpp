@@ -1,0 +1,111 @@
+// The program group as shortcuts (group.kind=shortcuts): a folder in the Start menu's
+// Programs and one .lnk file per group item, made through the shell's link object. No
+// program manager takes part, so no window of the shell opens.
+#include "ui.h"
+
+#include <shlobj.h>
+
+#include "desktop_text.h"
+#include "shell_text.h"
+#include "../archive/archive.h"
+#include "../archive/context.h"
+#include "../archive/extension.h"
+#include "../archive/messages.h"
+#include "../archive/text.h"
+#include "../extract/install_log.h"
+
+// Written out here: libuuid would link its table of every interface id.
+static const GUID clsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID iidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// A shortcut (or the group's folder) that cannot be made ends nothing: the user is told,
+// a silent install logs it.
+static void CannotCreate(const char* name)
+{
+    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
+    const char* stored = ExtensionText(TEXT_CANT_CREATE_SHORTCUT);
+    if (stored)
+        CopyText(format, stored, TEXT_SIZE);
+    else
+        LookupMessage(MSG_WRITE_ERROR, format, TEXT_SIZE);
+    FormatWithText(text, TEXT_SIZE, format, name);
+    ShowBox(mainWindow, TEXT_CANT_CREATE_SHORTCUT, text, LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE),
+            MB_ICONWARNING);
+}
+
+// Files only: a folder that a prefix names (C:\Program) is no program to start.
+static int FileExists(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static int SaveShortcut(const char* path, const char* item)
+{
+    char joined[TEXT_SIZE], target[TEXT_SIZE], arguments[TEXT_SIZE], folder[TEXT_SIZE];
+    WCHAR wide[TEXT_SIZE];
+    if (!JoinItemPath(joined, TEXT_SIZE, context.installDir, item))
+        return 0;
+    SplitItemText(joined, target, arguments, FileExists);
+    ParentFolder(folder, target);
+    IShellLinkA* link;
+    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkA, (void**)&link)))
+        return 0;
+    IPersistFile* file = 0;
+    int ok = SUCCEEDED(link->SetPath(target)) && SUCCEEDED(link->SetArguments(arguments)) &&
+             SUCCEEDED(link->SetWorkingDirectory(folder)) &&
+             SUCCEEDED(link->QueryInterface(iidPersistFile, (void**)&file)) &&
+             MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TEXT_SIZE) &&
+             SUCCEEDED(file->Save(wide, TRUE));
+    if (file)
+        file->Release();
+    link->Release();
+    return ok;
+}
+
+int CreateShortcuts()
+{
+    const char* kind = ExtensionValue(KEY_GROUP_KIND);
+    if (!kind || kind[0] != 's')
+        return 0;
+    if (!context.createGroup)
+        return 1;
+    const char* group = StringBlockEntry(0, ENTRY_GROUP_NAME);
+    LogLine("group", group);
+    // The folder follows the uninstall's key: a per-user install's shortcuts are the
+    // user's, every other install's are every user's (the process's token is no guide:
+    // Wine reports every process as elevated).
+    const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
+    char folder[2 * TEXT_SIZE], name[TEXT_SIZE], path[TEXT_SIZE];
+    CopyText(name, group, TEXT_SIZE);
+    SanitiseFileName(name);
+    if (!SHGetSpecialFolderPathA(0, folder, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
+                                 TRUE) ||
+        !AppendPathPart(folder, TEXT_SIZE, name) ||
+        (!CreateDirectoryA(folder, 0) && GetLastError() != ERROR_ALREADY_EXISTS)) {
+        CannotCreate(group);
+        return 1;
+    }
+    InstallLogEntry("group-folder", folder);
+    HRESULT com = CoInitializeEx(0, COINIT_APARTMENTTHREADED);
+    u32 items = context.header.groupItemsOffset;
+    for (u32 i = 1; i <= context.header.groupItemCount; i++) {
+        const char* title = StringBlockEntry(items, 2 * i - 1);
+        CopyText(name, title, TEXT_SIZE);
+        SanitiseFileName(name);
+        CopyText(path, folder, TEXT_SIZE);
+        u32 length = TextLength(path) + 1 + TextLength(name) + 4;
+        AppendPathPart(path, TEXT_SIZE, name);
+        if (TextLength(AppendText(path, ".lnk", TEXT_SIZE)) == length &&
+            SaveShortcut(path, StringBlockEntry(items, 2 * i))) {
+            LogLine("shortcut", path);
+            InstallLogEntry("shortcut", path);
+        } else {
+            CannotCreate(title);
+        }
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return 1;
+}
