@@ -382,6 +382,14 @@ TEST_F(QuillIcon, TheLargestImagesAreLeftOutOneByOneWithAWarning)
         << pack.err;
     QuillRun list = RunQuill({"list", dir / "setup.exe"});
     EXPECT_TRUE(std::regex_search(list.out, std::regex("icon +2 images\n +16x16 .*\n +32x32 "))) << list.out;
+    // The uninstaller is a file of the archive, with no archive behind it: it keeps all four.
+    {
+        ASSERT_EQ(0, RunQuill({"extract", dir / "setup.exe", "-d", dir / "out", "-q"}).code);
+        std::string command = "wrestool -l --type=3 '" + dir / "out/uninstall.exe" + "' | wc -l > '" + dir / "n" + "'";
+        ASSERT_EQ(0, system(command.c_str()));
+        Bytes count = ReadBytes(dir / "n");
+        EXPECT_EQ("4\n", std::string(count.begin(), count.end()));
+    }
 }
 
 TEST_F(QuillIcon, AllOrNothingAndNothingFittingFailWritingNothing)

@@ -384,6 +384,7 @@ void WarnMissingGroupTargets(const PackSettings& settings, const SourceTree& tre
 std::vector<u8> PrepareUninstaller(const PackOptions& options, const PackSettings& settings, bool installerLevelSet)
 {
     ProgramLook look = LookOf(settings, settings.uninstallProgram.value);
+    look.unbounded = true;
     if (look.hasVersion)
         look.description = settings.uninstallDescription.given() ? settings.uninstallDescription.value
                                                                  : settings.title.value + " Uninstall";

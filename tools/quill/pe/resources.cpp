@@ -610,13 +610,15 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
     if (look.icon.empty() && !look.hasVersion)
         return program;
     ResourceLayout layout = LayoutOf(program);
+    if (look.unbounded)
+        layout.limit = (int64_t)1 << 40;
     Tree tree = ReadTree(program, layout);
     if (look.hasVersion)
         PlaceVersion(tree, look);
     if (!look.icon.empty())
         PlaceIconThatFits(tree, layout, look);
     std::vector<u8> out = WriteProgram(program, layout, tree);
-    if (out.size() > ARCHIVE_OFFSET)
+    if (out.size() > ARCHIVE_OFFSET && !look.unbounded)
         Fail(EXIT_USAGE, "with the version resource" + std::string(look.icon.empty() ? "" : " and no icon image") +
                              " the installer program takes " + std::to_string(out.size()) + " bytes, " +
                              std::to_string(out.size() - ARCHIVE_OFFSET) +

@@ -16,6 +16,9 @@ struct ProgramLook {
     std::string icon;        // an .ico file: its images replace icon 101; "" keeps ours
     bool iconXp = false;     // images below 256 pixels stay bitmaps, for Windows XP
     bool iconAll = false;    // every image or a failure, none left out
+    // A program packed as an ordinary file (the uninstaller): no archive follows it, so it
+    // keeps every image, and nothing is left out or warned of.
+    bool unbounded = false;
     bool hasVersion = false;
     u16 version[4] = {0, 0, 0, 0};
     // Version resource texts, UTF-8; empty ones are left out.
