@@ -67,17 +67,8 @@ struct Shell {
 
 Shell Sh(const std::string& command)
 {
-    Shell result{-1, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        result.out.append(buffer, n);
-    int status = pclose(pipe);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    ShellRun run = RunShell(command);
+    return {run.code, run.out};
 }
 
 bool Have(const std::string& program)
