@@ -2,7 +2,7 @@
 # Old against new in one run: builds lzari-bench from an earlier commit beside the one of
 # this tree (both from this tree's benchmark source, so that they time alike), then runs
 # the two in turn, round after round, and prints each one's best and median with the
-# ratio new/old and the machine's load.
+# ratio new/old of both and the machine's load (before, after and at each round).
 #
 #   tools/bench-compare.sh [--rounds N] [--base COMMIT] [lzari-bench options and files]
 #   tools/bench-compare.sh --pack [--rounds N] [--base COMMIT] [--mb M] [--files F]
@@ -86,22 +86,27 @@ old=$out/old-$commit-$target/$program
 new=$out/new/$program
 results=$(mktemp -d /tmp/quill-bench-results-XXXXXX)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+# The 1-minute load at every round's start too: a round run beside other work shows there.
+round_loads=
 for ((r = 1; r <= rounds; r++)); do
+    round_loads+="$(cut -d' ' -f1 /proc/loadavg) "
     "$old" --json "${args[@]}" >"$results/old-$r.json"
     "$new" --json "${args[@]}" >"$results/new-$r.json"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-python3 - "$results" "$rounds" "$commit" "$(git rev-parse --short HEAD)" "$load_before" "$load_after" <<'EOF'
+python3 - "$results" "$rounds" "$commit" "$(git rev-parse --short HEAD)" "$load_before" "$load_after" \
+    "$round_loads" "$(nproc)" <<'EOF'
 import json, statistics, sys
-results, rounds, commit, head, before, after = sys.argv[1:]
+results, rounds, commit, head, before, after, round_loads, cores = sys.argv[1:]
 runs = {side: [json.load(open("%s/%s-%d.json" % (results, side, r))) for r in range(1, int(rounds) + 1)]
         for side in ("old", "new")}
 first = runs["new"][0]
 print("lzari-bench, old %s against new %s (%s), %s rounds, clock %s, --repeat %d per round"
       % (commit[:7], head, "working tree", rounds, first["clock"], first["repeat"]))
-print("load average before %s, after %s; MB/s: best of all runs, median of the rounds' medians"
-      % (before, after))
+print("load average before %s, after %s, at each round's start %s (%s cores)"
+      % (before, after, " ".join(round_loads.split()), cores))
+print("MB/s: best of all runs, median of the rounds' medians; new/old of each, best and median")
 def row(label, pick):
     o = [pick(run) for run in runs["old"]]
     n = [pick(run) for run in runs["new"]]
@@ -119,7 +124,8 @@ for f in first["files"]:
                 return (g["decode_mbps_best"], g["decode_mbps_median"])
     if f["size"] < 16384:
         row("decode " + name, pick)
-print("ratio: old %.4f, new %.4f" % (runs["old"][0]["total"]["ratio"], first["total"]["ratio"]))
+print("ratio: old %.4f, new %.4f, new/old %.4fx" % (runs["old"][0]["total"]["ratio"], first["total"]["ratio"],
+      first["total"]["ratio"] / runs["old"][0]["total"]["ratio"]))
 if not all(r["total"]["intact"] for side in runs.values() for r in side):
     print("A FILE DID NOT COME BACK INTACT"); sys.exit(1)
 EOF
