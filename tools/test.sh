@@ -50,15 +50,15 @@ echo "== installer (i686-w64-mingw32) =="
 mkdir -p build-i686
 if cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >build-i686/configure.log 2>&1 &&
    cmake --build build-i686 -j"$jobs" >build-i686/build.log 2>&1; then
-    grep -A 10 'core object code' build-i686/build.log | grep -E 'core object|text|\.obj|TOTALS' || true
-    grep -E 'quillstead.exe: [0-9]+ bytes' build-i686/build.log | tail -n 1 || true
+    grep -E 'quillstead(-uninstall)?.exe: [0-9]+ bytes' build-i686/build.log | tail -n 2 || true
     passed=$((passed + 1))
 else
     tail -n 40 build-i686/build.log 2>/dev/null || cat build-i686/configure.log
     failed=$((failed + 1)); status=1
 fi
 
-stub=(-DQUILL_INSTALLER_PROGRAM="$root/build-i686/ui/quillstead.exe")
+stub=(-DQUILL_INSTALLER_PROGRAM="$root/build-i686/ui/quillstead.exe"
+      -DQUILL_UNINSTALLER_PROGRAM="$root/build-i686/uninstall/quillstead-uninstall.exe")
 run_native "native tests" build "${stub[@]}"
 run_native "sanitizer tests" build-asan -DQUILL_SANITIZE=ON "${stub[@]}"
 
