@@ -175,6 +175,10 @@ const char* InstallLogProblemText(int problem);
 // Path rules, also used on their own: nonzero when sound.
 int InstallLogRelativePathSound(const char* path);
 int InstallLogAbsolutePathSound(const char* path);
+// A program manager group's name the log may carry: one sound name, none of the characters
+// that end a DDE command. The installer logs a group only when this holds, since the
+// reader refuses a whole log that names another.
+int InstallLogGroupNameSound(const char* name);
 // Nonzero when path is folder or lies inside it (ASCII case folded, by whole parts).
 int InstallLogPathInside(const char* path, const char* folder);
 

@@ -212,7 +212,7 @@ static int ParseFileTime(const char* text, u64* value)
 
 // A program manager group's name goes into "[DeleteGroup(name)]": one sound name, and
 // none of the characters that would end the command or start another.
-static int GroupNameSound(const char* name)
+int InstallLogGroupNameSound(const char* name)
 {
     for (const char* p = name; *p; p++)
         if (*p == '(' || *p == ')' || *p == '[' || *p == ']' || *p == '"' || *p == ',' || *p == '\\')
@@ -350,7 +350,7 @@ static int ReadLine(char* line, u32 number, InstallLog* log, u32* seen, u32 capa
             break;
         }
         case LOG_DDE_GROUP:
-            if (!GroupNameSound(rest))
+            if (!InstallLogGroupNameSound(rest))
                 return LOG_BAD_GROUP;
             break;
         }

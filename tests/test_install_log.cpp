@@ -319,3 +319,13 @@ TEST(InstallLog, LogNameBesideTheUninstaller)
 }
 
 }  // namespace
+
+// The installer logs a program manager group only by this rule, so that its log never
+// names a group the reader would refuse the whole log for.
+TEST(InstallLog, GroupNamesTheWriterMayLogAreThoseTheReaderTakes)
+{
+    for (const char* good : {"Example Viewer", "Viewer 1.0", "Ünïcode-ish"})
+        EXPECT_TRUE(InstallLogGroupNameSound(good)) << good;
+    for (const char* bad : {"", "Viewer.", "Viewer ", "A(b)", "x]y", "a,b", "q\"t", "back\\slash", "c:d", "NUL"})
+        EXPECT_FALSE(InstallLogGroupNameSound(bad)) << bad;
+}

@@ -133,10 +133,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
                 LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
                 // A name the conversation cannot carry as written made no group to remove.
                 const char* name = StringBlockEntry(0, ENTRY_GROUP_NAME);
-                int plain = 1;
-                for (const char* c = name; *c; c++)
-                    plain &= *c != '(' && *c != ')' && *c != '[' && *c != ']' && *c != '"' && *c != ',' && *c != '\\';
-                if (plain)
+                if (InstallLogGroupNameSound(name))
                     InstallLogEntry("dde-group", name);
             }
             StartGroupConversation(window);
