@@ -319,15 +319,22 @@ struct Capture {
     DWORD* pixels;  // 0x00RRGGBB, top row first
 };
 
-static Capture CaptureScreen(int left, int top, int width, int height)
+// The format of every picture here: 32 bits a pixel, the top row first.
+static BITMAPINFO TopDownFormat(int width, int height)
 {
-    Capture capture = {width, height, 0};
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
     info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
+    return info;
+}
+
+static Capture CaptureScreen(int left, int top, int width, int height)
+{
+    Capture capture = {width, height, 0};
+    BITMAPINFO info = TopDownFormat(width, height);
     HDC screen = GetDC(0);
     HDC memory = CreateCompatibleDC(screen);
     void* bits;
@@ -342,6 +349,22 @@ static Capture CaptureScreen(int left, int top, int width, int height)
     DeleteDC(memory);
     ReleaseDC(0, screen);
     return capture;
+}
+
+static void SaveCapture(const Capture& capture, const char* path)
+{
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = TopDownFormat(capture.width, capture.height).bmiHeader;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + capture.width * capture.height * 4;
+    FILE* out = fopen(path, "wb");
+    if (!out)
+        Fail("cannot write %s", path);
+    fwrite(&file, sizeof(file), 1, out);
+    fwrite(&info, sizeof(info), 1, out);
+    fwrite(capture.pixels, 4, (size_t)capture.width * capture.height, out);
+    fclose(out);
 }
 
 static DWORD Pixel(const Capture& capture, int x, int y)
@@ -426,12 +449,7 @@ static Capture RenderBar(const BarState& state, int width, int height)
     BarFigures(state, state.position, width, &percent, &fill);
     char text[16];
     snprintf(text, sizeof(text), "%lu%%", percent);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = TopDownFormat(width, height);
     HDC screen = GetDC(0);
     HDC memory = CreateCompatibleDC(screen);
     void* bits;
@@ -439,7 +457,9 @@ static Capture RenderBar(const BarState& state, int width, int height)
     HGDIOBJ old = SelectObject(memory, bitmap);
     SetBkMode(memory, TRANSPARENT);
     SetTextAlign(memory, TA_CENTER | TA_BASELINE);
-    int x = width / 2, y = (height + 10) / 2;
+    // The baseline's 10 pixels are a 96-DPI screen's, as the bar scales them.
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    int x = width / 2, y = (height + (10 * dpi + 48) / 96) / 2;
     RECT part = {0, 0, fill, height};
     SetTextColor(memory, state.backColor);
     SetBkColor(memory, state.barColor);
@@ -593,8 +613,9 @@ static void SweepBar(HWND bar)
          reports, changes);
 }
 
-// Resizes the background window to a client height and checks the gradient bands in its
-// rightmost column, and the title's white and grey pixels near its top left corner.
+static void CheckBackgroundPicture(HWND window);
+
+// Resizes the background window to a client height and checks its picture.
 static void CheckBackground(int clientHeight)
 {
     HWND window = BackgroundWindow();
@@ -611,7 +632,16 @@ static void CheckBackground(int clientHeight)
     if (client.bottom != clientHeight)
         Fail("client height %ld, wanted %d", client.bottom, clientHeight);
     RedrawWindow(window, 0, 0, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    CheckBackgroundPicture(window);
+}
 
+// The gradient bands in the rightmost column of the background window's client, as high
+// as it is now, and the title's white and grey pixels near its top left corner.
+static void CheckBackgroundPicture(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    int clientHeight = client.bottom;
     int bands = clientHeight < 50 ? clientHeight : 50;
     int bandHeight = clientHeight / bands, step = 255 / bands;
     int rest = clientHeight - bands * bandHeight;
@@ -644,6 +674,185 @@ static void CheckBackground(int clientHeight)
         if (GetTickCount() - start > SCREEN_LAG_MS)
             Fail("background at client height %d: %s", clientHeight, problem);
         Sleep(POLL_MS);
+    }
+}
+
+// --- high DPI ---
+
+// Polls the client of a window until two captures in a row agree, and (with unlike) until
+// it differs from that earlier capture: a paint asked for has reached the screen.
+static Capture SettledCapture(HWND window, const Capture* unlike)
+{
+    Capture last = CaptureClient(window);
+    DWORD start = GetTickCount();
+    for (;;) {
+        Sleep(POLL_MS);
+        Capture now = CaptureClient(window);
+        int settled = FirstDifference(now, last) < 0 && (!unlike || FirstDifference(now, *unlike) >= 0);
+        free(last.pixels);
+        last = now;
+        if (settled)
+            return last;
+        if (GetTickCount() - start > SCREEN_LAG_MS)
+            Fail("the screen does not settle on a new picture of the window");
+    }
+}
+
+// Resizes a control of the installer, and waits until its thread has done it: a resize of
+// another process's window arrives after the messages sent to it meanwhile.
+static void ResizeAndWait(HWND control, int width, int height)
+{
+    SetWindowPos(control, 0, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    DWORD start = GetTickCount();
+    for (;;) {
+        RECT frame;
+        GetWindowRect(control, &frame);
+        if (frame.right - frame.left == width && frame.bottom - frame.top == height)
+            return;
+        if (GetTickCount() - start > TIMEOUT_MS)
+            Fail("the control is %ldx%ld, not %dx%d", frame.right - frame.left, frame.bottom - frame.top,
+                 width, height);
+        Sleep(POLL_MS);
+    }
+}
+
+static void SetTextAndWait(HWND control, const WCHAR* text, const Capture& before, Capture* after)
+{
+    SendMessageW(control, WM_SETTEXT, 0, (LPARAM)text);
+    *after = SettledCapture(control, &before);
+}
+
+// Whether a control of the dialog shows its whole text, read from the screen: the control
+// is widened by half its width, so that whatever its old edge cut off is painted too, and
+// its text's own pixels are told from the rest (box, frame, focus) by painting it once
+// without the text. A left-aligned text must end before the old right edge; a centred one,
+// put back in the old width, must not touch its sides (a button's: its edges).
+static void CheckTextFits(int id)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (!control)
+        Fail("no control %d", id);
+    WCHAR text[512] = L"";
+    SendMessageW(control, WM_GETTEXT, 512, (LPARAM)text);
+    char shown[1024];
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, shown, sizeof(shown), 0, 0);
+    char className[32];
+    GetClassNameA(control, className, sizeof(className));
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    int centred = 0, inset = 0;
+    if (!lstrcmpiA(className, "Button") && (style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON) {
+        centred = 1;
+        inset = GetSystemMetrics(SM_CXEDGE);
+    } else if (!lstrcmpiA(className, "Static")) {
+        centred = (style & SS_TYPEMASK) == SS_CENTER;
+    }
+    RECT frame;
+    GetWindowRect(control, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    int wide = width + width / 2;
+    ResizeAndWait(control, wide, height);
+    RedrawWindow(control, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    Capture widened = SettledCapture(control, 0), blank, full;
+    SetTextAndWait(control, L"", widened, &blank);
+    SetTextAndWait(control, text, blank, &full);
+    int left = full.width, right = -1;
+    for (int y = 0; y < full.height; y++)
+        for (int x = 0; x < full.width; x++)
+            if (Pixel(full, x, y) != Pixel(blank, x, y)) {
+                left = x < left ? x : left;
+                right = x > right ? x : right;
+            }
+    free(widened.pixels);
+    free(blank.pixels);
+    free(full.pixels);
+    ResizeAndWait(control, width, height);
+    RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (right < 0)
+        Fail("control %d \"%s\" shows no text", id, shown);
+    if (centred) {
+        left -= (wide - width) / 2;
+        right -= (wide - width) / 2;
+    }
+    if (left <= (centred ? inset : -1) || right >= width - 1 - inset)
+        Fail("control %d \"%s\" is %d pixels wide; its text runs from %d to %d", id, shown, width,
+             left, right);
+    Note("control %d \"%s\": text in columns %d..%d of %d", id, shown, left, right, width);
+}
+
+// The pixels of the background window's title, white and grey, above the dialog: their
+// width and height. The window fills the screen at any DPI; its title is what is scaled.
+static void MeasureTitle(int* width, int* height)
+{
+    HWND window = BackgroundWindow();
+    if (!window)
+        Fail("no visible background window");
+    RECT below;
+    GetWindowRect(dialog, &below);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    Capture capture = SettledCapture(window, 0);
+    int left = capture.width, right = -1, top = capture.height, bottom = -1;
+    for (int y = 0; y < capture.height && y < below.top - origin.y; y++)
+        for (int x = 0; x < capture.width; x++) {
+            DWORD p = Pixel(capture, x, y);
+            if (p != 0xFFFFFF && p != 0x787878)
+                continue;
+            left = x < left ? x : left;
+            right = x > right ? x : right;
+            top = y < top ? y : top;
+            bottom = y > bottom ? y : bottom;
+        }
+    free(capture.pixels);
+    if (right < 0)
+        Fail("no title pixels above the dialog");
+    *width = right - left + 1;
+    *height = bottom - top + 1;
+}
+
+// What the system sends a window moved to a monitor of another DPI, with the frame it
+// suggests. The message carries a pointer, which Wine hands across processes as it is:
+// the rectangle is written into the installer's memory.
+static void SendDpiChanged(HWND window, int dpi, RECT suggested)
+{
+    void* remote = VirtualAllocEx(subject.hProcess, 0, sizeof(suggested), MEM_COMMIT, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(subject.hProcess, remote, &suggested, sizeof(suggested), 0))
+        Fail("cannot write the suggested frame into the installer");
+    SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)remote);
+    VirtualFreeEx(subject.hProcess, remote, 0, MEM_RELEASE);
+}
+
+// The background window after WM_DPICHANGED: the suggested frame, the picture at its size.
+static void CheckBackgroundDpiChange(int dpi, int width, int height)
+{
+    HWND window = BackgroundWindow();
+    if (!window)
+        Fail("no visible background window");
+    ShowWindow(window, SW_RESTORE);
+    RECT suggested = {20, 10, 20 + width, 10 + height}, frame;
+    SendDpiChanged(window, dpi, suggested);
+    GetWindowRect(window, &frame);
+    if (!EqualRect(&frame, &suggested))
+        Fail("after WM_DPICHANGED the frame is (%ld,%ld)-(%ld,%ld), suggested (%ld,%ld)-(%ld,%ld)",
+             frame.left, frame.top, frame.right, frame.bottom, suggested.left, suggested.top,
+             suggested.right, suggested.bottom);
+    CheckBackgroundPicture(window);
+}
+
+// The bar after its dialog has been laid out at another DPI: its colour is changed in its
+// memory, where no message makes it repaint, so only the repaint that
+// WM_DPICHANGED_AFTERPARENT asks for can bring the new picture to the screen.
+static void CheckBarDpiChange(HWND bar)
+{
+    BarState state = ReadBar(bar);
+    void* address = (void*)GetWindowLongA(bar, GWL_USERDATA);
+    char problem[512];
+    COLORREF colours[2] = {RGB(0, 128, 0), state.barColor};
+    for (COLORREF colour : colours) {
+        if (!WriteProcessMemory(subject.hProcess, address, &colour, sizeof(colour), 0))
+            Fail("cannot write the bar's colour");
+        SendMessageA(bar, WM_DPICHANGED_AFTERPARENT, 0, 0);
+        if (!AwaitBarPicture(bar, problem, sizeof(problem)))
+            Fail("after WM_DPICHANGED_AFTERPARENT: %s", problem);
     }
 }
 
@@ -1368,6 +1577,24 @@ static int Run(int argc, char** argv)
             SweepBar(GetDlgItem(dialog, 1068));
         } else if (!strcmp(step, "background")) {  // CLIENT-HEIGHT
             CheckBackground(atoi(a[0]));
+        } else if (!strcmp(step, "fits")) {  // ID...: each control of the dialog shows its whole text
+            for (int k = 0; k < n; k++)
+                CheckTextFits(atoi(a[k]));
+        } else if (!strcmp(step, "measure")) {  // NAME dialog|title: prints "size NAME WIDTH HEIGHT"
+            int width, height;
+            if (!strcmp(a[1], "title")) {
+                MeasureTitle(&width, &height);
+            } else {
+                RECT frame;
+                GetWindowRect(dialog, &frame);
+                width = frame.right - frame.left;
+                height = frame.bottom - frame.top;
+            }
+            Note("size %s %d %d", a[0], width, height);
+        } else if (!strcmp(step, "background-dpi")) {  // DPI WIDTH HEIGHT: WM_DPICHANGED, a new frame
+            CheckBackgroundDpiChange(atoi(a[0]), atoi(a[1]), atoi(a[2]));
+        } else if (!strcmp(step, "bar-dpi")) {  // the bar repaints after its dialog's DPI change
+            CheckBarDpiChange(GetDlgItem(dialog, 1068));
         } else if (!strcmp(step, "background-state")) {  // iconic|zoomed
             HWND window = FindWindowA("Quillstead", 0);
             DWORD process = 0;
@@ -1396,13 +1623,13 @@ static int Run(int argc, char** argv)
                 Press(open, IDOK);
             }
             WaitGone(open, "the open-file dialog");
-        } else if (!strcmp(step, "browse")) {  // press Browse; the browser becomes the dialog
+        } else if (!strcmp(step, "browse")) {  // CAPTION (* any): press Browse; the browser becomes the dialog
             outerDialog = dialog;
             Press(dialog, 1002);
             HWND browser = 0;
             DWORD start = GetTickCount();
             while (!browser || !GetDlgItem(browser, FOLDER_LIST)) {
-                browser = WaitWindow("#32770", a[0], outerDialog);
+                browser = WaitWindow("#32770", strcmp(a[0], "*") ? a[0] : 0, outerDialog);
                 if (GetTickCount() - start > TIMEOUT_MS)
                     Fail("no folder browser");
                 Sleep(POLL_MS);
@@ -1593,12 +1820,7 @@ static int Run(int argc, char** argv)
                 GetObjectA(info.hbmColor, sizeof(bitmap), &bitmap);
                 if (bitmap.bmWidth != size || bitmap.bmHeight != size)
                     Fail("icon 101 of %s loads at %dx%d as %ldx%ld", a[0], size, size, bitmap.bmWidth, bitmap.bmHeight);
-                BITMAPINFO format = {};
-                format.bmiHeader.biSize = sizeof(format.bmiHeader);
-                format.bmiHeader.biWidth = size;
-                format.bmiHeader.biHeight = -size;
-                format.bmiHeader.biPlanes = 1;
-                format.bmiHeader.biBitCount = 32;
+                BITMAPINFO format = TopDownFormat(size, size);
                 std::string colour(size * size * 4, '\0'), mask(size * size * 4, '\0');
                 HDC dc = GetDC(0);
                 GetDIBits(dc, info.hbmColor, 0, size, &colour[0], &format, DIB_RGB_COLORS);
@@ -1622,26 +1844,12 @@ static int Run(int argc, char** argv)
             if (!GetDiskFreeSpaceA(a[0], &spc, &bps, &freeClusters, &clusters))
                 Fail("no free space figures for %s", a[0]);
             printf("%lu %lu %lu\n", bps, spc, freeClusters);
-        } else if (!strcmp(step, "screenshot")) {  // PATH.bmp: the whole screen, for a person
-            int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-            Capture capture = CaptureScreen(0, 0, width, height);
-            BITMAPFILEHEADER file = {};
-            BITMAPINFOHEADER info = {};
-            info.biSize = sizeof(info);
-            info.biWidth = width;
-            info.biHeight = -height;
-            info.biPlanes = 1;
-            info.biBitCount = 32;
-            file.bfType = 0x4D42;
-            file.bfOffBits = sizeof(file) + sizeof(info);
-            file.bfSize = file.bfOffBits + width * height * 4;
-            FILE* out = fopen(a[0], "wb");
-            if (!out)
-                Fail("cannot write %s", a[0]);
-            fwrite(&file, sizeof(file), 1, out);
-            fwrite(&info, sizeof(info), 1, out);
-            fwrite(capture.pixels, 4, (size_t)width * height, out);
-            fclose(out);
+        } else if (!strcmp(step, "screenshot")) {  // PATH.bmp [dialog]: the whole screen, for a person
+            RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+            if (a[1] && !strcmp(a[1], "dialog"))  // or the current dialog alone
+                GetWindowRect(dialog, &area);
+            Capture capture = CaptureScreen(area.left, area.top, area.right - area.left, area.bottom - area.top);
+            SaveCapture(capture, a[0]);
             free(capture.pixels);
         } else {
             Fail("unknown step");
@@ -1652,6 +1860,9 @@ static int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // The installer's coordinates and pixels as they are: Windows shows a DPI-unaware
+    // program every other program's windows scaled to 96 DPI (Wine 8 scales none).
+    SetProcessDPIAware();
     setvbuf(stdout, 0, _IONBF, 0);
     CoInitialize(0);
     int result = Run(argc, argv);

@@ -9,7 +9,8 @@
 #   tests/wine/run.sh [CASE...]      (all cases when none is named)
 #
 # KEEP=1 keeps the work directory: the cases' logs, and background.bmp, a screenshot that
-# tests/wine/bmp2png.py turns into a PNG.
+# tests/wine/bmp2png.py turns into a PNG; high_dpi's screenshots at 96 and 144 DPI, as PNG
+# too, in cases/high_dpi/dpi-96 and dpi-144.
 set -u
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -439,6 +440,53 @@ case_background_pixels() {  # the gradient bands at client heights 768, 100 and 
         background 768 -- background 100 -- background 30 -- screenshot "$(win "$RUN/background.bmp")" -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps
+}
+
+# The French installer's windows, each measured ("size NAME WIDTH HEIGHT"), shot into SHOTS
+# and its texts checked; then WM_DPICHANGED towards OTHER-DPI for the background and the bar.
+dpi_steps() {  # DIR SHOTS OTHER-DPI
+    local w; w=$(win "$2")
+    printf '%s\0' run "$(win "$1/out/setup.exe")" "$(win "$1")" -- dialog "$TITLE" 1010 -- \
+        measure install dialog -- measure title title -- screenshot "$w\\install.bmp" dialog -- \
+        screenshot "$w\\background.bmp" -- fits 1000 1003 1006 1 1007 1002 -- \
+        browse '*' -- measure browser dialog -- screenshot "$w\\browser.bmp" dialog -- fits 1 2 -- \
+        browser-end cancel -- set 1010 "$w\\target" -- click 1 -- dialog "$TITLE" 1068 -- text 1011 OK -- \
+        measure progress dialog -- screenshot "$w\\progress.bmp" dialog -- fits 1012 1011 -- \
+        bar-pixels -- bar-dpi -- background-dpi "$3" 700 500 -- click 1011 -- exit 0
+}
+
+case_high_dpi() {  # at 144 DPI every window 1.5 times its 96-DPI size, no French text clipped; WM_DPICHANGED repaints
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_full high_dpi --language french) || return 1
+    mkdir -p "$d/dpi-96" "$d/dpi-144" && chown "$WINE_USER" "$d/dpi-96" "$d/dpi-144"
+    dpi_steps "$d" "$d/dpi-96" 144 | steps >"$d/96.log" 2>&1 || { cat "$d/96.log"; return 1; }
+    # A prefix of its own, made once and kept beside the main one, so that no other case
+    # runs at 144 DPI.
+    ( PREFIX=$PREFIX-144dpi
+      make_prefix >/dev/null
+      as_user wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+      dpi_steps "$d" "$d/dpi-144" 96 | steps
+      status=$?
+      as_user wineserver -k
+      exit $status
+    ) >"$d/144.log" 2>&1 || { cat "$d/144.log"; return 1; }
+    tr -d '\r' <"$d/96.log" | sed 's/^/96 DPI: /'
+    tr -d '\r' <"$d/144.log" | sed 's/^/144 DPI: /'
+    if [ -n "${KEEP:-}" ]; then
+        for f in "$d"/dpi-*/*.bmp; do python3 "$ROOT/tests/wine/bmp2png.py" "$f" "${f%.bmp}.png"; done
+    fi
+    # Each window (the title, for the background window, which fills the screen at any
+    # DPI) measured at 96 DPI first, then at 144: 1.5 times as large within a tenth. Not
+    # within 2 pixels: a dialog's height follows its font's line height, 12 pixels at 96
+    # DPI and 17 at 144 under Wine, and its frame stays 3 pixels wide.
+    cat "$d/96.log" "$d/144.log" | tr -d '\r' | awk '
+        $1 != "size" { next }
+        !($2 in w) { w[$2] = $3; h[$2] = $4; next }
+        { rw = $3 / w[$2]; rh = $4 / h[$2]; ok = rw >= 1.35 && rw <= 1.65 && rh >= 1.35 && rh <= 1.65
+          printf "%s: %dx%d at 96 DPI, %dx%d at 144 (%+.1f, %+.1f pixels from 1.5 times; %.3f x %.3f)%s\n",
+              $2, w[$2], h[$2], $3, $4, $3 - 1.5 * w[$2], $4 - 1.5 * h[$2], rw, rh, ok ? "" : ": not 1.5 times"
+          bad += !ok; n++ }
+        END { exit !(n == 4 && !bad) }'
 }
 
 case_folder_browser() {  # drives, opening folders by double click and Enter, messages, OK and Cancel
