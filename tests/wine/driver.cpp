@@ -4,6 +4,10 @@
 //
 //   driver.exe STEP [ARGS...] [-- STEP [ARGS...]] ...
 //
+// Arguments are taken as UTF-8 from the wide command line, and every text the driver reads,
+// compares or sets crosses through the wide calls: a text in any script compares exactly
+// whatever the ANSI code page of the system.
+//
 // Every wait is on a condition (a window, a text, a state, a process end), polled, with a
 // generous time limit. The first failing step prints what it saw and ends with 1.
 #include <windows.h>
@@ -15,6 +19,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 static const DWORD TIMEOUT_MS = 60000;
 static const DWORD POLL_MS = 10;
@@ -55,6 +60,51 @@ static void Note(const char* format, ...)
     va_end(arguments);
 }
 
+// --- texts: UTF-8 inside, wide at every call ---
+
+static std::wstring Wide(const char* utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, 0, 0);
+    std::wstring wide(n > 0 ? n : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &wide[0], n);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+static std::string Utf8(const WCHAR* wide)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, 0, 0, 0, 0);
+    std::string text(n > 0 ? n : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], n, 0, 0);
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+// Into a buffer of capacity bytes: a text too long is cut at a character's start, as the
+// ANSI calls cut theirs.
+static void ToUtf8(const WCHAR* wide, char* text, int capacity)
+{
+    std::string whole = Utf8(wide);
+    size_t n = whole.size() < (size_t)capacity ? whole.size() : (size_t)capacity - 1;
+    while (n && n < whole.size() && (whole[n] & 0xC0) == 0x80)
+        n--;
+    memcpy(text, whole.data(), n);
+    text[n] = 0;
+}
+
+// A window's caption as UTF-8.
+static void WindowText(HWND window, char* text, int capacity)
+{
+    WCHAR wide[1024] = L"";
+    GetWindowTextW(window, wide, 1024);
+    ToUtf8(wide, text, capacity);
+}
+
+static DWORD Attributes(const char* path)
+{
+    return GetFileAttributesW(Wide(path).c_str());
+}
+
 // --- windows of the subject ---
 
 struct Search {
@@ -81,7 +131,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
             return TRUE;
     }
     if (search->caption) {
-        GetWindowTextA(window, text, sizeof(text));
+        WindowText(window, text, sizeof(text));
         if (strcmp(text, search->caption))
             return TRUE;
     }
@@ -133,7 +183,7 @@ static BOOL CALLBACK MatchOtherBox(HWND window, LPARAM parameter)
     if (process != search->process || !IsWindowVisible(window) || !IsMessageBox(window))
         return TRUE;
     char caption[256];
-    GetWindowTextA(window, caption, sizeof(caption));
+    WindowText(window, caption, sizeof(caption));
     if (search->caption && !strcmp(caption, search->caption))
         return TRUE;
     search->found = window;
@@ -148,9 +198,23 @@ static void FailOnOtherBox(const char* caption)
     if (!search.found)
         return;
     char seen[256], text[512];
-    GetWindowTextA(search.found, seen, sizeof(seen));
+    WindowText(search.found, seen, sizeof(seen));
     ControlText(search.found, MESSAGE_TEXT_ID, text, sizeof(text));
     Fail("waiting for \"%s\", a box \"%s\" says \"%s\"", caption ? caption : "", seen, text);
+}
+
+static BOOL CALLBACK ListSubjectWindow(HWND window, LPARAM parameter)
+{
+    std::string* seen = (std::string*)parameter;
+    DWORD process;
+    GetWindowThreadProcessId(window, &process);
+    if (process == subject.dwProcessId && IsWindowVisible(window)) {
+        char className[64] = "", caption[512];
+        GetClassNameA(window, className, sizeof(className));
+        WindowText(window, caption, sizeof(caption));
+        *seen += std::string(seen->empty() ? "" : ", ") + className + " \"" + caption + "\"";
+    }
+    return TRUE;
 }
 
 static HWND WaitWindow(const char* className, const char* caption, HWND except)
@@ -167,8 +231,12 @@ static HWND WaitWindow(const char* className, const char* caption, HWND except)
             Fail("the installer ended (exit code %lu) while waiting for window \"%s\"", code,
                  caption ? caption : className);
         }
-        if (GetTickCount() - start > TIMEOUT_MS)
-            Fail("no window \"%s\" of class %s", caption ? caption : "", className ? className : "any");
+        if (GetTickCount() - start > TIMEOUT_MS) {
+            std::string seen;
+            EnumWindows(ListSubjectWindow, (LPARAM)&seen);
+            Fail("no window \"%s\" of class %s; the installer shows: %s", caption ? caption : "",
+                 className ? className : "any", seen.empty() ? "none" : seen.c_str());
+        }
         Sleep(POLL_MS);
     }
 }
@@ -179,7 +247,9 @@ static void ControlText(HWND window, int id, char* text, int capacity)
     HWND control = id ? GetDlgItem(window, id) : window;
     if (!control)
         Fail("no control %d", id);
-    SendMessageA(control, WM_GETTEXT, capacity, (LPARAM)text);
+    WCHAR wide[1024] = L"";
+    SendMessageW(control, WM_GETTEXT, 1024, (LPARAM)wide);
+    ToUtf8(wide, text, capacity);
 }
 
 static void WaitText(HWND window, int id, const char* expected, int prefixOnly)
@@ -286,7 +356,7 @@ static void ExpectNoOtherWindow()
     HWND other = FindSubjectWindow(subject.dwProcessId, "#32770", 0, dialog, &count);
     if (other) {
         char caption[256], text[512];
-        GetWindowTextA(other, caption, sizeof(caption));
+        WindowText(other, caption, sizeof(caption));
         ControlText(other, MESSAGE_TEXT_ID, text, sizeof(text));
         Fail("unexpected window \"%s\": \"%s\"", caption, text);
     }
@@ -860,7 +930,7 @@ static void CheckBarDpiChange(HWND bar)
 
 static int ReadWhole(const char* path, char** data, DWORD* size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     *size = GetFileSize(file, 0);
@@ -883,15 +953,15 @@ static void CountTree(const char* root, const char* relative)
 {
     char pattern[MAX_PATH * 2];
     snprintf(pattern, sizeof(pattern), "%s\\%s%s*", root, relative, relative[0] ? "\\" : "");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(pattern).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
+        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L".."))
             continue;
         char path[MAX_PATH];
-        snprintf(path, sizeof(path), "%s%s%s", relative, relative[0] ? "\\" : "", found.cFileName);
+        snprintf(path, sizeof(path), "%s%s%s", relative, relative[0] ? "\\" : "", Utf8(found.cFileName).c_str());
         int known = 0;
         for (int i = 0; i < listedCount; i++)
             if (!lstrcmpiA(listed[i].path, path))
@@ -900,7 +970,7 @@ static void CountTree(const char* root, const char* relative)
             Fail("unexpected entry %s in the install directory", path);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             CountTree(root, path);
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
@@ -932,7 +1002,7 @@ static void Verify(const char* expectPath, const char* source, const char* targe
         snprintf(listed[listedCount++].path, MAX_PATH, "%s", relative);
         char path[MAX_PATH * 2];
         snprintf(path, sizeof(path), "%s\\%s", target, relative);
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = Attributes(path);
         if (attributes == INVALID_FILE_ATTRIBUTES)
             Fail("%s is missing", path);
         if (kind == 'D') {
@@ -946,7 +1016,7 @@ static void Verify(const char* expectPath, const char* source, const char* targe
         unsigned long long wantTime = strtoull(fields[4], 0, 10);
         if (attributes != wantAttributes)
             Fail("%s has attributes %#lx, expected %#lx", path, attributes, wantAttributes);
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+        HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
         if (file == INVALID_HANDLE_VALUE)
             Fail("cannot open %s", path);
         FILETIME created, accessed, written;
@@ -991,7 +1061,7 @@ static void ItemText(HWND control, UINT message, int index, char* text, int capa
 {
     WCHAR wide[600] = L"";
     SendMessageW(control, message, index, (LPARAM)wide);
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, capacity, 0, 0);
+    ToUtf8(wide, text, capacity);
 }
 
 // The folder list as "text=kind|..." with the selected entry marked by a leading '>'.
@@ -1012,8 +1082,8 @@ static void FolderEntries(char* out, size_t capacity)
 
 static int FindFolderEntry(const char* text)
 {
-    int index = (int)SendMessageA(GetDlgItem(dialog, FOLDER_LIST), LB_FINDSTRINGEXACT, (WPARAM)-1,
-                                  (LPARAM)text);
+    int index = (int)SendMessageW(GetDlgItem(dialog, FOLDER_LIST), LB_FINDSTRINGEXACT, (WPARAM)-1,
+                                  (LPARAM)Wide(text).c_str());
     if (index < 0) {
         char seen[4096];
         FolderEntries(seen, sizeof(seen));
@@ -1110,8 +1180,10 @@ static void CheckBrowserPixels()
 // The user's Programs folder, or with common every user's.
 static void ProgramsFolder(char* path, int common = 0)
 {
-    if (SHGetFolderPathA(0, common ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, 0, 0, path) != S_OK)
+    WCHAR wide[MAX_PATH];
+    if (SHGetFolderPathW(0, common ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, 0, 0, wide) != S_OK)
         Fail("no Programs folder");
+    ToUtf8(wide, path, MAX_PATH);
 }
 
 // The target, arguments and working directory of a shortcut (each MAX_PATH), "" when it
@@ -1122,17 +1194,21 @@ static void LinkTarget(const char* linkPath, char* target, char* arguments = 0, 
     arguments = arguments ? arguments : unused[0];
     directory = directory ? directory : unused[1];
     target[0] = arguments[0] = directory[0] = 0;
-    IShellLinkA* link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link)))
+    IShellLinkW* link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void**)&link)))
         Fail("no shell link object");
     IPersistFile* file;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
-        WCHAR wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, MAX_PATH);
-        if (SUCCEEDED(file->Load(wide, STGM_READ))) {
-            link->GetPath(target, MAX_PATH, 0, 0);
-            link->GetArguments(arguments, MAX_PATH);
-            link->GetWorkingDirectory(directory, MAX_PATH);
+        WCHAR wide[MAX_PATH] = L"";
+        if (SUCCEEDED(file->Load(Wide(linkPath).c_str(), STGM_READ))) {
+            link->GetPath(wide, MAX_PATH, 0, 0);
+            ToUtf8(wide, target, MAX_PATH);
+            wide[0] = 0;
+            link->GetArguments(wide, MAX_PATH);
+            ToUtf8(wide, arguments, MAX_PATH);
+            wide[0] = 0;
+            link->GetWorkingDirectory(wide, MAX_PATH);
+            ToUtf8(wide, directory, MAX_PATH);
         }
         file->Release();
     }
@@ -1142,12 +1218,12 @@ static void LinkTarget(const char* linkPath, char* target, char* arguments = 0, 
 // Two paths name the same file (the installer may send the short form).
 static int SamePath(const char* a, const char* b)
 {
-    char longA[MAX_PATH], longB[MAX_PATH];
-    if (!GetLongPathNameA(a, longA, MAX_PATH))
-        snprintf(longA, MAX_PATH, "%s", a);
-    if (!GetLongPathNameA(b, longB, MAX_PATH))
-        snprintf(longB, MAX_PATH, "%s", b);
-    return !lstrcmpiA(longA, longB);
+    WCHAR longA[MAX_PATH], longB[MAX_PATH];
+    if (!GetLongPathNameW(Wide(a).c_str(), longA, MAX_PATH))
+        lstrcpynW(longA, Wide(a).c_str(), MAX_PATH);
+    if (!GetLongPathNameW(Wide(b).c_str(), longB, MAX_PATH))
+        lstrcpynW(longB, Wide(b).c_str(), MAX_PATH);
+    return !lstrcmpiW(longA, longB);
 }
 
 // Waits for GROUP\TITLE.lnk under the Programs folder and checks its target.
@@ -1158,7 +1234,7 @@ static void CheckLink(const char* group, const char* title, const char* expected
     snprintf(path, sizeof(path), "%s\\%s\\%s.lnk", folder, group, title);
     DWORD start = GetTickCount();
     for (;;) {
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        if (Attributes(path) != INVALID_FILE_ATTRIBUTES) {
             LinkTarget(path, target);
             if (target[0] && SamePath(target, expected)) {
                 Note("%s -> %s", path, target);
@@ -1167,7 +1243,7 @@ static void CheckLink(const char* group, const char* title, const char* expected
         }
         if (GetTickCount() - start > TIMEOUT_MS)
             Fail("%s %s, expected a link to %s", path,
-                 GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? "is missing" : "points elsewhere",
+                 Attributes(path) == INVALID_FILE_ATTRIBUTES ? "is missing" : "points elsewhere",
                  expected);
         Sleep(POLL_MS);
     }
@@ -1181,7 +1257,7 @@ static void CheckShortcut(const char* where, const char* group, const char* titl
     char folder[MAX_PATH], path[MAX_PATH * 2], target[MAX_PATH], arguments[MAX_PATH], directory[MAX_PATH];
     ProgramsFolder(folder, !strcmp(where, "common"));
     snprintf(path, sizeof(path), "%s\\%s\\%s.lnk", folder, group, title);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (Attributes(path) == INVALID_FILE_ATTRIBUTES)
         Fail("%s is missing", path);
     LinkTarget(path, target, arguments, directory);
     if (!SamePath(target, expected) || strcmp(arguments, expectedArguments) || !SamePath(directory, expectedDirectory))
@@ -1210,7 +1286,7 @@ static void NoteForeign(HWND window, const char* how)
         return;
     char className[64] = "", caption[200] = "";
     GetClassNameA(window, className, sizeof(className));
-    GetWindowTextA(window, caption, sizeof(caption));
+    WindowText(window, caption, sizeof(caption));
     snprintf(foreignFirst, sizeof(foreignFirst), "%s: class \"%s\", \"%s\"", how, className, caption);
 }
 
@@ -1243,20 +1319,23 @@ static void ListGroup(const char* group, int count)
     for (int common = 1;; common = !common) {
         ProgramsFolder(folder, common);
         snprintf(pattern, sizeof(pattern), "%s\\%s\\*.lnk", folder, group);
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(pattern, &found);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(Wide(pattern).c_str(), &found);
         int n = 0;
         char lines[4096] = "";
         if (search != INVALID_HANDLE_VALUE) {
             do {
                 char path[MAX_PATH * 2], target[MAX_PATH];
-                snprintf(path, sizeof(path), "%s\\%s\\%s", folder, group, found.cFileName);
+                std::string name = Utf8(found.cFileName);
+                snprintf(path, sizeof(path), "%s\\%s\\%s", folder, group, name.c_str());
                 LinkTarget(path, target);
-                GetLongPathNameA(target, target, MAX_PATH);  // the installer may send short forms
+                WCHAR wide[MAX_PATH];  // the installer may send short forms
+                if (GetLongPathNameW(Wide(target).c_str(), wide, MAX_PATH))
+                    ToUtf8(wide, target, MAX_PATH);
                 size_t used = strlen(lines);
-                snprintf(lines + used, sizeof(lines) - used, "  %-24s -> %s\n", found.cFileName, target);
+                snprintf(lines + used, sizeof(lines) - used, "  %-24s -> %s\n", name.c_str(), target);
                 n++;
-            } while (FindNextFileA(search, &found));
+            } while (FindNextFileW(search, &found));
             FindClose(search);
         }
         if (n >= count) {
@@ -1297,7 +1376,7 @@ static void CALLBACK OnWindowEvent(HWINEVENTHOOK hook, DWORD event, HWND window,
         watch.reported++;
         char className[64] = "", caption[200] = "";
         GetClassNameA(window, className, sizeof(className));
-        GetWindowTextA(window, caption, sizeof(caption));
+        WindowText(window, caption, sizeof(caption));
         HWND parent = GetAncestor(window, GA_PARENT);
         // A creation is reported after the fact: a window already gone by then cannot be
         // told from the message-only window of a silent install that ended at once, and
@@ -1341,7 +1420,7 @@ static DWORD WaitUnseen(PROCESS_INFORMATION* process, ShowWatch* watch, DWORD li
         if (visible) {
             char className[64] = "", caption[200] = "";
             GetClassNameA(visible, className, sizeof(className));
-            GetWindowTextA(visible, caption, sizeof(caption));
+            WindowText(visible, caption, sizeof(caption));
             Fail("a window is visible: class %s, \"%s\"", className, caption);
         }
         if (watch->made)
@@ -1366,9 +1445,11 @@ static void Start(PROCESS_INFORMATION* process, ShowWatch* watch, const char* ex
     static char commandLine[4096];
     snprintf(commandLine, sizeof(commandLine), "\"%s\"%s%s", exe, arguments ? " " : "",
              arguments ? arguments : "");
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, CREATE_SUSPENDED, 0, directory, &startup, process))
+    std::wstring wideCommandLine = Wide(commandLine);
+    if (!CreateProcessW(Wide(exe).c_str(), &wideCommandLine[0], 0, 0, FALSE, CREATE_SUSPENDED, 0,
+                        directory ? Wide(directory).c_str() : 0, &startup, process))
         Fail("cannot start %s (error %lu)", exe, GetLastError());
     if (watch->hook)
         UnhookWinEvent(watch->hook);
@@ -1472,7 +1553,7 @@ static int Run(int argc, char** argv)
         } else if (!strcmp(step, "text")) {  // ID TEXT
             WaitText(dialog, atoi(a[0]), a[1], 0);
         } else if (!strcmp(step, "set")) {  // ID TEXT
-            SendMessageA(GetDlgItem(dialog, atoi(a[0])), WM_SETTEXT, 0, (LPARAM)a[1]);
+            SendMessageW(GetDlgItem(dialog, atoi(a[0])), WM_SETTEXT, 0, (LPARAM)Wide(a[1]).c_str());
         } else if (!strcmp(step, "click")) {  // ID
             Press(dialog, atoi(a[0]));
         } else if (!strcmp(step, "check-state")) {  // ID CHECKED ENABLED
@@ -1619,7 +1700,7 @@ static int Run(int argc, char** argv)
                 HWND name = GetDlgItem(open, 0x47C);  // the file name box
                 if (!name)
                     name = GetDlgItem(open, 0x480);
-                SendMessageA(name, WM_SETTEXT, 0, (LPARAM)a[0]);
+                SendMessageW(name, WM_SETTEXT, 0, (LPARAM)Wide(a[0]).c_str());
                 Press(open, IDOK);
             }
             WaitGone(open, "the open-file dialog");
@@ -1662,7 +1743,7 @@ static int Run(int argc, char** argv)
             PostMessageA(list, WM_KEYUP, atoi(a[0]), 0xC0000001);
         } else if (!strcmp(step, "pick-drive")) {  // PREFIX: the user chooses a drive entry
             HWND drives = GetDlgItem(dialog, DRIVE_LIST);
-            int index = (int)SendMessageA(drives, CB_FINDSTRING, (WPARAM)-1, (LPARAM)a[0]);
+            int index = (int)SendMessageW(drives, CB_FINDSTRING, (WPARAM)-1, (LPARAM)Wide(a[0]).c_str());
             if (index < 0)
                 Fail("no drive entry %s", a[0]);
             SendMessageA(drives, CB_SETCURSEL, index, 0);
@@ -1673,7 +1754,7 @@ static int Run(int argc, char** argv)
             DWORD start = GetTickCount();
             for (;;) {
                 // A drop-down list's text is its selected entry's.
-                SendMessageA(drives, WM_GETTEXT, sizeof(text), (LPARAM)text);
+                ControlText(drives, 0, text, sizeof(text));
                 if (!strncmp(text, a[0], strlen(a[0])))
                     break;
                 if (GetTickCount() - start > TIMEOUT_MS)
@@ -1705,7 +1786,7 @@ static int Run(int argc, char** argv)
             char folder[MAX_PATH], path[MAX_PATH * 2];
             ProgramsFolder(folder, !strcmp(a[0], "common"));
             snprintf(path, sizeof(path), "%s\\%s", folder, a[1]);
-            if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            if (Attributes(path) != INVALID_FILE_ATTRIBUTES)
                 Fail("%s exists", path);
         } else if (!strcmp(step, "foreign-watch")) {  // from now on, other processes' windows count
             foreignFirst[0] = 0;
@@ -1733,11 +1814,11 @@ static int Run(int argc, char** argv)
             char folder[MAX_PATH], path[MAX_PATH * 2];
             ProgramsFolder(folder);
             snprintf(path, sizeof(path), "%s\\%s", folder, a[0]);
-            if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            if (Attributes(path) != INVALID_FILE_ATTRIBUTES)
                 Fail("%s exists", path);
         } else if (!strcmp(step, "attributes")) {  // PATH VALUE: set, and read back
             DWORD value = strtoul(a[1], 0, 10);
-            if (!SetFileAttributesA(a[0], value) || (GetFileAttributesA(a[0]) & value) != value)
+            if (!SetFileAttributesW(Wide(a[0]).c_str(), value) || (Attributes(a[0]) & value) != value)
                 Fail("%s does not keep the attributes %#lx", a[0], value);
         } else if (!strcmp(step, "verify")) {  // EXPECT SOURCE TARGET [EXTRA,NAMES]
             Verify(a[0], a[1], a[2], a[3]);
@@ -1760,17 +1841,17 @@ static int Run(int argc, char** argv)
                 Sleep(POLL_MS);
             }
         } else if (!strcmp(step, "absent")) {  // PATH
-            if (GetFileAttributesA(a[0]) != INVALID_FILE_ATTRIBUTES)
+            if (Attributes(a[0]) != INVALID_FILE_ATTRIBUTES)
                 Fail("%s exists", a[0]);
         } else if (!strcmp(step, "vanishes")) {  // PATH: gone now or soon (removed by another process)
             DWORD start = GetTickCount();
-            while (GetFileAttributesA(a[0]) != INVALID_FILE_ATTRIBUTES) {
+            while (Attributes(a[0]) != INVALID_FILE_ATTRIBUTES) {
                 if (GetTickCount() - start > TIMEOUT_MS)
                     Fail("%s is still there", a[0]);
                 Sleep(POLL_MS);
             }
         } else if (!strcmp(step, "exists")) {  // PATH
-            if (GetFileAttributesA(a[0]) == INVALID_FILE_ATTRIBUTES)
+            if (Attributes(a[0]) == INVALID_FILE_ATTRIBUTES)
                 Fail("%s is missing", a[0]);
         } else if (!strcmp(step, "version")) {  // PATH FILE-VERSION PRODUCT-NAME: as Explorer reads them
             DWORD handle = 0, size = GetFileVersionInfoSizeA(a[0], &handle);
@@ -1844,6 +1925,11 @@ static int Run(int argc, char** argv)
             if (!GetDiskFreeSpaceA(a[0], &spc, &bps, &freeClusters, &clusters))
                 Fail("no free space figures for %s", a[0]);
             printf("%lu %lu %lu\n", bps, spc, freeClusters);
+        } else if (!strcmp(step, "acp")) {  // CODE-PAGE: the system's ANSI code page is this one
+            Note("ANSI code page %u", GetACP());
+            if (GetACP() != strtoul(a[0], 0, 10))
+                Fail("Wine runs with the ANSI code page %u, not %s: its locale is not the one asked for",
+                     GetACP(), a[0]);
         } else if (!strcmp(step, "screenshot")) {  // PATH.bmp [dialog]: the whole screen, for a person
             RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
             if (a[1] && !strcmp(a[1], "dialog"))  // or the current dialog alone
@@ -1858,14 +1944,26 @@ static int Run(int argc, char** argv)
     return 0;
 }
 
-int main(int argc, char** argv)
+int main()
 {
     // The installer's coordinates and pixels as they are: Windows shows a DPI-unaware
     // program every other program's windows scaled to 96 DPI (Wine 8 scales none).
     SetProcessDPIAware();
     setvbuf(stdout, 0, _IONBF, 0);
     CoInitialize(0);
-    int result = Run(argc, argv);
+    // The C runtime's argv is in the ANSI code page: the arguments are taken from the
+    // wide command line instead, as UTF-8.
+    int argc = 0;
+    WCHAR** wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!wide)
+        return 2;
+    std::vector<std::string> texts(argc);
+    std::vector<char*> argv(argc + 1);
+    for (int i = 0; i < argc; i++) {
+        texts[i] = Utf8(wide[i]);
+        argv[i] = &texts[i][0];
+    }
+    int result = Run(argc, argv.data());
     if (subject.hProcess && SubjectRunning()) {
         stepName = "end";
         Fail("the installer is still running at the end of the steps");

@@ -1149,6 +1149,135 @@ case_upgrade_then_uninstall() {  # version 2 into version 1's chosen directory, 
     printf '%s\0' vanishes 'C:\QuillChosen' | steps && ! as_user wine reg query "$key" >/dev/null 2>&1
 }
 
+# --- every language on every Windows: names and texts in the archive's code page ---------
+
+COMMON_PROGRAMS="$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+# The driver's steps run in a glibc locale of Wine's choosing (C.UTF-8: code page 1252).
+steps_in() {  # LOCALE
+    local -a s; mapfile -d '' s
+    as_user env LANG="$1" LC_ALL="$1" wine "$RUN/driver.exe" "${s[@]}"
+}
+# A registry value as UTF-8 (KEY's root spelled out, as regedit wants it): reg query prints
+# in the console's code page, which loses every letter outside it; regedit exports in UTF-16.
+reg_text() {  # KEY NAME
+    local file=$RUN/export.reg
+    rm -f "$file"
+    as_user wine regedit /E "$(win "$file")" "$1" >/dev/null 2>&1 || return 1
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed -n "s/^\"$2\"=\"\\(.*\\)\"\$/\\1/p" | sed 's/\\\(.\)/\1/g'
+}
+# Nothing left of an earlier run: the key, the directory, the group folder.
+forget_product() {  # ID DIR [GROUP]
+    as_user wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" /f >/dev/null 2>&1
+    rm -rf "$2"
+    [ -z "${3:-}" ] || rm -rf "${COMMON_PROGRAMS:?}/$3"
+}
+# CASE's source tree (made by the caller in $RUN/cases/CASE/source) packed by quill.
+pack_source() {  # CASE OPTIONS...
+    local d=$RUN/cases/$1
+    shift
+    "$QUILL" pack "$d/source" -o "$d/setup.exe" --stub "$STUB" --uninstaller "$UNINSTALLER" -q "$@" >&2 || return 1
+    chown -R "$WINE_USER" "$d"
+    printf '%s' "$d"
+}
+# A Russian product: Cyrillic folders, files, directory, title, group and item, in code page 1251.
+RUSSIAN_KEY='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuillRussian'
+pack_russian() {  # CASE
+    local s=$RUN/cases/$1/source
+    mkdir -p "$s/Документы/Черновики"
+    printf 'Руководство пользователя\r\n' >"$s/Документы/Руководство.txt"
+    printf 'черновик' >"$s/Документы/Черновики/Заметка номер 1.txt"
+    printf 'прочти' >"$s/Прочти меня.txt"
+    forget_product QuillRussian "$PREFIX/drive_c/QuillRussian" "Тест Группа"
+    pack_source "$1" --language russian --title "Тест Продукт" --window-title "Установка Тест" \
+        --install-dir 'C:\QuillRussian\Тест' --uninstall-id QuillRussian --group-name "Тест Группа" \
+        --group-item 'Руководство|\Документы\Руководство.txt'
+}
+
+case_russian_silent_install_and_uninstall() {  # code page 1251 under 1252: /D=, the tree, the group, the UTF-8 log, the key; the uninstall removes all
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_russian russian_silent) || return 1
+    local target="$PREFIX/drive_c/QuillRussian/Тихий" w='C:\QuillRussian\Тихий'
+    printf '%s\0' acp 1252 -- run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=$(win "$d/setup.log") /D=$w" -- \
+        unseen-exit 0 | steps_in C.UTF-8 || { log_lines "$d/setup.log"; return 1; }
+    same_tree "$d/source" "$target" ||
+        { say "made: $(cd "$PREFIX/drive_c/QuillRussian" && find . | sort | tr '\n' ' ')"; return 1; }
+    [ -f "$COMMON_PROGRAMS/Тест Группа/Руководство.lnk" ] ||
+        { say "no shortcut Тест Группа/Руководство.lnk; Programs: $(ls "$COMMON_PROGRAMS" | tr '\n' ' ')"; return 1; }
+    [ "$(head -c 3 "$d/setup.log" | od -An -tx1 | tr -d ' ')" = efbbbf ] ||
+        { say "the log does not start with the UTF-8 byte-order mark:"; head -c 48 "$d/setup.log" | od -An -c; return 1; }
+    log_has "$d/setup.log" "directory: $w" &&
+    log_has "$d/setup.log" "file: $w\\Документы\\Руководство.txt" &&
+    log_has "$d/setup.log" "file: $w\\Документы\\Черновики\\Заметка номер 1.txt" &&
+    log_has "$d/setup.log" "file: $w\\Прочти меня.txt" || return 1
+    local quiet; quiet=$(reg_text "$RUSSIAN_KEY" QuietUninstallString)
+    [ "$quiet" = "\"$w\\uninstall.exe\" /S" ] || { say "QuietUninstallString: $quiet"; return 1; }
+    local exe=${quiet#\"}; exe=${exe%%\"*}
+    printf '%s\0' run "$exe" 'C:\' "${quiet#*\" } /LOG=$(win "$d/uninstall.txt")" -- unseen-exit 0 -- \
+        vanishes 'C:\QuillRussian' | steps_in C.UTF-8 || { log_lines "$d/uninstall.txt"; return 1; }
+    [ ! -e "$COMMON_PROGRAMS/Тест Группа" ] || { say "the group folder stays"; return 1; }
+    ! as_user wine reg query "$RUSSIAN_KEY" >/dev/null 2>&1 || { say "the key stays"; return 1; }
+}
+
+case_russian_dialog_texts() {  # code page 1251 under 1252: the dialog's and a box's Russian texts, the default directory, the tree
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_russian russian_dialog) || return 1
+    local t="Установка Тест"
+    { printf '%s\0' acp 1252 -- run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$t" 1010 -- \
+        text 1010 'C:\QuillRussian\Тест' -- text 1000 "Каталог установки" -- text 1002 "Обзор..." -- \
+        text 1003 "Создать группу программ" -- text 1 OK -- text 1007 "Выход" -- \
+        click 1007 -- box "Подтверждение" "Вы действительно не хотите устанавливать?" dialog no -- sync 1002 -- \
+        alive -- click 1003 -- sync 1002 -- check-state 1003 0 1 -- click 1 -- dialog "$t" 1068 -- \
+        text 1012 "Установка успешно завершена" -- text 1011 OK -- click 1011 -- exit 0
+    } | steps_in C.UTF-8 || return 1
+    same_tree "$d/source" "$PREFIX/drive_c/QuillRussian/Тест" || return 1
+    forget_product QuillRussian "$PREFIX/drive_c/QuillRussian"
+}
+
+case_german_under_code_page_1251() {  # umlauts and ß in code page 1252 under a Russian Wine: the dialog's texts, the tree, the group
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    locale -a | grep -qix 'ru_RU.utf8' ||
+        { say "glibc has no ru_RU.UTF-8 locale for Wine (tools/install-deps.sh wine generates it)"; return 1; }
+    local s=$RUN/cases/german/source
+    mkdir -p "$s/Übersicht/Maße"
+    printf 'Größe\r\n' >"$s/Übersicht/Größe.txt"
+    printf 'Straße' >"$s/Übersicht/Maße/Fuß.txt"
+    printf 'grün' >"$s/Schlüssel.txt"
+    forget_product QuillGerman "$PREFIX/drive_c/QuillGerman" "Prüfgruppe"
+    local d; d=$(pack_source german --language german --title "Prüfprogramm" --window-title "Prüfprogramm Einrichtung" \
+        --install-dir 'C:\QuillGerman\Übersicht' --uninstall-id QuillGerman --group-name "Prüfgruppe" \
+        --group-item 'Größe|\Übersicht\Größe.txt') || return 1
+    local t="Prüfprogramm Einrichtung"
+    { printf '%s\0' acp 1251 -- run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$t" 1010 -- \
+        text 1010 'C:\QuillGerman\Übersicht' -- text 1000 Installationsverzeichnis -- text 1002 Durchsuchen... -- \
+        text 1003 "Programmgruppe anlegen" -- text 1007 Beenden -- click 1 -- dialog "$t" 1068 -- \
+        text 1012 "Installation erfolgreich abgeschlossen" -- text 1011 OK -- click 1011 -- exit 0
+    } | steps_in ru_RU.UTF-8 || return 1
+    same_tree "$s" "$PREFIX/drive_c/QuillGerman/Übersicht" || return 1
+    [ -f "$COMMON_PROGRAMS/Prüfgruppe/Größe.lnk" ] ||
+        { say "no shortcut Prüfgruppe/Größe.lnk; Programs: $(ls "$COMMON_PROGRAMS" | tr '\n' ' ')"; return 1; }
+    forget_product QuillGerman "$PREFIX/drive_c/QuillGerman" "Prüfgruppe"
+}
+
+case_directory_outside_both_code_pages() {  # Greek and CJK: given with /D= silently, typed into the dialog; the files land there
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local s=$RUN/cases/foreign_directory/source base='C:\Προϊόν 製品'
+    mkdir -p "$s/docs"
+    printf 'read me\r\n' >"$s/readme.txt"
+    printf 'guide' >"$s/docs/guide.txt"
+    forget_product QuillForeign "$PREFIX/drive_c/Προϊόν 製品"
+    local d; d=$(pack_source foreign_directory --title "Quill Foreign" --window-title "$TITLE" \
+        --install-dir 'QuillTest\Foreign' --uninstall-id QuillForeign) || return 1
+    printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /LOG=$(win "$d/setup.log") /D=$base\\σιωπηλά" -- \
+        unseen-exit 0 | steps_in C.UTF-8 || { log_lines "$d/setup.log"; return 1; }
+    same_tree "$s" "$PREFIX/drive_c/Προϊόν 製品/σιωπηλά" || return 1
+    as_user wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuillForeign' /f >/dev/null 2>&1
+    { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
+        set 1010 "$base\\對話" -- text 1010 "$base\\對話" -- click 1 -- dialog "$TITLE" 1068 --; finish_install
+    } | steps_in C.UTF-8 || return 1
+    same_tree "$s" "$PREFIX/drive_c/Προϊόν 製品/對話" || return 1
+    forget_product QuillForeign "$PREFIX/drive_c/Προϊόν 製品"
+}
+
 ALL=$(declare -F | awk '{print $3}' | grep '^case_' | sed 's/^case_//')
 SELECTED=${*:-$ALL}
 passed=0 failed=0 skipped=0
