@@ -45,6 +45,12 @@ const char* StringBlockEntry(u32 offset, u32 n)
     return NthString(context.stringBlock + offset, end, n);
 }
 
+char* StringBlockText(u32 offset, u32 n, char* destination)
+{
+    PlatArchiveText(StringBlockEntry(offset, n), destination, TEXT_SIZE);
+    return destination;
+}
+
 void DefaultInstallDirectory(const char* entry, const char* programFiles, char* destination)
 {
     if (entry[0] && entry[1] == ':') {
@@ -185,12 +191,12 @@ static int ReadArchiveStart(FileHandle file, u32 start)
     context.stringBlock = block;
     PlatClose(file);
 
-    CopyText(productTitle, StringBlockEntry(0, ENTRY_PRODUCT_TITLE), TEXT_SIZE);
-    CopyText(windowTitle, StringBlockEntry(0, ENTRY_WINDOW_TITLE), TEXT_SIZE);
-    char programFiles[TEXT_SIZE];
+    StringBlockText(0, ENTRY_PRODUCT_TITLE, productTitle);
+    StringBlockText(0, ENTRY_WINDOW_TITLE, windowTitle);
+    char programFiles[TEXT_SIZE], entry[TEXT_SIZE];
     int haveProgramFiles = PlatProgramFilesDir(programFiles);
-    DefaultInstallDirectory(StringBlockEntry(0, ENTRY_INSTALL_DIR),
-                            haveProgramFiles ? programFiles : 0, context.installDir);
+    StringBlockText(0, ENTRY_INSTALL_DIR, entry);
+    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : 0, context.installDir);
     return 1;
 }
 
@@ -224,7 +230,7 @@ int OpenArchive()
         start = ARCHIVE_OFFSET;
     } else {
         PlatClose(file);
-        char path[260];
+        char path[TEXT_SIZE];
         VolumePath(programDir, 1, path);
         for (;;) {
             CopyText(firstVolumePath, path, TEXT_SIZE);

@@ -32,6 +32,8 @@ const char* StringBlockEnd();
 // Entry n of the list starting offset bytes into the string block (an offset past the
 // block gives the empty text).
 const char* StringBlockEntry(u32 offset, u32 n);
+// The same entry as the core holds its texts (PlatArchiveText) in destination, TEXT_SIZE bytes.
+char* StringBlockText(u32 offset, u32 n, char* destination);
 
 // Derives the default install directory from string block entry 3. programFiles is the
 // registry value ProgramFilesDir, or 0 when it could not be read. destination has

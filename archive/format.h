@@ -68,7 +68,11 @@ enum {
     ARCHIVE_OFFSET = 0xE000,       // where an appended archive starts in the program file
     ARCHIVE_HEADER_SIZE = 22,
     RECORD_HEADER_SIZE = 15,
-    TEXT_SIZE = 256,               // every path and text buffer, terminator included
+    // The installer holds every text and path in UTF-8 (on Windows converted from the
+    // archive's code page and from the system's UTF-16): 255 characters take up to 765 bytes.
+    TEXT_SIZE = 768,               // every path and text buffer, terminator included
+    STORED_TEXT_SIZE = 256,        // a text or name as the archive stores it, terminator included
+    PATH_LENGTH = 255,             // longest path, in characters
     MAX_NAME_LENGTH = 255,         // longest record name; longer ones are damage
     PADDING_SIZE = 4,              // zero bytes behind every bit stream
     STREAM_BUFFER_SIZE = 0xFFFF,   // volume input and decoder output buffers (not 65536)

@@ -40,10 +40,14 @@ char* LookupMessage(int id, char* destination, u32 capacity)
 {
     if (capacity == 0)
         return destination;
-    const char* text = StringBlockEntry(context.header.messagesOffset, MessageEntry(id));
-    CopyText(destination, text, capacity);
+    char stored[STORED_TEXT_SIZE];
+    CopyText(stored, StringBlockEntry(context.header.messagesOffset, MessageEntry(id)), STORED_TEXT_SIZE);
     if (id == SHIFTED_MESSAGE)
-        for (char* p = destination; *p; p++)
+        for (char* p = stored; *p; p++)
             *p = (char)(u8)((u8)*p - MESSAGE_SHIFT);
+    // Too long for the destination: cut in the archive's code page, where a byte is no
+    // half of a UTF-8 character.
+    while (!PlatArchiveText(stored, destination, capacity) && stored[0])
+        stored[TextLength(stored) - 1] = 0;
     return destination;
 }

@@ -49,7 +49,7 @@ int PlatProgramFilesDir(char* buffer);   // TEXT_SIZE bytes: the registry value,
 // Dialogs, shown by the calling thread.
 int PlatMessageBox(WindowHandle owner, const char* text, const char* caption, u32 style);
 // The open-file dialog: filter is a double-NUL-ended list of description/pattern pairs,
-// path (260 bytes) holds the initial file name and receives the full path chosen.
+// path (TEXT_SIZE bytes) holds the initial file name and receives the full path chosen.
 // Nonzero when the user chose a file.
 int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path, const char* defaultExtension);
 
@@ -77,11 +77,14 @@ void PlatRecordDone(const RecordHeader* record, u32 size);
 // The install log (extract/install_log.h) and the uninstall's key. PlatInstallStarting: the
 // worker is about to read the first record; when the archive asks for the uninstall, the
 // platform opens the log with the facts only it knows and registers the product. 0, or a
-// failure's message id with its detail in detailText. PlatUtf8: text as the system reads
-// it (names, paths, the archive's texts) converted to UTF-8 into destination (capacity
-// bytes, terminator included); its length, or 0 when it does not fit.
+// failure's message id with its detail in detailText.
 int PlatInstallStarting();
-u32 PlatUtf8(const char* text, char* destination, u32 capacity);
+
+// A text or name as the archive stores it (its code page) into destination (capacity bytes,
+// terminator included) in the form every other text and path of the core is held in: UTF-8
+// in the installer, whatever the system's code page; the bytes as they stand natively,
+// where the tools convert for themselves. Its length; 0 and an empty text when it does not fit.
+u32 PlatArchiveText(const char* stored, char* destination, u32 capacity);
 
 // Worker thread control.
 // A safe point of the worker: no handle or heap call is half done. The platform may hold

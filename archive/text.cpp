@@ -8,6 +8,14 @@ u32 TextLength(const char* text)
     return n;
 }
 
+u32 TextCharacters(const char* text)
+{
+    u32 n = 0;
+    for (; *text; text++)
+        n += ((u8)*text & 0xC0) != 0x80;
+    return n;
+}
+
 char* CopyText(char* destination, const char* text, u32 capacity)
 {
     if (capacity == 0)

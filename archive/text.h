@@ -1,4 +1,4 @@
-// Bounded text helpers for the fixed 256-byte buffers, and a formatter that substitutes
+// Bounded text helpers for the fixed TEXT_SIZE buffers, and a formatter that substitutes
 // only the placeholders a message may carry. Archive texts are data, not format strings:
 // a stray %n or a %s without an argument is printed, never interpreted.
 #ifndef QUILL_ARCHIVE_TEXT_H
@@ -7,6 +7,8 @@
 #include "format.h"
 
 u32 TextLength(const char* text);
+// The characters of a UTF-8 text: its bytes less the continuation bytes.
+u32 TextCharacters(const char* text);
 // Copies text into destination of capacity bytes, cut to fit; always terminated.
 char* CopyText(char* destination, const char* text, u32 capacity);
 // Appends text, cut to fit the capacity; always terminated.

@@ -7,14 +7,14 @@
 
 char* VolumeFileName(u32 n, char* destination)
 {
-    CopyText(destination, "disk", TEXT_SIZE);
-    AppendNumber(destination, n, TEXT_SIZE);
-    return AppendText(destination, ".pak", TEXT_SIZE);
+    CopyText(destination, "disk", VOLUME_NAME_SIZE);
+    AppendNumber(destination, n, VOLUME_NAME_SIZE);
+    return AppendText(destination, ".pak", VOLUME_NAME_SIZE);
 }
 
 char* VolumePath(const char* directory, u32 n, char* destination)
 {
-    char name[TEXT_SIZE];
+    char name[VOLUME_NAME_SIZE];
     CopyText(destination, directory, TEXT_SIZE);
     u32 length = TextLength(destination);
     if (length && destination[length - 1] == '\\')
@@ -26,24 +26,35 @@ char* VolumePath(const char* directory, u32 n, char* destination)
 int AskForVolume(u32 n, char* path)
 {
     // Filter: "Archive Files (diskN.pak)" NUL "diskN.pak" NUL NUL.
-    char name[TEXT_SIZE];
-    char filter[2 * TEXT_SIZE];
+    char name[VOLUME_NAME_SIZE];
+    char filter[2 * VOLUME_NAME_SIZE + 24];
     VolumeFileName(n, name);
-    CopyText(filter, "Archive Files (", TEXT_SIZE);
-    AppendText(filter, name, TEXT_SIZE);
-    AppendText(filter, ")", TEXT_SIZE);
+    CopyText(filter, "Archive Files (", sizeof(filter));
+    AppendText(filter, name, sizeof(filter));
+    AppendText(filter, ")", sizeof(filter));
     u32 at = TextLength(filter) + 1;
-    CopyText(filter + at, name, TEXT_SIZE);
-    at += TextLength(name) + 1;
+    CopyText(filter + at, name, sizeof(filter) - at - 1);
+    at += TextLength(filter + at) + 1;
     filter[at] = 0;
-    CopyText(path, name, 260);
+    CopyText(path, name, TEXT_SIZE);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
+}
+
+// The prompt for a floppy disk; nonzero when the user says it is in. Its texts live in a
+// frame of their own, beside OpenVolume's paths.
+__attribute__((noinline)) static int AskForDisk()
+{
+    char text[TEXT_SIZE], prompt[TEXT_SIZE], caption[TEXT_SIZE];
+    LookupMessage(MSG_INSERT_DISK, prompt, TEXT_SIZE);
+    FormatWithNumber(text, TEXT_SIZE, prompt, context.volumeNumber);
+    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+    return PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
 void OpenVolume(const char* path)
 {
     char savedDirectory[TEXT_SIZE];
-    char candidate[260];
+    char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
         savedDirectory[0] = 0;
     u32 length = TextLength(archiveDir);
@@ -66,27 +77,20 @@ void OpenVolume(const char* path)
         LowerText(candidate);
         if (file)
             break;
-        if (candidate[0] == 'a' || candidate[0] == 'b') {
-            char text[TEXT_SIZE], prompt[TEXT_SIZE], caption[TEXT_SIZE];
-            LookupMessage(MSG_INSERT_DISK, prompt, TEXT_SIZE);
-            FormatWithNumber(text, TEXT_SIZE, prompt, context.volumeNumber);
-            LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-            if (PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK)
-                continue;
-        }
+        if ((candidate[0] == 'a' || candidate[0] == 'b') && AskForDisk())
+            continue;
         // A close request that ended the prompt (or a break asked for meanwhile) is taken
         // here, before another dialog waits for somebody who is not there.
         if (PlatWorkerSafePoint())
             BreakWorker();
-        char chosen[260];
+        char chosen[TEXT_SIZE];
         if (!AskForVolume(context.volumeNumber, chosen)) {
             if (PlatWorkerSafePoint())
                 BreakWorker();
             // The dialog's initial file name: the volume's bare name.
-            char name[TEXT_SIZE];
             if (savedDirectory[0])
                 PlatSetCurrentDirectory(savedDirectory);
-            AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, name));
+            AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, chosen));
         }
         CopyText(archiveDir, chosen, TEXT_SIZE);
         char* lastSlash = 0;
@@ -105,7 +109,7 @@ void OpenVolume(const char* path)
 
 static void FailRead()
 {
-    char name[TEXT_SIZE];
+    char name[VOLUME_NAME_SIZE];
     if (context.volumeNumber == 1)
         AbortWorker(MSG_READ_ERROR, firstVolumePath);
     AbortWorker(MSG_READ_ERROR, VolumeFileName(context.volumeNumber, name));

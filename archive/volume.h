@@ -21,10 +21,11 @@ void StepBack(u32 k);
 void OpenVolume(const char* path);
 
 // Shows the open-file dialog for volume n (owner: the progress dialog, if any). path has
-// 260 bytes and receives the chosen file's full path. Nonzero when a file was chosen.
+// TEXT_SIZE bytes and receives the chosen file's full path. Nonzero when a file was chosen.
 int AskForVolume(u32 n, char* path);
 
-// "disk%i.pak" for volume n, into destination (TEXT_SIZE bytes).
+enum { VOLUME_NAME_SIZE = 20 };  // "disk", ten digits, ".pak", terminator
+// "disk%i.pak" for volume n, into destination (VOLUME_NAME_SIZE bytes or more).
 char* VolumeFileName(u32 n, char* destination);
 // "%s\disk%i.pak" from directory (one trailing backslash dropped) and n.
 char* VolumePath(const char* directory, u32 n, char* destination);

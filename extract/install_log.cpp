@@ -16,10 +16,11 @@ static char walkPath[INSTALL_LOG_PATH_SIZE];   // the walk's folder from the ins
 static u32 aboveTop;                           // up records past the top not yet undone
 static char* earlier;                          // the earlier log of the same id, NUL-ended; 0: none
 static u32 earlierSize;
-// A line or a path in UTF-8 (three bytes a character at most), off the stack: the
-// installer's frames stay under a page, as it has no stack probes. One thread at a time
-// writes the log, and the lookup of listed files writes nothing.
-static char utf8Text[3 * INSTALL_LOG_PATH_SIZE + 64];
+// A line, off the stack: the installer's frames stay under a page, as it has no stack
+// probes. One thread at a time writes the log.
+static char lineText[INSTALL_LOG_PATH_SIZE + 64];
+// The archive's id and program name, as the log and the key spell them.
+static char idText[TEXT_SIZE], programText[TEXT_SIZE];
 
 int InstallLogActive()
 {
@@ -33,25 +34,22 @@ static int WriteRaw(const char* bytes, u32 length)
     return logFile && PlatWrite(logFile, bytes, length) == length;
 }
 
-// One line: tag, blank, text (as the system reads it), CRLF, in one write.
+// One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write.
 static int WriteLine(const char* tag, const char* text)
 {
-    char line[INSTALL_LOG_PATH_SIZE + 64];
-    char* converted = utf8Text;
-    CopyText(line, tag, sizeof(line));
+    char* line = lineText;
+    u32 capacity = sizeof(lineText) - 2;
+    CopyText(line, tag, capacity);
     if (text) {
-        AppendText(line, " ", sizeof(line));
-        u32 room = sizeof(line) - TextLength(line);
-        if (TextLength(text) >= room)
+        AppendText(line, " ", capacity);
+        if (TextLength(text) >= capacity - TextLength(line))
             return 0;
-        AppendText(line, text, sizeof(line));
+        AppendText(line, text, capacity);
     }
-    u32 length = PlatUtf8(line, converted, sizeof(utf8Text) - 2);
-    if (!length && line[0])
-        return 0;
-    converted[length++] = '\r';
-    converted[length++] = '\n';
-    return WriteRaw(converted, length);
+    u32 length = TextLength(line);
+    line[length++] = '\r';
+    line[length++] = '\n';
+    return WriteRaw(line, length);
 }
 
 int InstallLogEntry(const char* tag, const char* text)
@@ -127,11 +125,10 @@ static void ReadEarlier(const char* id)
     u32 at = 0;
     if (size >= 3 && (u8)earlier[0] == 0xEF && (u8)earlier[1] == 0xBB && (u8)earlier[2] == 0xBF)
         at = 3;
-    char idUtf8[3 * TEXT_SIZE];
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
-    if (!magic || !SameText(magic, INSTALL_LOG_MAGIC) || !value || !PlatUtf8(id, idUtf8, sizeof(idUtf8)) || !SameText(value, idUtf8))
+    if (!magic || !SameText(magic, INSTALL_LOG_MAGIC) || !value || !SameText(value, id))
         DropEarlier();
 }
 
@@ -147,10 +144,14 @@ static int Carried(const char* line)
 
 int InstallLogOpen(const InstallLogHead* head)
 {
-    const char* id = ExtensionValue(KEY_UNINSTALL_ID);
-    const char* program = ExtensionValue(KEY_UNINSTALL_PROGRAM);
-    if (!id || !program)
+    const char* storedId = ExtensionValue(KEY_UNINSTALL_ID);
+    const char* storedProgram = ExtensionValue(KEY_UNINSTALL_PROGRAM);
+    if (!storedId || !storedProgram)
         return 0;
+    const char* id = idText;
+    const char* program = programText;
+    PlatArchiveText(storedId, idText, TEXT_SIZE);
+    PlatArchiveText(storedProgram, programText, TEXT_SIZE);
     InstallLogName(program, logName);
     walkPath[0] = 0;
     aboveTop = 0;
@@ -179,7 +180,9 @@ int InstallLogOpen(const InstallLogHead* head)
         char line[TEXT_SIZE + 8] = "";
         AppendNumber(line, textId, sizeof(line));
         AppendText(line, " ", sizeof(line));
-        ok = TextLength(text) < TEXT_SIZE && WriteLine("text", AppendText(line, text, sizeof(line)));
+        u32 length = TextLength(line);
+        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + length, sizeof(line) - length) || !text[0]) &&
+             WriteLine("text", line);
     }
     at = 0;
     for (const char* line; ok && (line = NextLine(&at)) != 0;)
@@ -253,8 +256,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 int InstallLogListed(const char* name)
 {
     char path[INSTALL_LOG_PATH_SIZE];
-    char* utf8 = utf8Text;
-    if (!earlier || aboveTop || !WalkPathOf(name, path) || !PlatUtf8(path, utf8, 3 * INSTALL_LOG_PATH_SIZE))
+    if (!earlier || aboveTop || !WalkPathOf(name, path))
         return 0;
     u32 at = 0;
     for (const char* line; (line = NextLine(&at)) != 0;) {
@@ -263,7 +265,7 @@ int InstallLogListed(const char* name)
         for (int blanks = 0; rest && *rest && blanks < 2; rest++)
             if (*rest == ' ')
                 blanks++;
-        if (rest && SameText(rest, utf8))
+        if (rest && SameText(rest, path))
             return 1;
     }
     return 0;

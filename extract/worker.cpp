@@ -28,9 +28,11 @@ static void ReadName(const RecordHeader* record)
         VolumeNameForMessage(detailText);
         AbortWorker(MSG_WRONG_STRUCTURE, 0);
     }
+    char stored[STORED_TEXT_SIZE];
     if (record->nameLength)
-        ReadStream(record->nameLength, context.entryName);
-    context.entryName[record->nameLength] = 0;
+        ReadStream(record->nameLength, stored);
+    stored[record->nameLength] = 0;
+    PlatArchiveText(stored, context.entryName, TEXT_SIZE);
 }
 
 int ExtractFile(InstallContext* install, const RecordHeader* record)
@@ -66,6 +68,16 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
     install->bytesDone += size;
     PlatBarCommand(BAR_SETPOS, install->bytesDone);
     return 0;
+}
+
+// Message 15 with the command (in detailText); its texts in a frame of their own.
+__attribute__((noinline)) static void TellCommandFailed()
+{
+    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
+    LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
+    FormatWithText(text, TEXT_SIZE, format, detailText);
+    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+    PlatMessageBox(context.progressDialog, text, caption, BOX_ICON_INFORMATION);
 }
 
 u32 ExtractionWorker(void*)
@@ -131,15 +143,10 @@ u32 ExtractionWorker(void*)
 
     ReleaseWorkerResources();
     const char* command = StringBlockEntry(0, ENTRY_POST_INSTALL);
-    CopyText(detailText, command, TEXT_SIZE);
-    // A command cut to the buffer is another command: it is reported, never run.
-    if (detailText[0] && (TextLength(command) >= TEXT_SIZE || !PlatStartProcess(detailText))) {
-        char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-        LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
-        FormatWithText(text, TEXT_SIZE, format, detailText);
-        LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-        PlatMessageBox(context.progressDialog, text, caption, BOX_ICON_INFORMATION);
-    }
+    PlatArchiveText(command, detailText, TEXT_SIZE);
+    // A command longer than a stored text may be is damage: it is reported, never run.
+    if (command[0] && (TextLength(command) >= STORED_TEXT_SIZE || !PlatStartProcess(detailText)))
+        TellCommandFailed();
     PlatPostCreateGroup();
     PlatSetControlText(CONTROL_STATUS_LINE, LookupMessage(MSG_INSTALL_COMPLETE, detailText, TEXT_SIZE));
     PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_OK, detailText, TEXT_SIZE));

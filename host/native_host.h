@@ -52,6 +52,9 @@ struct NativeHost {
     // Called after each record the worker handled (size: a file's uncompressedSize), with
     // the worker's state as it stands: the entry name, DecodedCount(), the volume input.
     std::function<void(const RecordHeader& record, u32 size)> recordDone;
+    // How the platform holds a text or name the archive stores (PlatArchiveText): the
+    // installer's UTF-8 from the archive's code page, for a test; empty: the bytes as they stand.
+    std::function<std::string(const char* stored)> archiveText;
     // Called at each of the worker's safe points; true ends the worker as a break.
     std::function<bool()> safePoint;
 

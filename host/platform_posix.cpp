@@ -532,13 +532,18 @@ int PlatInstallStarting()
     return InstallLogOpen(&head);
 }
 
-u32 PlatUtf8(const char* text, char* destination, u32 capacity)
+u32 PlatArchiveText(const char* text, char* destination, u32 capacity)
 {
-    // The tests write ASCII and UTF-8 names: the bytes stand as they are.
-    u32 length = (u32)strlen(text);
-    if (length >= capacity)
+    // The tools convert from the archive's code page where they show or write a text; the
+    // tests write ASCII and UTF-8 names: the bytes stand as they are.
+    std::string converted = host.archiveText ? host.archiveText(text) : std::string(text);
+    u32 length = (u32)converted.size();
+    if (length >= capacity) {
+        if (capacity)
+            destination[0] = 0;
         return 0;
-    memcpy(destination, text, length + 1);
+    }
+    memcpy(destination, converted.c_str(), length + 1);
     return length;
 }
 

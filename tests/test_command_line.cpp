@@ -147,6 +147,15 @@ TEST(CommandLine, ValuesTooLongForAPathAreRefusedNotCut)
     EXPECT_TRUE(p.line.silent);
     EXPECT_STREQ(p.line.logFile, "");
     EXPECT_LT(strlen(p.line.unknown), (size_t)TEXT_SIZE);
+
+    // The bound is in characters: 255 Cyrillic ones take 510 bytes of UTF-8 and fit.
+    std::string cyrillic = "C:\\";
+    for (int i = 0; i < 252; i++)
+        cyrillic += "\xD0\x96";
+    p = Parse("setup.exe /S /D=" + cyrillic);
+    EXPECT_TRUE(p.understood);
+    EXPECT_EQ(std::string(p.line.installDir), cyrillic);
+    EXPECT_FALSE(Parse("setup.exe /S /D=" + cyrillic + "\xD0\x96").understood);
 }
 
 TEST(ExitCodes, OutcomesMapToTheCodesDeploymentToolsKnow)

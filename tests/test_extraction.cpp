@@ -201,6 +201,45 @@ TEST(Extraction, PostInstallCommandThatCannotStart)
     EXPECT_TRUE(EventsOf(HostEvent::MESSAGE_BOX).empty());
 }
 
+// The installer holds names as UTF-8, converted from the archive's code page as they are
+// read: a Cyrillic name of 255 bytes in code page 1251 takes 510, and reaches every
+// platform call whole.
+TEST(Extraction, NamesConvertedFromTheCodePageKeepEveryCharacter)
+{
+    TempDir dir;
+    RecordWriter records;
+    records.Directory(std::string(120, '\xC0'));
+    records.File(std::string(255, '\xE0'), TextBytes("x"));
+    records.Up();
+    records.End();
+    ASSERT_EQ(1, OpenAt(WriteInstaller(dir.Path(), MakeArchive(records))));
+    // 1251's 0xC0 to 0xFF are U+0410 to U+044F, two bytes each in UTF-8.
+    Host().archiveText = [](const char* stored) {
+        std::string utf8;
+        for (const char* p = stored; *p; p++) {
+            u32 c = (u8)*p >= 0xC0 ? 0x410 + (u8)*p - 0xC0 : (u8)*p;
+            if (c < 0x80)
+                utf8 += (char)c;
+            else
+                utf8 += {(char)(0xC0 | c >> 6), (char)(0x80 | (c & 0x3F))};
+        }
+        return utf8;
+    };
+    Host().discardOutput = true;
+    EXPECT_EQ(0u, ExtractInto(dir.Path()));
+    std::string a;  // 0xE0 is а
+    for (int i = 0; i < 255; i++)
+        a += "\xD0\xB0";
+    auto attributes = EventsOf(HostEvent::ATTRIBUTES);
+    ASSERT_EQ(1u, attributes.size());
+    EXPECT_EQ(510u, attributes[0].text.size());
+    EXPECT_EQ(a, attributes[0].text);
+    bool shown = false;
+    for (const HostEvent& event : EventsOf(HostEvent::CONTROL_TEXT))
+        shown = shown || (event.text.size() >= a.size() && event.text.substr(event.text.size() - a.size()) == a);
+    EXPECT_TRUE(shown) << "the status line names the file whole";
+}
+
 TEST(Extraction, ExistingDirectoriesAndUpRecords)
 {
     TempDir dir, parent;

@@ -312,7 +312,7 @@ TEST(InstallLog, LogNameBesideTheUninstaller)
     EXPECT_STREQ(name, "uninstall.log");
     InstallLogName("C:\\a.b\\uninstall", name);
     EXPECT_STREQ(name, "C:\\a.b\\uninstall.log");
-    std::string longName(300, 'x');
+    std::string longName(TEXT_SIZE + 50, 'x');
     InstallLogName(longName.c_str(), name);
     EXPECT_EQ(std::string(name).size(), (size_t)TEXT_SIZE - 1);
     EXPECT_EQ(std::string(name).substr(TEXT_SIZE - 5), ".log");

@@ -54,8 +54,15 @@ TEST(ShellText, InstallPathsFromTheDialogText)
     EXPECT_EQ("refused: Product", InstallPath("Product", stale, TEXT_SIZE));
     EXPECT_EQ("refused: Product", InstallPath("Product", stale, 0));
     std::string longest = "C:\\" + std::string(252, 'w');  // 255 characters: read, and joined
-    EXPECT_EQ("refused: " + longest.substr(0, 255), InstallPath("P", longest.c_str(), 255));
+    EXPECT_EQ("refused: " + longest + "\\P", InstallPath("P", longest.c_str(), 255));
     EXPECT_EQ(longest.substr(0, 253) + "\\P", InstallPath("P", longest.substr(0, 253).c_str(), 253));
+
+    // Characters, not bytes: 255 of them in three-byte UTF-8 are accepted, one more is not.
+    std::string wide = "C:\\";
+    for (int i = 0; i < 249; i++)
+        wide += "\xE8\xA3\xBD";  // 製
+    EXPECT_EQ(wide + "\\ab", InstallPath("ab", wide.c_str(), 252));
+    EXPECT_EQ("refused: " + wide + "\\abc", InstallPath("abc", wide.c_str(), 252));
 }
 
 TEST(ShellText, PathPartsGetOneBackslashBetweenThem)
@@ -66,8 +73,8 @@ TEST(ShellText, PathPartsGetOneBackslashBetweenThem)
     EXPECT_EQ("C:\\A\\*.*", Joined("C:\\A", "*.*"));
     EXPECT_EQ("C:\\A\\setup", Joined("C:\\A\\", "setup"));
 
-    // A path of 255 characters fits a 256-byte buffer; one more is cut and reported.
-    std::string base = "C:\\" + std::string(250, 'x');
+    // A path that fills the buffer fits; one byte more is cut and reported.
+    std::string base = "C:\\" + std::string(TEXT_SIZE - 6, 'x');
     int fits = 0;
     EXPECT_EQ(base + "\\a", Joined(base.c_str(), "a", TEXT_SIZE, &fits));
     EXPECT_EQ(1, fits);
@@ -112,9 +119,9 @@ TEST(ShellText, DriveEntriesAndTheStartDrive)
     EXPECT_STREQ("a: ", entry);
     DriveEntryText(entry, sizeof(entry), "z:\\", "\\\\server\\share");
     EXPECT_STREQ("z: \\\\server\\share", entry);
-    std::string label(300, 'L');
-    DriveEntryText(entry, TEXT_SIZE - 2, "n:\\", label.c_str());  // a network name: 254 bytes
-    EXPECT_EQ(253u, strlen(entry));
+    std::string label(TEXT_SIZE + 50, 'L');
+    DriveEntryText(entry, 40, "n:\\", label.c_str());  // cut to the capacity
+    EXPECT_EQ(39u, strlen(entry));
 
     EXPECT_TRUE(SameDrive("c: system", "C:\\Program Files\\Product"));
     EXPECT_FALSE(SameDrive("d: data", "C:\\Program Files"));
@@ -134,10 +141,10 @@ TEST(ShellText, GroupItemPaths)
     ASSERT_TRUE(JoinItemPath(out, sizeof(out), "C:\\Apps", "C:\\Windows\\notepad.exe"));
     EXPECT_STREQ("C:\\Windows\\notepad.exe", out);
 
-    std::string dir = "C:\\" + std::string(240, 'd');
-    EXPECT_TRUE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\1234567.txt"));   // 255
-    EXPECT_FALSE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\12345678.txt"));  // 256
-    EXPECT_FALSE(JoinItemPath(out, sizeof(out), "C:\\", std::string(256, 'a').c_str()));
+    std::string dir = "C:\\" + std::string(TEXT_SIZE - 16, 'd');
+    EXPECT_TRUE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\1234567.txt"));   // fills the buffer
+    EXPECT_FALSE(JoinItemPath(out, sizeof(out), dir.c_str(), "\\12345678.txt"));  // one byte more
+    EXPECT_FALSE(JoinItemPath(out, sizeof(out), "C:\\", std::string(TEXT_SIZE, 'a').c_str()));
 }
 
 TEST(ShellText, GroupCommandIsCountedThenWrittenWhole)

@@ -4,8 +4,8 @@
 // the process's current directory, so the folder shown is always the current one, also
 // after the dialog has closed.
 //
-// Bounds: paths are held in TEXT_SIZE bytes. A current directory longer than 254
-// characters shows no entries; a folder whose joined path would not fit cannot be
+// Bounds: paths are held in TEXT_SIZE bytes of UTF-8, the lists' entries in UTF-16. A
+// current directory longer than 254 characters shows no entries; a folder whose joined path would not fit cannot be
 // entered (message 7 with the path cut to fit); list entries hold the three depth digits
 // and a name of at most 255 characters.
 #include "ui.h"
@@ -55,7 +55,24 @@ void FreeBrowserBitmaps()
 
 __attribute__((noinline)) static LRESULT SendItem(int control, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return SendDlgItemMessageA(browser, control, message, wParam, lParam);
+    return SendDlgItemMessageW(browser, control, message, wParam, lParam);
+}
+
+// A list message that carries a text (add, select): the text crosses as UTF-16.
+__attribute__((noinline)) static LRESULT SendText(int control, UINT message, WPARAM wParam, const char* text)
+{
+    WCHAR wide[WIDE_SIZE];
+    return SendItem(control, message, wParam, (LPARAM)Wide(text, wide));
+}
+
+// A list's entry index in UTF-8 (ENTRY_SIZE bytes); empty when there is none. Every entry
+// is one of ours, a name of 259 characters at most behind its digits: it fits.
+__attribute__((noinline)) static void GetEntry(int control, UINT message, WPARAM index, char* entry)
+{
+    WCHAR wide[ENTRY_SIZE];
+    wide[0] = 0;
+    SendItem(control, message, index, (LPARAM)wide);
+    Narrow(wide, entry, ENTRY_SIZE);
 }
 
 // The masks have one bit a pixel: copied onto the entry they take the text colour for
@@ -88,11 +105,12 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     RECT box = item->rcItem;
     FillRect(dc, &box, GetSysColorBrush(background));
 
-    char text[ENTRY_SIZE];
-    const char* shown = text;
+    WCHAR text[ENTRY_SIZE];
+    const WCHAR* shown = text;
     int picture = 0, mask = IDB_DRIVE_MASK;
     ULONG_PTR data = item->itemData;
     int drive = item->CtlID == IDC_DRIVE_LIST;
+    text[0] = 0;
     SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
     if (drive) {
         if (data < sizeof(drivePictures))
@@ -101,8 +119,10 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         if (data < sizeof(folderPictures))
             picture = folderPictures[data];
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
-        box.left += ScaleForDpi(FolderEntryDepth(text) * DEPTH_INDENT, dpi);
-        shown = text + 3;
+        // Every folder entry starts with its three depth digits.
+        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
+        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
+        shown = text + (text[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;
@@ -111,13 +131,12 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SetBkColor(dc, GetSysColor(background));
     box.left += ScaleForDpi(TEXT_OFFSET, dpi);
-    DrawTextA(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextW(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
 static void AddFolder(const char* entry, int kind)
 {
-    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendItem(IDC_FOLDER_LIST, LB_ADDSTRING, 0, (LPARAM)entry),
-             kind);
+    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendText(IDC_FOLDER_LIST, LB_ADDSTRING, 0, entry), kind);
 }
 
 // Lists the current directory: the path from the root, then the subfolders.
@@ -125,11 +144,13 @@ static void Refill()
 {
     char* directory = request->currentDir;
     // A failure (0) and a directory longer than 254 characters both leave it empty.
-    if (GetCurrentDirectoryA(TEXT_SIZE - 1, directory) - 1 >= TEXT_SIZE - 2)
+    if (!PlatGetCurrentDirectory(directory, TEXT_SIZE) || TextCharacters(directory) > PATH_LENGTH - 1)
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 
-    char parts[TEXT_SIZE], entry[ENTRY_SIZE], current[ENTRY_SIZE];
+    // parts holds the path's parts, then the search pattern, a found name and the path shown.
+    char parts[TEXT_SIZE], entry[ENTRY_SIZE];
+    static char current[ENTRY_SIZE];
     CopyText(parts, directory, TEXT_SIZE);
     current[0] = 0;
     u32 depth = 0;
@@ -155,28 +176,31 @@ static void Refill()
         name = parts + i + 1;
     }
 
-    char pattern[TEXT_SIZE];
-    CopyText(pattern, directory, TEXT_SIZE);
-    WIN32_FIND_DATAA found;
-    HANDLE search = AppendPathPart(pattern, TEXT_SIZE, "*.*") ? FindFirstFileA(pattern, &found)
-                                                               : INVALID_HANDLE_VALUE;
+    CopyText(parts, directory, TEXT_SIZE);
+    WIN32_FIND_DATAW found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (AppendPathPart(parts, TEXT_SIZE, "*.*")) {
+        WCHAR pattern[PATH_LENGTH + 8];
+        if (MultiByteToWideChar(CP_UTF8, 0, parts, -1, pattern, PATH_LENGTH + 8))
+            search = FindFirstFileW(pattern, &found);
+    }
     if (search != INVALID_HANDLE_VALUE) {
         do {
             // Hidden and system folders too; ".", ".." and every other dot-name not.
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.') {
-                FolderEntryText(entry, ENTRY_SIZE, depth, found.cFileName);
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.' &&
+                Narrow(found.cFileName, parts, TEXT_SIZE)) {
+                FolderEntryText(entry, ENTRY_SIZE, depth, parts);
                 AddFolder(entry, FOLDER_CHILD);
             }
-        } while (FindNextFileA(search, &found));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SendItem(IDC_FOLDER_LIST, LB_SELECTSTRING, (WPARAM)-1, (LPARAM)current);
+    SendText(IDC_FOLDER_LIST, LB_SELECTSTRING, (WPARAM)-1, current);
 
-    char shown[TEXT_SIZE];
-    CopyText(shown, directory, TEXT_SIZE);
+    CopyText(parts, directory, TEXT_SIZE);
     if (request->leafName[0])
-        AppendPathPart(shown, TEXT_SIZE, request->leafName);
-    SetDlgItemTextA(browser, IDC_BROWSE_PATH, shown);
+        AppendPathPart(parts, TEXT_SIZE, request->leafName);
+    SetItemText(browser, IDC_BROWSE_PATH, parts);
     SetFocus(GetDlgItem(browser, IDC_FOLDER_LIST));
 }
 
@@ -193,17 +217,18 @@ static void OpenSelected()
     int fits = 1;
     if (kind == FOLDER_CHILD) {
         CopyText(target, request->currentDir, TEXT_SIZE);
-        SendItem(IDC_FOLDER_LIST, LB_GETTEXT, index, (LPARAM)entry);
+        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, index, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
     } else {
         // Sorted by depth, the entries up to the chosen one are its path from the root.
         target[0] = 0;
         for (LRESULT i = 0; i <= index && fits; i++) {
-            SendItem(IDC_FOLDER_LIST, LB_GETTEXT, i, (LPARAM)entry);
+            GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
             fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
         }
     }
-    if (fits && SetCurrentDirectoryA(target))
+    // Past 255 characters no path is entered: the listing would show nothing.
+    if (fits && TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target))
         Refill();
     else
         ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
@@ -214,20 +239,18 @@ static void ChooseDrive()
 {
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
     char entry[ENTRY_SIZE];
-    entry[0] = 0;
-    SendItem(IDC_DRIVE_LIST, CB_GETLBTEXT, SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), (LPARAM)entry);
-    char target[4] = {entry[0], entry[1], '\\', 0};
-    if (SetCurrentDirectoryA(target)) {
+    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), entry);
+    char target[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), '\\', 0};
+    if (PlatSetCurrentDirectory(target)) {
         Refill();
     } else {
         ShowMessage(browser, MSG_CANT_READ_DISK, target, MSG_ATTENTION, MB_ICONINFORMATION);
         // Back to the drive that the folder list still shows.
         char directory[TEXT_SIZE];
-        directory[0] = 0;
-        GetCurrentDirectoryA(TEXT_SIZE, directory);
+        PlatGetCurrentDirectory(directory, TEXT_SIZE);
         directory[2] = 0;
         LowerText(directory);
-        SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)directory);
+        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, directory);
     }
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
 }
@@ -241,7 +264,7 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
         OpenSelected();
         return 0;
     }
-    return CallWindowProcA(listProc, list, message, wParam, lParam);
+    return CallWindowProcW(listProc, list, message, wParam, lParam);
 }
 
 static void FillDriveList(char* preselected)
@@ -252,26 +275,26 @@ static void FillDriveList(char* preselected)
         return;
     GetLogicalDriveStringsA(size, roots);
     for (const char* root = roots; *root; root += TextLength(root) + 1) {
+        // A label: 32 characters at most; a network name: 253.
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
+        WCHAR wide[PATH_LENGTH + 1], wideRoot[4] = {(WCHAR)root[0], ':', '\\', 0};
         UINT type = GetDriveTypeA(root);
-        u32 capacity = TEXT_SIZE - 1;  // a label: 254 characters at most; a network name: 253
-        suffix[0] = 0;
+        wide[0] = 0;
         if (type == DRIVE_FIXED) {
-            if (!GetVolumeInformationA(root, suffix, TEXT_SIZE, 0, 0, 0, 0, 0))
-                suffix[0] = 0;
+            if (!GetVolumeInformationW(wideRoot, wide, PATH_LENGTH + 1, 0, 0, 0, 0, 0))
+                wide[0] = 0;
         } else if (type == DRIVE_REMOTE) {
-            char device[3] = {root[0], root[1], 0};
-            DWORD length = TEXT_SIZE;
-            if (WNetGetConnectionA(device, suffix, &length) != NO_ERROR)
-                suffix[0] = 0;
-            capacity = TEXT_SIZE - 2;
+            wideRoot[2] = 0;
+            DWORD length = PATH_LENGTH + 1;
+            if (WNetGetConnectionW(wideRoot, wide, &length) != NO_ERROR)
+                wide[0] = 0;
         }
-        DriveEntryText(entry, capacity, root, suffix);
+        Narrow(wide, suffix, TEXT_SIZE);
+        DriveEntryText(entry, TEXT_SIZE, root, suffix);
         // The first fixed drive, unless a drive matches the start path.
         if ((type == DRIVE_FIXED && !preselected[0]) || SameDrive(root, request->startPath))
             CopyText(preselected, entry, TEXT_SIZE);
-        SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendItem(IDC_DRIVE_LIST, CB_ADDSTRING, 0, (LPARAM)entry),
-                 type);
+        SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
     }
     PlatFree(roots);
 }
@@ -283,8 +306,8 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     SetItemMessage(dialog, IDCANCEL, MSG_CANCEL);
     SetItemMessage(dialog, IDOK, MSG_OK);
     char text[TEXT_SIZE];
-    SetWindowTextA(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
-    listProc = (WNDPROC)SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
+    SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
+    listProc = (WNDPROC)SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
                                        (LONG)(LONG_PTR)FolderListFilter);
     SendItem(IDC_DRIVE_LIST, CB_RESETCONTENT, 0, 0);
     char preselected[TEXT_SIZE];
@@ -292,22 +315,21 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     FillDriveList(preselected);
 
     // With nothing preselected the empty prefix selects the first drive.
-    LRESULT index = SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)preselected);
+    LRESULT index = SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, preselected);
     char entry[ENTRY_SIZE];
-    entry[0] = 0;
-    SendItem(IDC_DRIVE_LIST, CB_GETLBTEXT, index, (LPARAM)entry);
-    char drive[4] = {entry[0], entry[1], 0, 0};
+    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
+    char drive[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), 0, 0};
     int entered;
     if (request->startPath[0]) {
         // A start path that does not exist opens the drive's own current directory.
-        entered = SetCurrentDirectoryA(request->startPath) || SetCurrentDirectoryA(drive);
+        entered = PlatSetCurrentDirectory(request->startPath) || PlatSetCurrentDirectory(drive);
     } else {
         drive[2] = '\\';
-        entered = SetCurrentDirectoryA(drive);
+        entered = PlatSetCurrentDirectory(drive);
     }
     if (!entered) {
-        SetCurrentDirectoryA("c:\\");
-        SendItem(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, (LPARAM) "c:");
+        PlatSetCurrentDirectory("c:\\");
+        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, "c:");
     }
     Refill();
 }
@@ -321,7 +343,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            GetDlgItemTextA(dialog, IDC_BROWSE_PATH, request->result, TEXT_SIZE - 1);
+            GetItemText(dialog, IDC_BROWSE_PATH, request->result);
             EndDialog(dialog, 1);
             break;
         case IDCANCEL:
@@ -349,7 +371,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
         return 1;
     }
     case WM_DESTROY:
-        SetWindowLongA(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
+        SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
         return 1;
     }
     return 0;
@@ -357,6 +379,6 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 int BrowseForFolder(BrowseRequest* browse)
 {
-    return DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_BROWSER), mainWindow, BrowserProc,
+    return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_BROWSER), mainWindow, BrowserProc,
                            (LPARAM)browse) == 1;
 }

@@ -37,11 +37,10 @@ static int IsOption(const char* token, const char* name)
 }
 
 // Takes the value behind a prefix such as /LOG= into destination (TEXT_SIZE bytes):
-// nonzero when it is neither empty nor too long.
+// nonzero when it is neither empty nor longer than a path (255 characters).
 static int TakeValue(const char* value, char* destination)
 {
-    u32 length = TextLength(value);
-    if (!length || length >= TEXT_SIZE)
+    if (!value[0] || TextCharacters(value) > PATH_LENGTH)
         return 0;
     CopyText(destination, value, TEXT_SIZE);
     return 1;

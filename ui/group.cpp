@@ -13,6 +13,7 @@
 #include "shell_text.h"
 #include "../archive/archive.h"
 #include "../archive/context.h"
+#include "../archive/platform.h"
 
 static const char programManager[] = "PROGMAN";  // the application and its topic
 
@@ -20,23 +21,34 @@ static int ddeAwaitingAck;    // the initiate is out; the first ack naming PROGM
 static HWND groupServer;      // the program manager's window while the execute is out; 0 else
 static HGLOBAL commandBlock;  // the posted command string, until its acknowledgement
 
-// Writes the whole command string into out (capacity bytes; 0 only counts) and returns
-// its length. An item's path is sent in its short form when it has one; a text that is
-// not a plain path (a program with arguments) has none and is sent whole. An item whose
-// joined path would pass 511 characters is left out: no shell takes such a path.
+// The texts of one command, off the stack (the interface thread alone talks to the shell).
+static struct {
+    char name[TEXT_SIZE], joined[2 * TEXT_SIZE], shortPath[TEXT_SIZE];
+    WCHAR wide[WIDE_SIZE], shortWide[WIDE_SIZE];
+} command;
+
+// Writes the whole command string in UTF-8 into out (capacity bytes; 0 only counts) and
+// returns its length. An item's path is sent in its short form when it has one; a text
+// that is not a plain path (a program with arguments) has none and is sent whole. An item
+// whose joined path would pass 511 characters is left out: no shell takes such a path.
 static u32 BuildCommands(char* out, u32 capacity)
 {
-    const char* name = StringBlockEntry(0, ENTRY_GROUP_NAME);
+    char* name = command.name;
+    StringBlockText(0, ENTRY_GROUP_NAME, name);
     u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, name, name);
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
-        char joined[2 * TEXT_SIZE], shortPath[TEXT_SIZE];
-        if (!JoinItemPath(joined, sizeof(joined), context.installDir, StringBlockEntry(items, 2 * i)))
+        StringBlockText(items, 2 * i, name);
+        if (!JoinItemPath(command.joined, sizeof(command.joined), context.installDir, name))
             continue;
-        DWORD shortLength = GetShortPathNameA(joined, shortPath, TEXT_SIZE);
-        const char* sent = shortLength && shortLength < TEXT_SIZE ? shortPath : joined;
-        length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent,
-                            StringBlockEntry(items, 2 * i - 1));
+        const char* sent = command.joined;
+        DWORD shortLength = TextLength(sent) < TEXT_SIZE
+                                ? GetShortPathNameW(Wide(sent, command.wide), command.shortWide, WIDE_SIZE)
+                                : 0;
+        if (shortLength && shortLength < WIDE_SIZE && Narrow(command.shortWide, command.shortPath, TEXT_SIZE))
+            sent = command.shortPath;
+        StringBlockText(items, 2 * i - 1, name);
+        length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent, name);
     }
     return length;
 }
@@ -52,16 +64,23 @@ static void EndConversation(HWND client)
 static void SendGroupCommands(HWND server, HWND client)
 {
     groupServer = server;
+    // Built in UTF-8 and posted in UTF-16, as a Unicode window's execute travels: the
+    // system converts it for a program manager that reads ANSI.
     u32 size = BuildCommands(0, 0) + 1;
-    commandBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size);
-    char* text = commandBlock ? (char*)GlobalLock(commandBlock) : 0;
-    if (!text) {
+    char* text = (char*)PlatAlloc(size);
+    commandBlock = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size * sizeof(WCHAR)) : 0;
+    WCHAR* wide = commandBlock ? (WCHAR*)GlobalLock(commandBlock) : 0;
+    if (wide) {
+        BuildCommands(text, size);
+        text[size - 1] = 0;
+        MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, (int)size);
+        GlobalUnlock(commandBlock);
+    }
+    PlatFree(text);
+    if (!wide) {
         EndConversation(client);
         return;
     }
-    BuildCommands(text, size);
-    text[size - 1] = 0;
-    GlobalUnlock(commandBlock);
     if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)client, (LPARAM)commandBlock))
         EndConversation(client);
 }

@@ -6,21 +6,22 @@
 
 #include "../archive/context.h"
 #include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
 void SetItemMessage(HWND dialog, int control, int id)
 {
     char text[TEXT_SIZE];
-    SetDlgItemTextA(dialog, control, LookupMessage(id, text, TEXT_SIZE));
+    SetItemText(dialog, control, LookupMessage(id, text, TEXT_SIZE));
 }
 
 static void InitInstallDirectory(HWND dialog)
 {
     SetClassLongA(dialog, GCL_HICON,
                   (LONG)(LONG_PTR)LoadIconA(instanceHandle, MAKEINTRESOURCEA(IDI_INSTALLER)));
-    SetWindowTextA(dialog, windowTitle);
-    SetDlgItemTextA(dialog, IDC_INSTALL_PATH, context.installDir);
+    SetText(dialog, windowTitle);
+    SetItemText(dialog, IDC_INSTALL_PATH, context.installDir);
     SetItemMessage(dialog, IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY);
     SetItemMessage(dialog, IDC_BROWSE, MSG_BROWSE);
     SetItemMessage(dialog, IDC_CREATE_FOLDER, MSG_CREATE_FOLDER);
@@ -29,8 +30,8 @@ static void InitInstallDirectory(HWND dialog)
 
     char format[TEXT_SIZE], text[TEXT_SIZE];
     LookupMessage(MSG_REQUIRED_SPACE, format, TEXT_SIZE);
-    SetDlgItemTextA(dialog, IDC_REQUIRED_SPACE,
-                    FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
+    SetItemText(dialog, IDC_REQUIRED_SPACE,
+                FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
 
     HWND box = GetDlgItem(dialog, IDC_CREATE_FOLDER);
     SendMessageA(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -48,19 +49,19 @@ static void AskToQuit(HWND dialog)
 static void Browse(HWND dialog)
 {
     BrowseRequest request = {};
-    GetDlgItemTextA(dialog, IDC_INSTALL_PATH, request.startPath, TEXT_SIZE - 1);
+    GetItemText(dialog, IDC_INSTALL_PATH, request.startPath);
     HWND owner = mainWindow;
     mainWindow = dialog;
     int chosen = BrowseForFolder(&request);
     mainWindow = owner;
     if (chosen)
-        SetDlgItemTextA(dialog, IDC_INSTALL_PATH, request.result);
+        SetItemText(dialog, IDC_INSTALL_PATH, request.result);
 }
 
 int MakeInstallPath(char* path)
 {
     char root[4] = {path[0], path[1], path[2], 0};
-    if (!SetCurrentDirectoryA(root))
+    if (!PlatSetCurrentDirectory(root))
         return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
     CopyText(components, path, TEXT_SIZE);
@@ -72,23 +73,24 @@ int MakeInstallPath(char* path)
     for (u32 position = 3; position < length; position += TextLength(components + position) + 1) {
         const char* name = components + position;
         // A doubled backslash leaves an empty component: nothing to enter.
-        if (!*name || SetCurrentDirectoryA(name))
+        if (!*name || PlatSetCurrentDirectory(name))
             continue;
-        if (!CreateDirectoryA(name, 0))
+        if (!PlatCreateDirectory(name))
             return MSG_CANT_CREATE_DIRECTORY;
         createdLevels++;
-        if (!SetCurrentDirectoryA(name))
+        if (!PlatSetCurrentDirectory(name))
             return MSG_CANT_OPEN_DIRECTORY;
     }
-    GetCurrentDirectoryA(TEXT_SIZE, path);
+    PlatGetCurrentDirectory(path, TEXT_SIZE);
     return 0;
 }
 
 // Turns the edit text into an absolute drive path in installDir; 0 or the refusing message.
 static int AbsoluteInstallPath(const char* text)
 {
+    // Past 255 characters the current directory is none (length 0): a relative text is refused.
     char current[TEXT_SIZE];
-    DWORD length = GetCurrentDirectoryA(TEXT_SIZE, current);
+    u32 length = PlatGetCurrentDirectory(current, TEXT_SIZE) ? TextCharacters(current) : 0;
     return InstallPathFromText(context.installDir, text, current, length);
 }
 
@@ -97,7 +99,7 @@ int ApplyInstallDirectory(HWND dialog)
     context.createGroup =
         SendMessageA(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
     char text[TEXT_SIZE];
-    GetDlgItemTextA(dialog, IDC_INSTALL_PATH, text, TEXT_SIZE);
+    GetItemText(dialog, IDC_INSTALL_PATH, text);
     return SetUpInstallDirectory(dialog, text) == 0;
 }
 

@@ -8,6 +8,7 @@
 #include "../archive/commands.h"
 #include "../archive/context.h"
 #include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 #include "../extract/install_log.h"
 #include "../resources/resource.h"
@@ -20,7 +21,7 @@ HANDLE workerThread;
 // process mapping the file, so only the first start sees the increment yield 0.
 __attribute__((section(".Shared"), shared)) volatile LONG instanceCounter = -1;
 
-static const char backgroundClass[] = "Quillstead";
+static const WCHAR backgroundClass[] = L"Quillstead";
 
 // How the install ended, for the exit code: 0, OUTCOME_QUIT or a failure's message id.
 static int installOutcome;
@@ -77,12 +78,13 @@ void PaintBackground(HWND window)
                                  0, 0, 0, FIXED_PITCH | FF_MODERN, "System");
         HGDIOBJ oldFont = SelectObject(dc, font);
         SetBkMode(dc, TRANSPARENT);
-        int length = (int)TextLength(productTitle);
+        WCHAR wide[WIDE_SIZE];
+        int length = lstrlenW(Wide(productTitle, wide));
         SetTextColor(dc, RGB(120, 120, 120));
         int shadow = ScaleForDpi(10, dpi), title = ScaleForDpi(8, dpi);
-        TextOutA(dc, shadow, shadow, productTitle, length);
+        TextOutW(dc, shadow, shadow, wide, length);
         SetTextColor(dc, RGB(255, 255, 255));
-        TextOutA(dc, title, title, productTitle, length);
+        TextOutW(dc, title, title, wide, length);
         SelectObject(dc, oldFont);
         DeleteObject(font);
     }
@@ -118,7 +120,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         if (wParam == CMD_START_INSTALL) {
             if (commandLine.silent) {
                 installOutcome = RunSilentInstall();
-            } else if (DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_INSTALL_DIRECTORY),
+            } else if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_INSTALL_DIRECTORY),
                                        mainWindow, InstallDirectoryProc, 0) == 1) {
                 LogLine("directory", context.installDir);
                 installOutcome = RunProgressDialog();
@@ -130,9 +132,10 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         }
         if (wParam == CMD_CREATE_GROUP && !CreateShortcuts()) {
             if (context.createGroup) {
-                LogLine("group", StringBlockEntry(0, ENTRY_GROUP_NAME));
+                char name[TEXT_SIZE];
+                StringBlockText(0, ENTRY_GROUP_NAME, name);
+                LogLine("group", name);
                 // A name the conversation cannot carry as written made no group to remove.
-                const char* name = StringBlockEntry(0, ENTRY_GROUP_NAME);
                 if (InstallLogGroupNameSound(name))
                     InstallLogEntry("dde-group", name);
             }
@@ -143,12 +146,18 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         ContinueGroupConversation(window, wParam, lParam);
         break;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    const char* line = GetCommandLineA();
+    // The whole line in UTF-8, on the heap: a command line has no bound of ours.
+    const WCHAR* wideLine = GetCommandLineW();
+    u32 size = (u32)WideCharToMultiByte(CP_UTF8, 0, wideLine, -1, 0, 0, 0, 0);
+    char* line = (char*)PlatAlloc(size + 1);
+    if (!line)
+        return EXIT_INSTALL_FAILED;
+    Narrow(wideLine, line, size + 1);
     int understood = ParseCommandLine(line, &commandLine);
     // No system box either, for a drive that is not ready.
     if (commandLine.silent)
@@ -167,7 +176,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     int first = InterlockedIncrement(&instanceCounter) == 0;
     if (!ClaimInstance(first)) {
         // A silent install has none to raise: its window is never shown.
-        HWND running = FindWindowA(backgroundClass, 0);
+        HWND running = FindWindowW(backgroundClass, 0);
         if (!commandLine.silent) {
             ShowWindow(running, SW_MINIMIZE);
             ShowWindow(running, SW_SHOWMAXIMIZED);
@@ -175,13 +184,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return EndLog(EXIT_ALREADY_RUNNING);
     }
 
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BackgroundProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
     windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
     windowClass.lpszClassName = backgroundClass;
-    RegisterClassA(&windowClass);
+    RegisterClassW(&windowClass);
     instanceHandle = instance;
 
     if (!OpenArchive())
@@ -196,11 +205,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (commandLine.silent) {
         // Never shown, and not found by a search for top-level windows; it receives the
         // commands and the group conversation's messages as the background window does.
-        mainWindow = CreateWindowExA(0, backgroundClass, windowTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                     0, instance, 0);
+        mainWindow = CreateWindowExW(0, backgroundClass, 0, 0, 0, 0, 0, 0, HWND_MESSAGE, 0, instance, 0);
     } else {
         int maximized = context.header.backgroundMaximized != 0;
-        mainWindow = CreateWindowExA(0, backgroundClass, windowTitle,
+        WCHAR title[WIDE_SIZE];
+        mainWindow = CreateWindowExW(0, backgroundClass, Wide(windowTitle, title),
                                      WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                      0, 0, instance, 0);
@@ -211,9 +220,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // A loop that ends before the install has run has failed.
     installOutcome = MSG_SYSTEM_ERROR;
     MSG message;
-    while (GetMessageA(&message, 0, 0, 0) > 0) {
+    while (GetMessageW(&message, 0, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     FreeBrowserBitmaps();
     InstallLogClose();

@@ -1,4 +1,4 @@
-// The core's platform functions on Win32, all through the ANSI calls.
+// The core's platform functions on Win32: paths and texts through the wide calls.
 #include "ui.h"
 
 #include <commdlg.h>
@@ -30,7 +30,8 @@ void PlatFree(void* block)
 
 FileHandle PlatOpenRead(const char* path)
 {
-    return CoreHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+    WCHAR wide[WIDE_SIZE];
+    return CoreHandle(CreateFileW(Wide(path, wide), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
 }
 
@@ -57,7 +58,8 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 
 FileHandle PlatCreateOutput(const char* name)
 {
-    return CoreHandle(CreateFileA(name, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+    WCHAR wide[WIDE_SIZE];
+    return CoreHandle(CreateFileW(Wide(name, wide), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, 0));
 }
 
@@ -82,54 +84,58 @@ void PlatClose(FileHandle file)
 
 void PlatSetAttributes(const char* name, u32 attributes)
 {
-    SetFileAttributesA(name, attributes);
+    WCHAR wide[WIDE_SIZE];
+    SetFileAttributesW(Wide(name, wide), attributes);
 }
 
 int PlatCreateDirectory(const char* name)
 {
-    return CreateDirectoryA(name, 0) != 0;
+    WCHAR wide[WIDE_SIZE];
+    return CreateDirectoryW(Wide(name, wide), 0) != 0;
 }
 
 int PlatSetCurrentDirectory(const char* path)
 {
-    return SetCurrentDirectoryA(path) != 0;
+    WCHAR wide[WIDE_SIZE];
+    return SetCurrentDirectoryW(Wide(path, wide)) != 0;
+}
+
+// A path the system gives (length units, 0 on failure) into buffer (capacity bytes):
+// its UTF-8 length, or 0 when it is past 255 characters or does not fit.
+static u32 SystemPath(const WCHAR* wide, DWORD length, char* buffer, u32 capacity)
+{
+    if (!length || length > PATH_LENGTH) {
+        buffer[0] = 0;
+        return 0;
+    }
+    return Narrow(wide, buffer, capacity);
 }
 
 u32 PlatGetCurrentDirectory(char* buffer, u32 capacity)
 {
-    DWORD length = GetCurrentDirectoryA(capacity, buffer);
-    return length < capacity ? length : 0;
+    WCHAR wide[WIDE_SIZE];
+    return SystemPath(wide, GetCurrentDirectoryW(WIDE_SIZE, wide), buffer, capacity);
 }
 
 int PlatFullPath(const char* name, char* buffer)
 {
-    char* filePart;
-    DWORD length = GetFullPathNameA(name, TEXT_SIZE, buffer, &filePart);
-    return length && length < TEXT_SIZE;
+    WCHAR wide[WIDE_SIZE], full[PATH_LENGTH + 1];
+    WCHAR* filePart;
+    return SystemPath(full, GetFullPathNameW(Wide(name, wide), PATH_LENGTH + 1, full, &filePart), buffer,
+                      TEXT_SIZE) != 0;
 }
 
 int PlatProgramPath(char* buffer)
 {
-    DWORD length = GetModuleFileNameA(0, buffer, TEXT_SIZE);
-    buffer[TEXT_SIZE - 1] = 0;
-    return length && length < TEXT_SIZE;
+    WCHAR wide[WIDE_SIZE];
+    DWORD length = GetModuleFileNameW(0, wide, WIDE_SIZE);
+    return SystemPath(wide, length < WIDE_SIZE ? length : 0, buffer, TEXT_SIZE) != 0;
 }
 
 int PlatProgramFilesDir(char* buffer)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return 0;
-    // One byte kept back: a stored value need not end with a NUL.
-    DWORD size = TEXT_SIZE - 1;
-    DWORD type;
-    LONG status = RegQueryValueExA(key, "ProgramFilesDir", 0, &type, (BYTE*)buffer, &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return 0;
-    buffer[size] = 0;
-    return 1;
+    return ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir",
+                            buffer);
 }
 
 int PlatMessageBox(WindowHandle owner, const char* text, const char* caption, u32 style)
@@ -145,21 +151,31 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
         LogLine("missing volume", path);
         return 0;
     }
-    OPENFILENAMEA request = {};
+    // The filter (a volume's name, twice) and the extension are short ASCII texts.
+    WCHAR wideFilter[64], file[MAX_PATH], extension[8];
+    WideIn(defaultExtension, extension, 8);
+    u32 i = 0;
+    for (u32 parts = 0; i < 62 && parts < 2; i++)
+        if (!(wideFilter[i] = (u8)filter[i]))
+            parts++;
+    wideFilter[i] = 0;
+    WideIn(path, file, MAX_PATH);
+    OPENFILENAMEW request = {};
     request.lStructSize = sizeof(request);
     request.hwndOwner = (HWND)owner;
-    request.lpstrFilter = filter;
-    request.lpstrFile = path;
-    request.nMaxFile = 260;
+    request.lpstrFilter = wideFilter;
+    request.lpstrFile = file;
+    request.nMaxFile = MAX_PATH;
     request.Flags = OFN_HIDEREADONLY;
-    request.lpstrDefExt = defaultExtension;
-    return GetOpenFileNameA(&request) != 0;
+    request.lpstrDefExt = extension;
+    return GetOpenFileNameW(&request) && SystemPath(file, lstrlenW(file), path, TEXT_SIZE);
 }
 
 void PlatSetControlText(u32 controlId, const char* text)
 {
-    SendMessageA(GetDlgItem((HWND)context.progressDialog, (int)controlId), WM_SETTEXT, 0,
-                 (LPARAM)text);
+    WCHAR wide[WIDE_SIZE];
+    SendMessageW(GetDlgItem((HWND)context.progressDialog, (int)controlId), WM_SETTEXT, 0,
+                 (LPARAM)Wide(text, wide));
 }
 
 void PlatBarCommand(u32 command, u32 value)
@@ -178,7 +194,7 @@ void PlatPostCreateGroup()
     PostMessageA(mainWindow, WM_COMMAND, CMD_CREATE_GROUP, 0);
 }
 
-static_assert(sizeof(STARTUPINFOA) == 68, "the start-up record the system expects");
+static_assert(sizeof(STARTUPINFOW) == 68, "the start-up record the system expects");
 
 int PlatStartProcess(char* command)
 {
@@ -187,10 +203,11 @@ int PlatStartProcess(char* command)
         return 1;
     }
     LogLine("run", command);
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(0, command, 0, 0, TRUE, CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS,
+    WCHAR wide[WIDE_SIZE];
+    if (!CreateProcessW(0, Wide(command, wide), 0, 0, TRUE, CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS,
                         0, 0, &startup, &process))
         return 0;
     CloseHandle(process.hThread);

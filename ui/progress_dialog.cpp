@@ -46,14 +46,14 @@ static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
     while ((woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
                                                 MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + count) {
         MSG message;
-        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
             // A quit belongs to the loop further out: kept, and posted again on return.
             if (message.message == WM_QUIT) {
                 quit = 1;
                 quitCode = message.wParam;
-            } else if (!dialog || !IsDialogMessageA(dialog, &message)) {
+            } else if (!dialog || !IsDialogMessageW(dialog, &message)) {
                 TranslateMessage(&message);
-                DispatchMessageA(&message);
+                DispatchMessageW(&message);
             }
         }
     }
@@ -69,8 +69,8 @@ static DWORD WINAPI WorkerEntry(LPVOID parameter)
 
 static void InitProgress(HWND dialog)
 {
-    SetWindowTextA(dialog, windowTitle);
-    SetDlgItemTextA(dialog, IDC_STATUS, "");
+    SetText(dialog, windowTitle);
+    SetItemText(dialog, IDC_STATUS, "");
     SetItemMessage(dialog, IDC_TOP_LINE, MSG_TOP_LINE);
     SetItemMessage(dialog, IDC_ACTION, MSG_BREAK);
     context.progressDialog = dialog;
@@ -109,10 +109,8 @@ static void OnActionButton(HWND dialog)
         EndDialog(dialog, 1);
         return;
     }
-    char text[200], caption[200];
-    LookupMessage(MSG_BREAK_QUESTION, text, sizeof(text));
-    LookupMessage(MSG_CONFIRMATION, caption, sizeof(caption));
-    int answer = MessageBoxA(dialog, text, caption, MB_ICONQUESTION | MB_YESNO);
+    // A question, never logged: ShowBox shows it as it stands.
+    int answer = ShowFormatted(dialog, MSG_BREAK_QUESTION, 0, 0, MSG_CONFIRMATION, MB_ICONQUESTION | MB_YESNO);
     // Cleared before the release, so the worker does not hold again at its next safe point.
     InterlockedExchange(&holdRequested, 0);
     breakConfirmed = answer == IDYES;
@@ -171,7 +169,7 @@ int EndProgressOnClose()
 
 int RunProgressDialog()
 {
-    INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
+    INT_PTR result = DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), mainWindow,
                                      ProgressProc, 0);
     runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;

@@ -14,7 +14,7 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
     if (text[0] && text[1] == ':') {
         CopyText(joined, text, sizeof(joined));
     } else {
-        if (!currentLength || currentLength >= TEXT_SIZE) {
+        if (!currentLength || currentLength > PATH_LENGTH) {
             CopyText(installDir, text, TEXT_SIZE);
             return MSG_CANT_OPEN_DIRECTORY;
         }
@@ -36,7 +36,7 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
     if (length > 3 && joined[length - 1] == '\\')
         joined[--length] = 0;
     CopyText(installDir, joined, TEXT_SIZE);
-    if (length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
+    if (TextCharacters(joined) > PATH_LENGTH || length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
         return MSG_CANT_OPEN_DIRECTORY;
     return 0;
 }

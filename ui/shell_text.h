@@ -8,9 +8,10 @@
 #include "../archive/format.h"
 
 // Turns the install dialog's text into an absolute drive path in installDir (TEXT_SIZE
-// bytes). current and currentLength are what GetCurrentDirectoryA(TEXT_SIZE, current) left
-// and returned: a length of 0 or of TEXT_SIZE and more means current was not written, and
-// a relative text is then refused rather than joined with whatever the buffer held.
+// bytes, UTF-8). current and currentLength are the current directory in UTF-8 and the
+// length in characters the system returned for it: 0 or more than 255 means current is no
+// usable path, and a relative text is then refused rather than joined with whatever the
+// buffer held.
 // Returns 0, or MSG_CANT_OPEN_DIRECTORY for network paths, drive-relative texts such as
 // C:Tools, relative texts without a current directory, and joined paths over 255
 // characters; installDir then holds the text (or the joined path, cut) for the message.

@@ -11,12 +11,13 @@
 #include "../archive/context.h"
 #include "../archive/extension.h"
 #include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 #include "../extract/install_log.h"
 
 // Written out here: libuuid would link its table of every interface id.
 static const GUID clsidShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-static const GUID iidShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID iidShellLinkW = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 static const GUID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // A shortcut (or the group's folder) that cannot be made ends nothing: the user is told,
@@ -26,7 +27,7 @@ static void CannotCreate(const char* name)
     char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
     const char* stored = ExtensionText(TEXT_CANT_CREATE_SHORTCUT);
     if (stored)
-        CopyText(format, stored, TEXT_SIZE);
+        PlatArchiveText(stored, format, TEXT_SIZE);
     else
         LookupMessage(MSG_WRITE_ERROR, format, TEXT_SIZE);
     FormatWithText(text, TEXT_SIZE, format, name);
@@ -37,30 +38,42 @@ static void CannotCreate(const char* name)
 // Files only: a folder that a prefix names (C:\Program) is no program to start.
 static int FileExists(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    WCHAR wide[WIDE_SIZE];
+    DWORD attributes = GetFileAttributesW(Wide(path, wide));
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The link's texts, each in UTF-8 and then UTF-16: the item joined and split, the folder.
+static struct {
+    char text[TEXT_SIZE], target[TEXT_SIZE], arguments[TEXT_SIZE];
+    WCHAR wide[WIDE_SIZE];
+} link;
+
+// wide holds text as UTF-16 (the interface thread alone makes shortcuts).
+static const WCHAR* LinkText(const char* text)
+{
+    return Wide(text, link.wide);
 }
 
 static int SaveShortcut(const char* path, const char* item)
 {
-    char joined[TEXT_SIZE], target[TEXT_SIZE], arguments[TEXT_SIZE], folder[TEXT_SIZE];
-    WCHAR wide[TEXT_SIZE];
-    if (!JoinItemPath(joined, TEXT_SIZE, context.installDir, item))
+    PlatArchiveText(item, link.arguments, TEXT_SIZE);
+    if (!JoinItemPath(link.text, TEXT_SIZE, context.installDir, link.arguments))
         return 0;
-    SplitItemText(joined, target, arguments, FileExists);
-    ParentFolder(folder, target);
-    IShellLinkA* link;
-    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkA, (void**)&link)))
+    SplitItemText(link.text, link.target, link.arguments, FileExists);
+    ParentFolder(link.text, link.target);
+    IShellLinkW* shellLink;
+    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, (void**)&shellLink)))
         return 0;
     IPersistFile* file = 0;
-    int ok = SUCCEEDED(link->SetPath(target)) && SUCCEEDED(link->SetArguments(arguments)) &&
-             SUCCEEDED(link->SetWorkingDirectory(folder)) &&
-             SUCCEEDED(link->QueryInterface(iidPersistFile, (void**)&file)) &&
-             MultiByteToWideChar(CP_ACP, 0, path, -1, wide, TEXT_SIZE) &&
-             SUCCEEDED(file->Save(wide, TRUE));
+    int ok = SUCCEEDED(shellLink->SetPath(LinkText(link.target))) &&
+             SUCCEEDED(shellLink->SetArguments(LinkText(link.arguments))) &&
+             SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(link.text))) &&
+             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, (void**)&file)) &&
+             SUCCEEDED(file->Save(LinkText(path), TRUE));
     if (file)
         file->Release();
-    link->Release();
+    shellLink->Release();
     return ok;
 }
 
@@ -71,19 +84,21 @@ int CreateShortcuts()
         return 0;
     if (!context.createGroup)
         return 1;
-    const char* group = StringBlockEntry(0, ENTRY_GROUP_NAME);
+    char group[TEXT_SIZE], title[TEXT_SIZE];
+    StringBlockText(0, ENTRY_GROUP_NAME, group);
     LogLine("group", group);
     // The folder follows the uninstall's key: a per-user install's shortcuts are the
     // user's, every other install's are every user's (the process's token is no guide:
     // Wine reports every process as elevated).
     const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
-    char folder[2 * TEXT_SIZE], name[TEXT_SIZE], path[TEXT_SIZE];
+    static char folder[TEXT_SIZE], name[TEXT_SIZE], path[TEXT_SIZE];
     CopyText(name, group, TEXT_SIZE);
     SanitiseFileName(name);
-    if (!SHGetSpecialFolderPathA(0, folder, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
+    WCHAR programs[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(0, programs, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||
-        !AppendPathPart(folder, TEXT_SIZE, name) ||
-        (!CreateDirectoryA(folder, 0) && GetLastError() != ERROR_ALREADY_EXISTS)) {
+        !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, name) ||
+        (!PlatCreateDirectory(folder) && GetLastError() != ERROR_ALREADY_EXISTS)) {
         CannotCreate(group);
         return 1;
     }
@@ -91,7 +106,7 @@ int CreateShortcuts()
     HRESULT com = CoInitializeEx(0, COINIT_APARTMENTTHREADED);
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
-        const char* title = StringBlockEntry(items, 2 * i - 1);
+        StringBlockText(items, 2 * i - 1, title);
         CopyText(name, title, TEXT_SIZE);
         SanitiseFileName(name);
         CopyText(path, folder, TEXT_SIZE);

@@ -10,6 +10,19 @@
 #include "../archive/text.h"
 #include "command_line.h"
 
+// Texts and paths crossing to the system (system_text.cpp): the installer's are UTF-8,
+// the system's UTF-16 in buffers of WIDE_SIZE units (a UTF-8 text of TEXT_SIZE bytes fits).
+enum { WIDE_SIZE = TEXT_SIZE };
+WCHAR* Wide(const char* text, WCHAR* wide);             // into WIDE_SIZE units; returns wide
+WCHAR* WideIn(const char* text, WCHAR* wide, u32 capacity);  // a text cut to capacity units
+u32 Narrow(const WCHAR* wide, char* text, u32 capacity); // its length; 0 and empty when it does not fit
+void SetText(HWND window, const char* text);
+void SetItemText(HWND dialog, int control, const char* text);
+u32 GetItemText(HWND dialog, int control, char* text);  // TEXT_SIZE bytes; 255 characters at most
+// A text value of 255 characters at most (REG_SZ or REG_EXPAND_SZ, not expanded) into
+// text, TEXT_SIZE bytes; nonzero when it was read and is not empty.
+int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* text);
+
 extern HINSTANCE instanceHandle;  // the program's module
 extern HWND mainWindow;           // owner of the dialogs: the background window, or the
                                   // install-directory dialog while the folder browser runs

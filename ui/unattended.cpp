@@ -28,11 +28,16 @@ int OpenLog()
         return 1;
     // Append-only access: each line lands at the end in one write, whichever thread
     // writes it, and the log stays readable while the install runs.
-    HANDLE file = CreateFileA(commandLine.logFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    WCHAR name[WIDE_SIZE];
+    HANDLE file = CreateFileW(Wide(commandLine.logFile, name), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     logFile = file;
+    // UTF-8, said at the start of a new log so that every editor reads it so.
+    DWORD high = 0, written;
+    if (!GetFileSize(file, &high) && !high)
+        WriteFile(file, "\xEF\xBB\xBF", 3, &written, 0);
     return 1;
 }
 
@@ -76,8 +81,10 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
         }
         LogLine(event, text);
     }
-    if (!commandLine.silent)
-        return MessageBoxA(owner, text, caption, style);
+    if (!commandLine.silent) {
+        WCHAR wideText[WIDE_SIZE], wideCaption[STORED_TEXT_SIZE];
+        return MessageBoxW(owner, Wide(text, wideText), WideIn(caption, wideCaption, STORED_TEXT_SIZE), style);
+    }
     // Nobody to answer: the volume prompt gives up, and so does every question.
     if (style & MB_OKCANCEL)
         return IDCANCEL;
@@ -104,9 +111,9 @@ static void PumpMessages(HANDLE object, DWORD milliseconds)
     for (;;) {
         MSG message;
         // No WM_QUIT can come here: only the background window's end posts one.
-        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         }
         DWORD spent = GetTickCount() - start;
         if (spent >= milliseconds)

@@ -6,6 +6,7 @@
 #include "../archive/context.h"
 #include "../archive/extension.h"
 #include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 #include "../extract/install_log.h"
 
@@ -19,45 +20,61 @@ static HKEY Root()
     return scope && scope[0] == 'u' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-// The key's path under its root, from the archive's id; 0 without one.
+// The key's path under its root, from the archive's id, in UTF-8 (TEXT_SIZE bytes); 0
+// without an id.
 static const char* KeyPath(char* path)
 {
     const char* id = ExtensionValue(KEY_UNINSTALL_ID);
     if (!id)
         return 0;
     CopyText(path, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    return AppendText(path, id, TEXT_SIZE);
+    u32 length = TextLength(path);
+    PlatArchiveText(id, path + length, TEXT_SIZE - length);
+    return path;
 }
 
 void StartFromEarlierInstall(char* installDir)
 {
-    char path[TEXT_SIZE], location[TEXT_SIZE];
-    HKEY key;
-    if (!KeyPath(path) || RegOpenKeyExA(Root(), path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    DWORD size = TEXT_SIZE - 1, type;
-    if (RegQueryValueExA(key, "InstallLocation", 0, &type, (BYTE*)location, &size) == ERROR_SUCCESS &&
-        type == REG_SZ && size > 1) {
-        location[size] = 0;
-        CopyText(installDir, location, TEXT_SIZE);
-    }
-    RegCloseKey(key);
+    char path[TEXT_SIZE];
+    if (KeyPath(path))
+        ReadRegistryText(Root(), path, L"InstallLocation", installDir);
+}
+
+// The entry's texts, off the stack (the worker alone writes the key): the program's path,
+// quoted, with /S, the date, and the archive's texts as UTF-8.
+static struct {
+    char program[TEXT_SIZE + 8], quoted[TEXT_SIZE + 8], quiet[TEXT_SIZE + 8], date[12];
+    char stored[3][TEXT_SIZE];
+    WCHAR wide[WIDE_SIZE + 8];
+} entry;
+
+// An archive text for the entry, converted into slot; 0 when the archive has none.
+static const char* EntryText(const char* key, u32 slot)
+{
+    const char* stored = ExtensionValue(key);
+    if (!stored)
+        return 0;
+    PlatArchiveText(stored, entry.stored[slot], TEXT_SIZE);
+    return entry.stored[slot];
 }
 
 // Writes every value of the entry; 0, or message 11 with the key's name in detailText.
 static int RegisterProduct(HKEY root, const char* rootName, const char* path)
 {
-    char program[2 * TEXT_SIZE], quoted[2 * TEXT_SIZE + 8], quiet[2 * TEXT_SIZE + 8], date[12] = "";
-    CopyText(program, context.installDir, sizeof(program));
-    AppendText(program, "\\", sizeof(program));
-    AppendText(program, ExtensionValue(KEY_UNINSTALL_PROGRAM), sizeof(program));
-    CopyText(quoted, "\"", sizeof(quoted));
-    AppendText(quoted, program, sizeof(quoted));
-    AppendText(quoted, "\"", sizeof(quoted));
-    AppendText(CopyText(quiet, quoted, sizeof(quiet)), " /S", sizeof(quiet));
+    char* program = entry.program;
+    char* quoted = entry.quoted;
+    char* quiet = entry.quiet;
+    char* date = entry.date;
+    CopyText(program, context.installDir, sizeof(entry.program));
+    AppendText(program, "\\", sizeof(entry.program));
+    AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM, 0), sizeof(entry.program));
+    CopyText(quoted, "\"", sizeof(entry.quoted));
+    AppendText(quoted, program, sizeof(entry.quoted));
+    AppendText(quoted, "\"", sizeof(entry.quoted));
+    AppendText(CopyText(quiet, quoted, sizeof(entry.quiet)), " /S", sizeof(entry.quiet));
     SYSTEMTIME today;
     GetLocalTime(&today);
-    AppendNumber(date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(date));
+    AppendNumber(date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(entry.date));
     DWORD kilobytes = (context.header.totalSize + 1023) / 1024, one = 1;
     // Texts first, then the numbers; an optional text the archive lacks is left out.
     const struct {
@@ -69,21 +86,27 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
                   {"InstallLocation", context.installDir},
                   {"DisplayIcon", program},
                   {"InstallDate", date},
-                  {"DisplayVersion", ExtensionValue(KEY_PRODUCT_VERSION)},
-                  {"Publisher", ExtensionValue(KEY_PRODUCT_PUBLISHER)},
-                  {"URLInfoAbout", ExtensionValue(KEY_UNINSTALL_URL)},
+                  {"DisplayVersion", EntryText(KEY_PRODUCT_VERSION, 0)},
+                  {"Publisher", EntryText(KEY_PRODUCT_PUBLISHER, 1)},
+                  {"URLInfoAbout", EntryText(KEY_UNINSTALL_URL, 2)},
                   {"EstimatedSize", &kilobytes},
                   {"NoModify", &one},
                   {"NoRepair", &one}};
     const u32 TEXTS = 9;
 
     HKEY key;
-    int ok = RegCreateKeyExA(root, path, 0, 0, 0, KEY_SET_VALUE, 0, &key, 0) == ERROR_SUCCESS;
+    int ok = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0) == ERROR_SUCCESS;
     for (u32 i = 0; ok && i < sizeof(values) / sizeof(values[0]); i++) {
         const BYTE* value = (const BYTE*)values[i].value;
+        WCHAR name[24];
+        WideIn(values[i].name, name, 24);
+        DWORD size = sizeof(DWORD);
+        if (value && i < TEXTS) {
+            value = (const BYTE*)Wide((const char*)value, entry.wide);
+            size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
+        }
         if (value)
-            ok = RegSetValueExA(key, values[i].name, 0, i < TEXTS ? REG_SZ : REG_DWORD, value,
-                                i < TEXTS ? TextLength((const char*)value) + 1 : sizeof(DWORD)) == ERROR_SUCCESS;
+            ok = RegSetValueExW(key, name, 0, i < TEXTS ? REG_SZ : REG_DWORD, value, size) == ERROR_SUCCESS;
         if (!ok || i + 1 == sizeof(values) / sizeof(values[0]))
             RegCloseKey(key);
     }
@@ -106,18 +129,8 @@ int PlatInstallStarting()
     if (failure)
         return failure;
     char log[TEXT_SIZE];
-    InstallLogName(ExtensionValue(KEY_UNINSTALL_PROGRAM), log);
+    InstallLogName(EntryText(KEY_UNINSTALL_PROGRAM, 0), log);
     if (PlatFullPath(log, detailText))
         LogLine("install log", detailText);
     return RegisterProduct(root, rootName, path);
-}
-
-u32 PlatUtf8(const char* text, char* destination, u32 capacity)
-{
-    WCHAR wide[INSTALL_LOG_PATH_SIZE + 64];
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, sizeof(wide) / sizeof(wide[0]));
-    if (!length)
-        return 0;
-    length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, destination, (int)capacity, 0, 0);
-    return length ? (u32)length - 1 : 0;
 }
