@@ -300,11 +300,12 @@ case_refused_paths() {  # network paths and joined paths over 255 characters: me
     local d; d=$(stage refused full)
     local long; long=$(printf 'x%.0s' $(seq 1 250))
     local joined; joined="$(win "$d")\\$long"
-    local shown="Can't open directory ${joined:0:255}"
+    # The message names the whole joined path, not the part that would have fitted.
+    local shown="Can't open directory $joined"
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \
         set 1010 '\\server\share\Product' -- click 1 -- \
         box Error "Can't open directory \\\\server\\share\\Product" dialog ok -- alive -- \
-        set 1010 "$long" -- click 1 -- box Error "${shown:0:255}" dialog ok -- alive -- \
+        set 1010 "$long" -- click 1 -- box Error "$shown" dialog ok -- alive -- \
         set 1010 'C:Product' -- click 1 -- box Error "Can't open directory C:Product" dialog ok -- alive -- \
         click 1007 -- box Confirmation "Are not you going to install?" dialog yes -- exit 1602
     } | steps && [ ! -e "$d/$long" ] && [ ! -e "$d/Product" ]
@@ -465,6 +466,8 @@ case_high_dpi() {  # at 144 DPI every window 1.5 times its 96-DPI size, no Frenc
     ( PREFIX=$PREFIX-144dpi
       make_prefix >/dev/null
       as_user wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+      # The desktop process of a new prefix started at 96: the next start reads 144.
+      as_user wineserver -k
       dpi_steps "$d" "$d/dpi-144" 96 | steps
       status=$?
       as_user wineserver -k
@@ -637,7 +640,7 @@ case_dde_group_opens_explorer() {  # --group-kind dde: the conversation as befor
 # --- the command line and silent installs ---------------------------------------------
 
 # The log's lines without their CR, for grep.
-log_lines() { tr -d '\r' <"$1"; }
+log_lines() { tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//'; }  # the lines, without the byte-order mark
 # An installed example: the product's tree, with the uninstaller and its log at the top.
 same_tree() {  # SOURCE TARGET
     [ -f "$2/uninstall.exe" ] && [ -f "$2/uninstall.log" ] || { say "no uninstaller or log in $2"; return 1; }
