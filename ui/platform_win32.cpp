@@ -180,6 +180,10 @@ void PlatSetControlText(u32 controlId, const char* text)
 
 void PlatBarCommand(u32 command, u32 value)
 {
+    // Most reports change no pixel of the bar, and a send to the other thread is the
+    // report's whole cost: one that would paint the same picture stays here.
+    if (command == BAR_SETPOS && BarShows(value))
+        return;
     SendMessageA(GetDlgItem((HWND)context.progressDialog, CONTROL_PROGRESS_BAR), WM_COMMAND,
                  command, (LPARAM)value);
 }

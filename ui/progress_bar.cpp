@@ -17,7 +17,6 @@ struct BarState {
     // What the bar last painted (the test driver reads the fields above, in this order).
     u32 paintedPercent;
     int paintedFilled;
-    int stale;           // the picture may differ from the painted one in more than these
 };
 
 // The picture's two figures: the percentage shown and the filled width in pixels of a bar
@@ -37,10 +36,10 @@ static void Rescale(BarState* bar)
 // The products are rounded to double at every step (the volatile stores), as the bar's
 // figures are defined; the x87 would otherwise keep them in extended precision and a
 // width just below a whole number could come out one pixel wider.
-static BarPicture Picture(const BarState* bar, int width)
+__attribute__((noinline)) static BarPicture Picture(const BarState* bar, u32 position, int width)
 {
     BarPicture picture;
-    u32 done = bar->position - bar->lower;
+    u32 done = position - bar->lower;
     volatile double value = (double)done * bar->scale;
     value = value + 0.5f;
     picture.percent = (u32)(int)value;
@@ -51,13 +50,27 @@ static BarPicture Picture(const BarState* bar, int width)
     return picture;
 }
 
+// The picture on the screen, for BarShows: the bar's figures and width at its last paint.
+// valid is 0 while the screen may show something else (before the first paint, after a
+// resize, a new range or colour), and when the bar has gone.
+static struct {
+    BarState bar;
+    int width;
+    volatile LONG valid;
+} shown;
+
+static void MarkStale()
+{
+    shown.valid = 0;
+}
+
 static void PaintBar(HWND window, BarState* bar)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    BarPicture picture = Picture(bar, client.right);
+    BarPicture picture = Picture(bar, bar->position, client.right);
     char text[16] = "";
     AppendNumber(text, picture.percent, sizeof(text));
     AppendText(text, "%", sizeof(text));
@@ -79,18 +92,17 @@ static void PaintBar(HWND window, BarState* bar)
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
-    bar->stale = 0;
+    shown.bar = *bar;
+    shown.width = client.right;
+    shown.valid = 1;
 }
 
-// The bar's picture at its current size differs from the one it last painted.
-static int PictureChanged(HWND window, const BarState* bar)
+int BarShows(u32 position)
 {
-    if (bar->stale)
-        return 1;
-    RECT client;
-    GetClientRect(window, &client);
-    BarPicture picture = Picture(bar, client.right);
-    return picture.percent != bar->paintedPercent || picture.filled != bar->paintedFilled;
+    // The end is always told: the bar then holds the whole range, as the install did.
+    BarPicture picture = Picture(&shown.bar, position, shown.width);
+    return shown.valid && position < shown.bar.upper && picture.percent == shown.bar.paintedPercent &&
+           picture.filled == shown.bar.paintedFilled;
 }
 
 static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
@@ -99,7 +111,7 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
     case BAR_SETPOS:
         bar->position = value < bar->lower ? bar->lower : value > bar->upper ? bar->upper : value;
         // A report that changes neither figure would paint the pixels already shown.
-        if (PictureChanged(window, bar)) {
+        if (!BarShows(bar->position)) {
             InvalidateRect(window, 0, TRUE);
             UpdateWindow(window);
         }
@@ -122,7 +134,7 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
     // As before, these show at the next report or paint; that report then paints whatever
     // its figures.
     if (command != BAR_SETPOS)
-        bar->stale = 1;
+        MarkStale();
 }
 
 static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -137,10 +149,11 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->backColor = RGB(255, 255, 255);
         bar->upper = 100;
         bar->scale = 1.0f;
-        bar->stale = 1;  // nothing painted yet
+        MarkStale();  // nothing painted yet
         SetWindowLongA(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
+        MarkStale();
         SetWindowLongA(window, GWL_USERDATA, 0);
         if (bar)
             HeapFree(GetProcessHeap(), 0, bar);
@@ -154,8 +167,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintBar(window, bar);
         return 0;
     case WM_SIZE:  // the class repaints a resized bar; a report before then paints as well
-        if (bar)
-            bar->stale = 1;
+        MarkStale();
         break;
     case WM_COMMAND:
         if (bar)

@@ -80,6 +80,10 @@ int EndProgressOnClose();
 
 // Progress bar control "Diagr" (progress_bar.cpp).
 void RegisterBarClass(HINSTANCE instance);
+// Nonzero when the bar on the screen would look the same at position, short of its end:
+// the worker's report of it need not be sent. Any thread; the bar's copy of its last
+// picture is read.
+int BarShows(u32 position);
 
 // Shows message id in a box owned by owner, with message captionId as its caption; the
 // text's one %s, if any, is filled with detail when detail is given.
