@@ -85,7 +85,7 @@ if [ -n "$base" ]; then
     labels+=(base) stubs+=("$work/base.exe")
 fi
 if [ -n "$profile" ]; then
-    nopaint="edit('ui/progress_bar.cpp', '''        if (PictureChanged(window, bar)) {
+    nopaint="edit('ui/progress_bar.cpp', '''        if (!BarShows(bar->position)) {
             InvalidateRect(window, 0, TRUE);
             UpdateWindow(window);
         }
