@@ -110,11 +110,10 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
     switch (command) {
     case BAR_SETPOS:
         bar->position = value < bar->lower ? bar->lower : value > bar->upper ? bar->upper : value;
-        // A report that changes neither figure would paint the pixels already shown.
-        if (!BarShows(bar->position)) {
+        // A report that changes neither figure would paint the pixels already shown. The
+        // paint waits for this thread's next idle moment, not the worker.
+        if (!BarShows(bar->position))
             InvalidateRect(window, 0, TRUE);
-            UpdateWindow(window);
-        }
         break;
     case BAR_SETMAX:
         bar->upper = value;
