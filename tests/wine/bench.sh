@@ -85,10 +85,8 @@ if [ -n "$base" ]; then
     labels+=(base) stubs+=("$work/base.exe")
 fi
 if [ -n "$profile" ]; then
-    nopaint="edit('ui/progress_bar.cpp', '''        if (!BarShows(bar->position)) {
+    nopaint="edit('ui/progress_bar.cpp', '''        if (!BarShows(bar->position))
             InvalidateRect(window, 0, TRUE);
-            UpdateWindow(window);
-        }
 ''', '')"
     nobar="edit('ui/platform_win32.cpp', '''void PlatBarCommand(u32 command, u32 value)
 {
