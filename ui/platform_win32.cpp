@@ -174,7 +174,8 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
 void PlatSetControlText(u32 controlId, const char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    SendMessageW((HWND)context.progressDialog, WM_CONTROL_TEXT, controlId, (LPARAM)Wide(text, wide));
+    SendMessageW(GetDlgItem((HWND)context.progressDialog, (int)controlId), WM_SETTEXT, 0,
+                 (LPARAM)Wide(text, wide));
 }
 
 void PlatBarCommand(u32 command, u32 value)

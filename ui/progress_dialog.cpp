@@ -121,20 +121,10 @@ static void OnActionButton(HWND dialog)
         EndDialog(dialog, 0);
 }
 
-static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
         InitProgress(dialog);
-        return TRUE;
-    }
-    if (message == WM_CONTROL_TEXT) {
-        // A static control paints its new text within the call; the worker, which waits
-        // for the call, need not wait for the paint.
-        HWND control = GetDlgItem(dialog, (int)wParam);
-        SendMessageW(control, WM_SETREDRAW, FALSE, 0);
-        SetWindowTextW(control, (const WCHAR*)lParam);
-        SendMessageW(control, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(control, 0, TRUE);
         return TRUE;
     }
     if (message == WM_COMMAND) {

@@ -72,9 +72,6 @@ int CreateShortcuts();
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
-// The worker's text for a control of the progress dialog (wParam its id, lParam UTF-16):
-// set at once, painted when the interface thread is next idle.
-enum { WM_CONTROL_TEXT = WM_APP };
 int HoldWorkerAtSafePoint();  // the worker's side of the hold; nonzero: break confirmed
 // A close request from outside (taskkill, a logoff) while the worker runs: the install ends
 // as a confirmed break does, without the question. Nonzero when it did; the background
