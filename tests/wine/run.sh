@@ -1302,6 +1302,13 @@ for name in $SELECTED; do
         sed 's/^/    /' "$RUN/logs/$name.log"
     fi
 done
+# The Apps & features entries of the products the cases installed without removing them:
+# the prefix is shared with tests/wine/install.sh, whose list should show only its own.
+for id in "Quill Test Product" "Quill Shortcut Product" ExampleViewer; do
+    for root in HKLM HKCU; do
+        as_user wine reg delete "$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$id" /f >/dev/null 2>&1
+    done
+done
 say "Wine suite: $(( $(date +%s) - STARTED ))s in all"
 if [ $skipped -gt 0 ]; then
     say "$passed passed, $failed failed, $skipped skipped"
