@@ -74,7 +74,7 @@ void PaintBackground(HWND window)
 
         // The title's pixels are a 96-DPI screen's.
         u32 dpi = WindowDpi(window);
-        HFONT font = CreateFontA(ScaleForDpi(60, dpi), ScaleForDpi(16, dpi), 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET,
+        HFONT font = CreateFontA(ScaleForDpi(60, dpi), ScaleForDpi(16, dpi), 0, 0, FW_BOLD, 0, 0, 0, ArchiveCharset(),
                                  0, 0, 0, FIXED_PITCH | FF_MODERN, "System");
         HGDIOBJ oldFont = SelectObject(dc, font);
         SetBkMode(dc, TRANSPARENT);

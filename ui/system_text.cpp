@@ -16,6 +16,19 @@ static UINT ArchiveCodePage()
     return known - 1;
 }
 
+BYTE ArchiveCharset()
+{
+    // The character sets of code pages 1250 to 1258, and Thai's; an archive that names
+    // no code page keeps the one its title was always drawn with.
+    static const BYTE charsets[] = {EASTEUROPE_CHARSET, RUSSIAN_CHARSET, ANSI_CHARSET, GREEK_CHARSET,
+                                    TURKISH_CHARSET, HEBREW_CHARSET, ARABIC_CHARSET, BALTIC_CHARSET,
+                                    VIETNAMESE_CHARSET};
+    UINT codePage = ArchiveCodePage();
+    if (codePage == 874)
+        return THAI_CHARSET;
+    return codePage - 1250 < sizeof(charsets) ? charsets[codePage - 1250] : ANSI_CHARSET;
+}
+
 WCHAR* WideIn(const char* text, WCHAR* wide, u32 capacity)
 {
     // A UTF-8 byte gives one UTF-16 unit at most: so many bytes always fit, and a text

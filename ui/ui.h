@@ -19,6 +19,9 @@ u32 Narrow(const WCHAR* wide, char* text, u32 capacity); // its length; 0 and em
 void SetText(HWND window, const char* text);
 void SetItemText(HWND dialog, int control, const char* text);
 u32 GetItemText(HWND dialog, int control, char* text);  // TEXT_SIZE bytes; 255 characters at most
+// The character set of the archive's code page, for a font that must hold its letters
+// (the background's title) whatever the system's code page.
+BYTE ArchiveCharset();
 // A text value of 255 characters at most (REG_SZ or REG_EXPAND_SZ, not expanded) into
 // text, TEXT_SIZE bytes; nonzero when it was read and is not empty.
 int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* text);

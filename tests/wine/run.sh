@@ -1184,7 +1184,7 @@ pack_source() {  # CASE OPTIONS...
 }
 # A Russian product: Cyrillic folders, files, directory, title, group and item, in code page 1251.
 RUSSIAN_KEY='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuillRussian'
-pack_russian() {  # CASE
+pack_russian() {  # CASE [OPTIONS...]
     local s=$RUN/cases/$1/source
     mkdir -p "$s/Документы/Черновики"
     printf 'Руководство пользователя\r\n' >"$s/Документы/Руководство.txt"
@@ -1193,7 +1193,7 @@ pack_russian() {  # CASE
     forget_product QuillRussian "$PREFIX/drive_c/QuillRussian" "Тест Группа"
     pack_source "$1" --language russian --title "Тест Продукт" --window-title "Установка Тест" \
         --install-dir 'C:\QuillRussian\Тест' --uninstall-id QuillRussian --group-name "Тест Группа" \
-        --group-item 'Руководство|\Документы\Руководство.txt'
+        --group-item 'Руководство|\Документы\Руководство.txt' "${@:2}"
 }
 
 case_russian_silent_install_and_uninstall() {  # code page 1251 under 1252: /D=, the tree, the group, the UTF-8 log, the key; the uninstall removes all
@@ -1223,9 +1223,11 @@ case_russian_silent_install_and_uninstall() {  # code page 1251 under 1252: /D=,
 
 case_russian_dialog_texts() {  # code page 1251 under 1252: the dialog's and a box's Russian texts, the default directory, the tree
     [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
-    local d; d=$(pack_russian russian_dialog) || return 1
+    # The background's title in Cyrillic too: russian.bmp, for a person (KEEP=1).
+    local d; d=$(pack_russian russian_dialog --background maximized) || return 1
     local t="Установка Тест"
     { printf '%s\0' acp 1252 -- run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$t" 1010 -- \
+        screenshot "$(win "$RUN/russian.bmp")" -- \
         text 1010 'C:\QuillRussian\Тест' -- text 1000 "Каталог установки" -- text 1002 "Обзор..." -- \
         text 1003 "Создать группу программ" -- text 1 OK -- text 1007 "Выход" -- \
         click 1007 -- box "Подтверждение" "Вы действительно не хотите устанавливать?" dialog no -- sync 1002 -- \
