@@ -401,24 +401,44 @@ static BITMAPINFO TopDownFormat(int width, int height)
     return info;
 }
 
+// A 32-bit top-down bitmap selected into a memory context beside the screen's, to draw
+// or copy into; CloseCanvas gives its pixels and releases it.
+struct Canvas {
+    HDC screen, memory;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+    void* bits;
+    int width, height;
+};
+
+static Canvas OpenCanvas(int width, int height)
+{
+    Canvas canvas = {GetDC(0), 0, 0, 0, 0, width, height};
+    BITMAPINFO info = TopDownFormat(width, height);
+    canvas.memory = CreateCompatibleDC(canvas.screen);
+    canvas.bitmap = CreateDIBSection(canvas.screen, &info, DIB_RGB_COLORS, &canvas.bits, 0, 0);
+    canvas.old = SelectObject(canvas.memory, canvas.bitmap);
+    return canvas;
+}
+
+static Capture CloseCanvas(Canvas& canvas)
+{
+    GdiFlush();
+    size_t bytes = (size_t)canvas.width * canvas.height * 4;
+    Capture capture = {canvas.width, canvas.height, (DWORD*)malloc(bytes)};
+    memcpy(capture.pixels, canvas.bits, bytes);
+    SelectObject(canvas.memory, canvas.old);
+    DeleteObject(canvas.bitmap);
+    DeleteDC(canvas.memory);
+    ReleaseDC(0, canvas.screen);
+    return capture;
+}
+
 static Capture CaptureScreen(int left, int top, int width, int height)
 {
-    Capture capture = {width, height, 0};
-    BITMAPINFO info = TopDownFormat(width, height);
-    HDC screen = GetDC(0);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, 0, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
-    GdiFlush();
-    capture.pixels = (DWORD*)malloc((size_t)width * height * 4);
-    memcpy(capture.pixels, bits, (size_t)width * height * 4);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(0, screen);
-    return capture;
+    Canvas canvas = OpenCanvas(width, height);
+    BitBlt(canvas.memory, 0, 0, width, height, canvas.screen, left, top, SRCCOPY);
+    return CloseCanvas(canvas);
 }
 
 static void SaveCapture(const Capture& capture, const char* path)
@@ -519,16 +539,12 @@ static Capture RenderBar(const BarState& state, int width, int height)
     BarFigures(state, state.position, width, &percent, &fill);
     char text[16];
     snprintf(text, sizeof(text), "%lu%%", percent);
-    BITMAPINFO info = TopDownFormat(width, height);
-    HDC screen = GetDC(0);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, 0, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    Canvas canvas = OpenCanvas(width, height);
+    HDC memory = canvas.memory;
     SetBkMode(memory, TRANSPARENT);
     SetTextAlign(memory, TA_CENTER | TA_BASELINE);
     // The baseline's 10 pixels are a 96-DPI screen's, as the bar scales them.
-    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    int dpi = GetDeviceCaps(canvas.screen, LOGPIXELSY);
     int x = width / 2, y = (height + (10 * dpi + 48) / 96) / 2;
     RECT part = {0, 0, fill, height};
     SetTextColor(memory, state.backColor);
@@ -539,14 +555,7 @@ static Capture RenderBar(const BarState& state, int width, int height)
     SetTextColor(memory, state.barColor);
     SetBkColor(memory, state.backColor);
     ExtTextOutA(memory, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, (UINT)strlen(text), 0);
-    GdiFlush();
-    Capture picture = {width, height, (DWORD*)malloc((size_t)width * height * 4)};
-    memcpy(picture.pixels, bits, (size_t)width * height * 4);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(0, screen);
-    return picture;
+    return CloseCanvas(canvas);
 }
 
 // The first pixel where two pictures differ, as y * width + x; -1 when they are the same.
