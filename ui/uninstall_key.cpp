@@ -119,8 +119,10 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
 
 int PlatInstallStarting()
 {
+    // The uninstall needs its program as well as its id: without it the archive asks for
+    // nothing (as the log's writer reads it), and no entry names a program that is not there.
     char path[TEXT_SIZE];
-    if (!KeyPath(path))
+    if (!KeyPath(path) || !ExtensionValue(KEY_UNINSTALL_PROGRAM))
         return 0;
     HKEY root = Root();
     const char* rootName = root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU";

@@ -622,6 +622,25 @@ case_shortcuts_for_the_user() {  # --privileges user: the user's Programs folder
     } | steps
 }
 
+case_uninstall_id_without_program() {  # an archive with the uninstall's id and no program: installed, no entry, no log
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    local d; d=$(pack_shortcuts no_program) || return 1
+    # The program's key renamed in place: the same length, so the block and its trailer stay sound.
+    python3 -c "
+import sys
+data = open(sys.argv[1], 'rb').read()
+assert data.count(b'uninstall.program=') == 1
+open(sys.argv[1], 'wb').write(data.replace(b'uninstall.program=', b'uninstall.xrogram='))
+" "$d/setup.exe" || return 1
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quill Shortcut Product'
+    as_user wine reg delete "$key" /f >/dev/null 2>&1
+    printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" "/S /NOGROUP /D=$(win "$d/target")" -- unseen-exit 0 |
+        steps || return 1
+    [ -f "$d/target/docs/guide.txt" ] || { say "not installed"; return 1; }
+    [ ! -e "$d/target/uninstall.log" ] || { say "an install log without a program to read it"; return 1; }
+    ! as_user wine reg query "$key" >/dev/null 2>&1 || { say "an entry naming no program"; return 1; }
+}
+
 case_dde_group_opens_explorer() {  # --group-kind dde: the conversation as before, and the watch sees the shell's window
     [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
     local d; d=$(pack_shortcuts shortcuts_dde --group-kind dde) || return 1
