@@ -18,6 +18,12 @@
 //
 // DecodeFile works on local copies of these (a Coder) and stores them back when the file
 // is done; the calls it makes on its way (reading, writing, progress) do not use them.
+//
+// QUILL_DECODER_SMALL (the installer's default) leaves out the three shortcuts marked
+// below: the bytes taken three at a time, the position table, the copy without masks. Each
+// gives the same result as the plain path beside it; under Wine the installer's speed is
+// bounded by its window messages, not by these, and the program's bytes are scarce. The
+// native tools keep them, and the sanitizer build runs the tests without them.
 struct Coder {
     u32 low, high, offset;              // arithmetic decoder, unsigned 32-bit
     u32 bitBuffer;                      // bytes taken; its low bitCount bits are unread
@@ -61,8 +67,9 @@ u8 LastInputByte()
 // and no more; while three bytes wait in the read buffer it does so without a branch.
 static inline u32 TakeBits(Coder& c, u32 count)
 {
-    InstallContext* x = &context;
     u32 bytes = (count + 7 - c.bitCount) >> 3;  // bitCount <= 7 on entry
+#ifndef QUILL_DECODER_SMALL
+    InstallContext* x = &context;
     if (x->readFill - x->readPos >= 3) {
         const u8* p = x->readBuffer + x->readPos;
         u32 next = (u32)p[0] << 16 | (u32)p[1] << 8 | p[2];
@@ -70,9 +77,11 @@ static inline u32 TakeBits(Coder& c, u32 count)
         c.bitBuffer = (c.bitBuffer << shift) | (next >> (24 - shift));
         c.bitCount += shift;
         x->readPos += bytes;
-    } else {
-        // Near the end of the buffer, byte by byte; ReadStream refills it and moves on to
-        // the next volume.
+    } else
+#endif
+    {
+        // Byte by byte: near the end of the buffer (always in the small build); ReadStream
+        // refills it and moves on to the next volume.
         for (; bytes; bytes--) {
             c.bitBuffer = (c.bitBuffer << 8) | ReadStream(1, 0);
             c.bitCount += 8;
@@ -132,6 +141,7 @@ static inline u32 DecodeCharacter(Coder& c)
 // The position model never changes: its total is a constant (divisions become
 // multiplications) and a table of where each run of POSITION_BUCKET keys starts replaces the
 // binary search by a step or two. Same result as SearchPosition for every key.
+#ifndef QUILL_DECODER_SMALL
 enum { POSITION_BUCKET_BITS = 2 };
 static u16 positionStart[(LZ_POSITION_TOTAL >> POSITION_BUCKET_BITS) + 1];
 
@@ -149,16 +159,22 @@ static void InitPositionStart()
     }
 }
 
+#endif
+
 static inline u32 DecodePosition(Coder& c)
 {
     u32 range = c.high - c.low;
     u32 x = (u16)(((c.offset + 1) * LZ_POSITION_TOTAL - 1) / range);
+#ifdef QUILL_DECODER_SMALL
+    u32 p = SearchPosition(positionCumulative, x);
+#else
     u32 p = 0;  // keys past the total only come from damaged streams; the search gives 0
     if (x < LZ_POSITION_TOTAL) {
         p = positionStart[x >> POSITION_BUCKET_BITS];
         while (positionCumulative[p + 1] > x)
             p++;
     }
+#endif
     Narrow(c, range, positionCumulative[p], positionCumulative[p + 1], LZ_POSITION_TOTAL);
     return p;
 }
@@ -178,7 +194,9 @@ u32 DecodeFile()
     InitSymbolModel(&symbols);
     if (!positionCumulative[0]) {  // fixed for good: built once
         InitPositionModel(positionCumulative);
+#ifndef QUILL_DECODER_SMALL
         InitPositionStart();
+#endif
     }
     for (u32 i = 0; i < LZ_FIRST_WRITE; i++)
         ring[i] = ' ';
@@ -200,6 +218,7 @@ u32 DecodeFile()
             done += j;
             if (done < j)  // a damaged stream near 4 GiB must not wrap into a second pass
                 done = 0xFFFFFFFF;
+#ifndef QUILL_DECODER_SMALL
             if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && outputCount + j <= STREAM_BUFFER_SIZE) {
                 // Neither end wraps round the ring and the buffer has room: no masks, no
                 // test per byte. In order, byte by byte, as the copy may overlap itself.
@@ -211,7 +230,9 @@ u32 DecodeFile()
                 }
                 outputCount += j;
                 r = (r + j) & LZ_RING_MASK;
-            } else {
+            } else
+#endif
+            {
                 for (u32 k = 0; k < j; k++) {
                     u8 b = ring[(i + k) & LZ_RING_MASK];
                     if (outputCount >= STREAM_BUFFER_SIZE)

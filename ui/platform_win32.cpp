@@ -184,13 +184,13 @@ void PlatBarCommand(u32 command, u32 value)
     // report's whole cost: one that would paint the same picture stays here.
     if (command == BAR_SETPOS && BarShows(value))
         return;
-    SendMessageA(GetDlgItem((HWND)context.progressDialog, CONTROL_PROGRESS_BAR), WM_COMMAND,
+    SendMessageW(GetDlgItem((HWND)context.progressDialog, CONTROL_PROGRESS_BAR), WM_COMMAND,
                  command, (LPARAM)value);
 }
 
 void PlatNotifyWorkerAborted()
 {
-    SendMessageA((HWND)context.progressDialog, WM_COMMAND, ID_WORKER_ABORTED, 0);
+    SendMessageW((HWND)context.progressDialog, WM_COMMAND, ID_WORKER_ABORTED, 0);
 }
 
 void PlatPostCreateGroup()
