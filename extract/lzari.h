@@ -45,7 +45,8 @@ void HalveSymbolModel(SymbolModel* model);
 // coding loop run them once per symbol. They do the same as the plain rules (a walk down
 // the run of equal frequencies, a binary search, a loop adding one entry at a time) with
 // searches of a fixed number of steps and word-wide adds, so that the branches they take
-// do not depend on the data and cost no mispredictions.
+// do not depend on the data and cost no mispredictions. The installer's decoder, built
+// for size (QUILL_DECODER_SMALL), takes the plain rules instead.
 
 // Smallest index k in base..base + N - 1 with table[k] <= x, for a table that never
 // increases with k and has such an index there. Halves the candidates N times over at
@@ -99,8 +100,13 @@ static inline void UpdateSymbolModel(SymbolModel* model, u32 s)
     // symbols rarely share theirs, so the search is skipped when s's neighbour differs.
     u32 f = frequency[s];
     u32 i = s;
+#ifdef QUILL_DECODER_SMALL
+    while (frequency[i - 1] == f)  // frequency[0] is 0, below every symbol's
+        i--;
+#else
     if (frequency[s - 1] == f)
         i = FirstNotAbove<LZ_SYMBOLS>::Find(frequency, f, 1);
+#endif
     if (i < s) {
         u16 ci = model->symbolToChar[i];
         u16 cs = model->symbolToChar[s];
@@ -110,7 +116,12 @@ static inline void UpdateSymbolModel(SymbolModel* model, u32 s)
         model->charToSymbol[cs] = (u16)i;
     }
     frequency[i]++;
+#ifdef QUILL_DECODER_SMALL
+    while (i)
+        model->cumulative[--i]++;
+#else
     AddOneBelow(model->cumulative, i);
+#endif
 }
 
 // Smallest s with cumulative[s] <= key (key cut to 16 bits, as the format does).
@@ -123,6 +134,18 @@ static inline void UpdateSymbolModel(SymbolModel* model, u32 s)
 // it their number is s. Otherwise a search of the rest finds s.
 static inline u32 SearchSymbol(const SymbolModel* model, u32 key)
 {
+#ifdef QUILL_DECODER_SMALL
+    // A binary search of 1..314: cumulative[314] is 0, so there is always an answer.
+    u32 x = (u16)key, lo = 1, hi = LZ_SYMBOLS;
+    while (lo < hi) {
+        u32 k = (lo + hi) >> 1;
+        if (model->cumulative[k] > x)
+            lo = k + 1;
+        else
+            hi = k;
+    }
+    return lo;
+#else
     const ModelQuad* quad = (const ModelQuad*)model->cumulative;
     u32 x = (u16)key;
     if (x < model->cumulative[0]) {
@@ -135,6 +158,7 @@ static inline u32 SearchSymbol(const SymbolModel* model, u32 key)
             return above;
     }
     return FirstNotAbove<LZ_SYMBOLS>::Find(model->cumulative, x, 1);
+#endif
 }
 
 // The fixed position model: positionCumulative[p] for p = 0..4096, [4096] = 0.

@@ -19,11 +19,12 @@
 // DecodeFile works on local copies of these (a Coder) and stores them back when the file
 // is done; the calls it makes on its way (reading, writing, progress) do not use them.
 //
-// QUILL_DECODER_SMALL (the installer's default) leaves out the three shortcuts marked
-// below: the bytes taken three at a time, the position table, the copy without masks. Each
-// gives the same result as the plain path beside it; under Wine the installer's speed is
-// bounded by its window messages, not by these, and the program's bytes are scarce. The
-// native tools keep them, and the sanitizer build runs the tests without them.
+// QUILL_DECODER_SMALL (the installer's default) leaves out the shortcuts marked below (the
+// bytes taken three at a time, the position table, the copy without masks) and the symbol
+// model's (lzari.h). Each gives the same result as the plain path beside it; under Wine the
+// installer's speed is bounded by its window messages, not by these, and the program's
+// bytes are scarce. The native tools keep them, and the sanitizer build runs the tests
+// without them.
 struct Coder {
     u32 low, high, offset;              // arithmetic decoder, unsigned 32-bit
     u32 bitBuffer;                      // bytes taken; its low bitCount bits are unread
