@@ -39,10 +39,11 @@ int StartEraser(u32 createdLevels)
     DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (!length || length > MAX_PATH || !GetTempFileNameW(temp, L"qsu", 0, copyPath))
         return 0;
-    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), 0, TRUE};
+    // Read-only data: as a local it came from a writable template, a file block of its own.
+    static const SECURITY_ATTRIBUTES inherited = {sizeof(inherited), 0, TRUE};
     HANDLE copy = INVALID_HANDLE_VALUE;
     if (CopyFileW(state.self, copyPath, FALSE))
-        copy = CreateFileW(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherited,
+        copy = CreateFileW(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, (LPSECURITY_ATTRIBUTES)&inherited,
                            OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, 0);
     if (copy == INVALID_HANDLE_VALUE) {
         DeleteFileW(copyPath);
