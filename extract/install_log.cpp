@@ -177,7 +177,8 @@ int InstallLogOpen(const InstallLogHead* head)
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
-        char line[TEXT_SIZE + 8] = "";
+        char line[TEXT_SIZE + 8];
+        line[0] = 0;
         AppendNumber(line, textId, sizeof(line));
         AppendText(line, " ", sizeof(line));
         u32 length = TextLength(line);
@@ -188,10 +189,9 @@ int InstallLogOpen(const InstallLogHead* head)
     for (const char* line; ok && (line = NextLine(&at)) != 0;)
         if (Carried(line))
             ok = WriteRaw(line, TextLength(line)) && WriteRaw("\r\n", 2);
-    if (!ok) {
-        CopyText(detailText, logName, TEXT_SIZE);
+    CopyText(detailText, logName, TEXT_SIZE);
+    if (!ok)
         return logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
-    }
     return 0;
 }
 

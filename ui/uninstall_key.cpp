@@ -137,9 +137,9 @@ int PlatInstallStarting()
     int failure = InstallLogOpen(&head);
     if (failure)
         return failure;
-    char log[TEXT_SIZE];
-    InstallLogName(EntryText(KEY_UNINSTALL_PROGRAM), log);
-    if (PlatFullPath(log, detailText))
+    // The log's name, which the open left in detailText, made absolute in place (the path
+    // is read whole before the buffer is written).
+    if (PlatFullPath(detailText, detailText))
         LogLine("install log", detailText);
     return RegisterProduct(root, rootName, path);
 }
