@@ -241,7 +241,8 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     }
     if (record->type != RECORD_FILE)
         return;
-    char line[INSTALL_LOG_PATH_SIZE + 32] = "";
+    char line[INSTALL_LOG_PATH_SIZE + 32];
+    line[0] = 0;
     AppendNumber(line, size, sizeof(line));
     u32 length = TextLength(line);
     line[length++] = ' ';

@@ -62,7 +62,8 @@ void LogLine(const char* event, const char* text)
 // The end line, with the exit code; every way out of the program passes here.
 int EndLog(int exitCode)
 {
-    char text[24] = "exit code ";
+    char text[24];
+    CopyText(text, "exit code ", sizeof(text));
     LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
     if (logFile)
         CloseHandle(logFile);
@@ -74,7 +75,8 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 {
     // Questions are not events; what they lead to is.
     if (!(style & MB_YESNO)) {
-        char event[24] = "message";
+        char event[24];
+        CopyText(event, "message", sizeof(event));
         if (id) {
             AppendText(event, " ", sizeof(event));
             AppendNumber(event, (u32)id, sizeof(event));
@@ -93,7 +95,8 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 
 int ShowUsage()
 {
-    char text[1024] = "";
+    char text[1024];
+    text[0] = 0;
     if (commandLine.unknown[0]) {
         CopyText(text, "Not understood: ", sizeof(text));
         AppendText(text, commandLine.unknown, sizeof(text));
