@@ -164,7 +164,8 @@ int InstallLogOpen(const InstallLogHead* head)
 
     // Replaced whole: an upgrade's entries are carried over from the copy just read.
     logFile = PlatCreateOutput(logName);
-    char key[TEXT_SIZE], number[12] = "";
+    char key[TEXT_SIZE], number[12];
+    number[0] = 0;
     CopyText(key, head->keyRoot, TEXT_SIZE);
     AppendText(key, " ", TEXT_SIZE);
     AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
@@ -246,8 +247,11 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     AppendNumber(line, size, sizeof(line));
     u32 length = TextLength(line);
     line[length++] = ' ';
-    for (int shift = 60; shift >= 0; shift -= 4)
-        line[length++] = HEX[(record->fileTime >> shift) & 15];
+    // The time's 16 digits, the last first.
+    u64 time = record->fileTime;
+    for (u32 digit = 16; digit--; time >>= 4)
+        line[length + digit] = HEX[time & 15];
+    length += 16;
     line[length++] = ' ';
     line[length] = 0;
     if (!WalkPathOf(context.entryName, path) || !WriteLine("file", AppendText(line, path, sizeof(line))))
