@@ -86,13 +86,10 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
     char* program = entry.program;
     char* quoted = entry.quoted;
     char* quiet = entry.quiet;
-    CopyText(program, context.installDir, sizeof(entry.program));
-    AppendText(program, "\\", sizeof(entry.program));
+    FormatWithText(program, sizeof(entry.program), "%s\\", context.installDir);
     AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM), sizeof(entry.program));
-    CopyText(quoted, "\"", sizeof(entry.quoted));
-    AppendText(quoted, program, sizeof(entry.quoted));
-    AppendText(quoted, "\"", sizeof(entry.quoted));
-    AppendText(CopyText(quiet, quoted, sizeof(entry.quiet)), " /S", sizeof(entry.quiet));
+    FormatWithText(quoted, sizeof(entry.quoted), "\"%s\"", program);
+    FormatWithText(quiet, sizeof(entry.quiet), "%s /S", quoted);
     SYSTEMTIME today;
     GetLocalTime(&today);
     AppendNumber(entry.date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(entry.date));
@@ -117,9 +114,7 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
         }
         RegCloseKey(key);
     }
-    CopyText(detailText, rootName, TEXT_SIZE);
-    AppendText(detailText, "\\", TEXT_SIZE);
-    AppendText(detailText, path, TEXT_SIZE);
+    AppendText(FormatWithText(detailText, TEXT_SIZE, "%s\\", rootName), path, TEXT_SIZE);
     LogLine("key", detailText);
     return ok ? 0 : MSG_WRITE_ERROR;
 }
