@@ -97,11 +97,8 @@ int ShowUsage()
 {
     char text[1024];
     text[0] = 0;
-    if (commandLine.unknown[0]) {
-        CopyText(text, "Not understood: ", sizeof(text));
-        AppendText(text, commandLine.unknown, sizeof(text));
-        AppendText(text, "\n\n", sizeof(text));
-    }
+    if (commandLine.unknown[0])
+        FormatWithText(text, sizeof(text), "Not understood: %s\n\n", commandLine.unknown);
     AppendText(text, usageText, sizeof(text));
     ShowBox(0, 0, text, "Setup", commandLine.unknown[0] ? MB_ICONERROR : MB_ICONINFORMATION);
     return EXIT_BAD_COMMAND_LINE;
