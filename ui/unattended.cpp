@@ -176,17 +176,15 @@ int RunSilentInstall()
     // No progress dialog: the worker's texts and bar commands go to no window.
     context.progressDialog = 0;
     context.volumeHandle = 0;
-    DWORD threadId;
+    // A worker that cannot start, or whose end cannot be read, is a system error.
+    DWORD threadId, code = MSG_SYSTEM_ERROR;
     workerThread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
-    if (!workerThread) {
-        ShowMessage(0, MSG_SYSTEM_ERROR, 0, MSG_ERROR, MB_ICONERROR);
-        return MSG_SYSTEM_ERROR;
+    if (workerThread) {
+        PumpMessages(workerThread, INFINITE);
+        GetExitCodeThread(workerThread, &code);
+        CloseHandle(workerThread);
+        workerThread = 0;
     }
-    PumpMessages(workerThread, INFINITE);
-    DWORD code = MSG_SYSTEM_ERROR;
-    GetExitCodeThread(workerThread, &code);
-    CloseHandle(workerThread);
-    workerThread = 0;
     if (code) {
         ShowMessage(0, (int)code,
                     MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
