@@ -128,7 +128,8 @@ static void ReadEarlier(const char* id)
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
-    if (!magic || !SameText(magic, INSTALL_LOG_MAGIC) || !value || !SameText(value, id))
+    // A second line means a first one.
+    if (!value || !SameText(magic, INSTALL_LOG_MAGIC) || !SameText(value, id))
         DropEarlier();
 }
 
