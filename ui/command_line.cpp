@@ -39,7 +39,7 @@ static int IsOption(const char* token, const char* name)
     return rest && !*rest;
 }
 
-// The options without a value, in the order of their flags at CommandLine's start.
+// The options without a value, and where in CommandLine the u32 flag each sets lies.
 static const char* const flagOptions[] = {"/S", "/NOGROUP", "/RUN", "/?"};
 static const u8 flagFields[] = {offsetof(CommandLine, silent), offsetof(CommandLine, noGroup),
                                 offsetof(CommandLine, runPostInstall), offsetof(CommandLine, usage)};
