@@ -128,7 +128,8 @@ static void ReadEarlier(const char* id)
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
-    if (!magic || !SameText(magic, INSTALL_LOG_MAGIC) || !value || !SameText(value, id))
+    // A second line means a first one.
+    if (!value || !SameText(magic, INSTALL_LOG_MAGIC) || !SameText(value, id))
         DropEarlier();
 }
 
@@ -164,7 +165,8 @@ int InstallLogOpen(const InstallLogHead* head)
 
     // Replaced whole: an upgrade's entries are carried over from the copy just read.
     logFile = PlatCreateOutput(logName);
-    char key[TEXT_SIZE], number[12] = "";
+    char key[TEXT_SIZE], number[12];
+    number[0] = 0;
     CopyText(key, head->keyRoot, TEXT_SIZE);
     AppendText(key, " ", TEXT_SIZE);
     AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
@@ -177,7 +179,8 @@ int InstallLogOpen(const InstallLogHead* head)
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
-        char line[TEXT_SIZE + 8] = "";
+        char line[TEXT_SIZE + 8];
+        line[0] = 0;
         AppendNumber(line, textId, sizeof(line));
         AppendText(line, " ", sizeof(line));
         u32 length = TextLength(line);
@@ -188,10 +191,9 @@ int InstallLogOpen(const InstallLogHead* head)
     for (const char* line; ok && (line = NextLine(&at)) != 0;)
         if (Carried(line))
             ok = WriteRaw(line, TextLength(line)) && WriteRaw("\r\n", 2);
-    if (!ok) {
-        CopyText(detailText, logName, TEXT_SIZE);
+    CopyText(detailText, logName, TEXT_SIZE);
+    if (!ok)
         return logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
-    }
     return 0;
 }
 
@@ -241,12 +243,16 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     }
     if (record->type != RECORD_FILE)
         return;
-    char line[INSTALL_LOG_PATH_SIZE + 32] = "";
+    char line[INSTALL_LOG_PATH_SIZE + 32];
+    line[0] = 0;
     AppendNumber(line, size, sizeof(line));
     u32 length = TextLength(line);
     line[length++] = ' ';
-    for (int shift = 60; shift >= 0; shift -= 4)
-        line[length++] = HEX[(record->fileTime >> shift) & 15];
+    // The time's 16 digits, the last first.
+    u64 time = record->fileTime;
+    for (u32 digit = 16; digit--; time >>= 4)
+        line[length + digit] = HEX[time & 15];
+    length += 16;
     line[length++] = ' ';
     line[length] = 0;
     if (!WalkPathOf(context.entryName, path) || !WriteLine("file", AppendText(line, path, sizeof(line))))

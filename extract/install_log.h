@@ -72,8 +72,8 @@ struct InstallLogHead {
 
 // When the archive asks for the uninstall: opens the log in the current directory (the
 // install directory), reads an earlier log of the same id there to carry its entries,
-// writes the head and the carried entries. 0, or the failure's message id (the log's
-// name then in detailText). Without the extension's uninstall.id: does nothing, 0.
+// writes the head and the carried entries. 0, or the failure's message id; either way the
+// log's name is left in detailText. Without the extension's uninstall.id: does nothing, 0.
 int InstallLogOpen(const InstallLogHead* head);
 // Nonzero while a log is open.
 int InstallLogActive();

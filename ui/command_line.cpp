@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <stddef.h>
+
 #include "../archive/text.h"
 
 const char usageText[] =
@@ -22,19 +24,25 @@ static char Upper(char c)
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
 
-// Whether text begins with name (upper case), whatever the case of text.
-static int StartsWith(const char* text, const char* name)
+// What follows name (upper case) when text begins with it, whatever the case of text; else 0.
+static const char* StartsWith(const char* text, const char* name)
 {
     for (; *name; text++, name++)
         if (Upper(*text) != *name)
             return 0;
-    return 1;
+    return text;
 }
 
 static int IsOption(const char* token, const char* name)
 {
-    return StartsWith(token, name) && !token[TextLength(name)];
+    const char* rest = StartsWith(token, name);
+    return rest && !*rest;
 }
+
+// The options without a value, and where in CommandLine the u32 flag each sets lies.
+static const char* const flagOptions[] = {"/S", "/NOGROUP", "/RUN", "/?"};
+static const u8 flagFields[] = {offsetof(CommandLine, silent), offsetof(CommandLine, noGroup),
+                                offsetof(CommandLine, runPostInstall), offsetof(CommandLine, usage)};
 
 // Takes the value behind a prefix such as /LOG= into destination (TEXT_SIZE bytes):
 // nonzero when it is neither empty nor longer than a path (255 characters).
@@ -81,7 +89,8 @@ int ParseCommandLine(const char* line, CommandLine* result)
         }
         token[n] = 0;
 
-        int understood = 1;
+        int understood = 0;
+        const char* value;
         if (StartsWith(token, "/D=")) {
             // The rest of the line, blanks included; a path holds no quotes, so every
             // quote goes, wherever the script put it.
@@ -93,18 +102,14 @@ int ParseCommandLine(const char* line, CommandLine* result)
                 n--;
             token[n] = 0;
             understood = TakeValue(token + 3, result->installDir);
-        } else if (StartsWith(token, "/LOG=")) {
-            understood = TakeValue(token + 5, result->logFile);
-        } else if (IsOption(token, "/S")) {
-            result->silent = 1;
-        } else if (IsOption(token, "/NOGROUP")) {
-            result->noGroup = 1;
-        } else if (IsOption(token, "/RUN")) {
-            result->runPostInstall = 1;
-        } else if (IsOption(token, "/?")) {
-            result->usage = 1;
+        } else if ((value = StartsWith(token, "/LOG=")) != 0) {
+            understood = TakeValue(value, result->logFile);
         } else {
-            understood = 0;
+            for (u32 i = 0; !understood && i < sizeof(flagFields); i++)
+                if (IsOption(token, flagOptions[i])) {
+                    *(u32*)(bytes + flagFields[i]) = 1;
+                    understood = 1;
+                }
         }
         if (!understood && !result->unknown[0])
             CopyText(result->unknown, token[0] ? token : "\"\"", TEXT_SIZE);

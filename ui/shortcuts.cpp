@@ -77,6 +77,15 @@ static int SaveShortcut(const char* path, const char* item)
     return ok;
 }
 
+// A group or item title as one file's name: name holds it, sanitised.
+static char name[TEXT_SIZE];
+static const char* FileNameOf(const char* title)
+{
+    CopyText(name, title, TEXT_SIZE);
+    SanitiseFileName(name);
+    return name;
+}
+
 int CreateShortcuts()
 {
     const char* kind = ExtensionValue(KEY_GROUP_KIND);
@@ -91,13 +100,11 @@ int CreateShortcuts()
     // user's, every other install's are every user's (the process's token is no guide:
     // Wine reports every process as elevated).
     const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
-    static char folder[TEXT_SIZE], name[TEXT_SIZE], path[TEXT_SIZE];
-    CopyText(name, group, TEXT_SIZE);
-    SanitiseFileName(name);
+    static char folder[TEXT_SIZE], path[TEXT_SIZE];
     WCHAR programs[MAX_PATH];
     if (!SHGetSpecialFolderPathW(0, programs, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||
-        !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, name) ||
+        !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
         (!PlatCreateDirectory(folder) && GetLastError() != ERROR_ALREADY_EXISTS)) {
         CannotCreate(group);
         return 1;
@@ -107,8 +114,7 @@ int CreateShortcuts()
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
         StringBlockText(items, 2 * i - 1, title);
-        CopyText(name, title, TEXT_SIZE);
-        SanitiseFileName(name);
+        FileNameOf(title);
         CopyText(path, folder, TEXT_SIZE);
         u32 length = TextLength(path) + 1 + TextLength(name) + 4;
         AppendPathPart(path, TEXT_SIZE, name);

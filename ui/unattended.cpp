@@ -62,7 +62,8 @@ void LogLine(const char* event, const char* text)
 // The end line, with the exit code; every way out of the program passes here.
 int EndLog(int exitCode)
 {
-    char text[24] = "exit code ";
+    char text[24];
+    CopyText(text, "exit code ", sizeof(text));
     LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
     if (logFile)
         CloseHandle(logFile);
@@ -74,7 +75,8 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 {
     // Questions are not events; what they lead to is.
     if (!(style & MB_YESNO)) {
-        char event[24] = "message";
+        char event[24];
+        CopyText(event, "message", sizeof(event));
         if (id) {
             AppendText(event, " ", sizeof(event));
             AppendNumber(event, (u32)id, sizeof(event));
@@ -93,12 +95,10 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 
 int ShowUsage()
 {
-    char text[1024] = "";
-    if (commandLine.unknown[0]) {
-        CopyText(text, "Not understood: ", sizeof(text));
-        AppendText(text, commandLine.unknown, sizeof(text));
-        AppendText(text, "\n\n", sizeof(text));
-    }
+    char text[1024];
+    text[0] = 0;
+    if (commandLine.unknown[0])
+        FormatWithText(text, sizeof(text), "Not understood: %s\n\n", commandLine.unknown);
     AppendText(text, usageText, sizeof(text));
     ShowBox(0, 0, text, "Setup", commandLine.unknown[0] ? MB_ICONERROR : MB_ICONINFORMATION);
     return EXIT_BAD_COMMAND_LINE;
@@ -176,17 +176,15 @@ int RunSilentInstall()
     // No progress dialog: the worker's texts and bar commands go to no window.
     context.progressDialog = 0;
     context.volumeHandle = 0;
-    DWORD threadId;
+    // A worker that cannot start, or whose end cannot be read, is a system error.
+    DWORD threadId, code = MSG_SYSTEM_ERROR;
     workerThread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
-    if (!workerThread) {
-        ShowMessage(0, MSG_SYSTEM_ERROR, 0, MSG_ERROR, MB_ICONERROR);
-        return MSG_SYSTEM_ERROR;
+    if (workerThread) {
+        PumpMessages(workerThread, INFINITE);
+        GetExitCodeThread(workerThread, &code);
+        CloseHandle(workerThread);
+        workerThread = 0;
     }
-    PumpMessages(workerThread, INFINITE);
-    DWORD code = MSG_SYSTEM_ERROR;
-    GetExitCodeThread(workerThread, &code);
-    CloseHandle(workerThread);
-    workerThread = 0;
     if (code) {
         ShowMessage(0, (int)code,
                     MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,

@@ -41,22 +41,44 @@ void StartFromEarlierInstall(char* installDir)
 }
 
 // The entry's texts, off the stack (the worker alone writes the key): the program's path,
-// quoted, with /S, the date, and the archive's texts as UTF-8.
+// quoted, with /S, the date, an archive text as UTF-8, and the size in kilobytes.
 static struct {
     char program[TEXT_SIZE + 8], quoted[TEXT_SIZE + 8], quiet[TEXT_SIZE + 8], date[12];
-    char stored[3][TEXT_SIZE];
+    char stored[TEXT_SIZE];
+    DWORD kilobytes;
     WCHAR wide[WIDE_SIZE + 8];
 } entry;
 
-// An archive text for the entry, converted into slot; 0 when the archive has none.
-static const char* EntryText(const char* key, u32 slot)
+// An archive text for the entry, converted; 0 when the archive has none.
+static const char* EntryText(const char* key)
 {
     const char* stored = ExtensionValue(key);
     if (!stored)
         return 0;
-    PlatArchiveText(stored, entry.stored[slot], TEXT_SIZE);
-    return entry.stored[slot];
+    PlatArchiveText(stored, entry.stored, TEXT_SIZE);
+    return entry.stored;
 }
+
+static const DWORD one = 1;
+
+// The entry's values in the order they are written: the installer's texts, the archive's
+// optional texts (named by their key, left out when the archive lacks them), the numbers.
+enum { FIRST_ARCHIVE_TEXT = 6, FIRST_NUMBER = 9, VALUE_COUNT = 12 };
+static const struct {
+    const char* name;
+    const void* value;  // a text, an archive key, or a DWORD
+} values[VALUE_COUNT] = {{"DisplayName", productTitle},
+                         {"UninstallString", entry.quoted},
+                         {"QuietUninstallString", entry.quiet},
+                         {"InstallLocation", context.installDir},
+                         {"DisplayIcon", entry.program},
+                         {"InstallDate", entry.date},
+                         {"DisplayVersion", KEY_PRODUCT_VERSION},
+                         {"Publisher", KEY_PRODUCT_PUBLISHER},
+                         {"URLInfoAbout", KEY_UNINSTALL_URL},
+                         {"EstimatedSize", &entry.kilobytes},
+                         {"NoModify", &one},
+                         {"NoRepair", &one}};
 
 // Writes every value of the entry; 0, or message 11 with the key's name in detailText.
 static int RegisterProduct(HKEY root, const char* rootName, const char* path)
@@ -64,55 +86,35 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
     char* program = entry.program;
     char* quoted = entry.quoted;
     char* quiet = entry.quiet;
-    char* date = entry.date;
-    CopyText(program, context.installDir, sizeof(entry.program));
-    AppendText(program, "\\", sizeof(entry.program));
-    AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM, 0), sizeof(entry.program));
-    CopyText(quoted, "\"", sizeof(entry.quoted));
-    AppendText(quoted, program, sizeof(entry.quoted));
-    AppendText(quoted, "\"", sizeof(entry.quoted));
-    AppendText(CopyText(quiet, quoted, sizeof(entry.quiet)), " /S", sizeof(entry.quiet));
+    FormatWithText(program, sizeof(entry.program), "%s\\", context.installDir);
+    AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM), sizeof(entry.program));
+    FormatWithText(quoted, sizeof(entry.quoted), "\"%s\"", program);
+    FormatWithText(quiet, sizeof(entry.quiet), "%s /S", quoted);
     SYSTEMTIME today;
     GetLocalTime(&today);
-    AppendNumber(date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(entry.date));
-    DWORD kilobytes = (context.header.totalSize + 1023) / 1024, one = 1;
-    // Texts first, then the numbers; an optional text the archive lacks is left out.
-    const struct {
-        const char* name;
-        const void* value;  // a text, or a DWORD
-    } values[] = {{"DisplayName", productTitle},
-                  {"UninstallString", quoted},
-                  {"QuietUninstallString", quiet},
-                  {"InstallLocation", context.installDir},
-                  {"DisplayIcon", program},
-                  {"InstallDate", date},
-                  {"DisplayVersion", EntryText(KEY_PRODUCT_VERSION, 0)},
-                  {"Publisher", EntryText(KEY_PRODUCT_PUBLISHER, 1)},
-                  {"URLInfoAbout", EntryText(KEY_UNINSTALL_URL, 2)},
-                  {"EstimatedSize", &kilobytes},
-                  {"NoModify", &one},
-                  {"NoRepair", &one}};
-    const u32 TEXTS = 9;
+    AppendNumber(entry.date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(entry.date));
+    entry.kilobytes = (context.header.totalSize + 1023) / 1024;
 
     HKEY key;
     int ok = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0) == ERROR_SUCCESS;
-    for (u32 i = 0; ok && i < sizeof(values) / sizeof(values[0]); i++) {
-        const BYTE* value = (const BYTE*)values[i].value;
-        WCHAR name[24];
-        WideIn(values[i].name, name, 24);
-        DWORD size = sizeof(DWORD);
-        if (value && i < TEXTS) {
-            value = (const BYTE*)Wide((const char*)value, entry.wide);
-            size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
+    if (ok) {
+        for (u32 i = 0; ok && i < VALUE_COUNT; i++) {
+            const BYTE* value = (const BYTE*)values[i].value;
+            WCHAR name[24];
+            WideIn(values[i].name, name, 24);
+            DWORD size = sizeof(DWORD);
+            if (i >= FIRST_ARCHIVE_TEXT && i < FIRST_NUMBER)
+                value = (const BYTE*)EntryText((const char*)value);
+            if (value && i < FIRST_NUMBER) {
+                value = (const BYTE*)Wide((const char*)value, entry.wide);
+                size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
+            }
+            if (value)
+                ok = RegSetValueExW(key, name, 0, i < FIRST_NUMBER ? REG_SZ : REG_DWORD, value, size) == ERROR_SUCCESS;
         }
-        if (value)
-            ok = RegSetValueExW(key, name, 0, i < TEXTS ? REG_SZ : REG_DWORD, value, size) == ERROR_SUCCESS;
-        if (!ok || i + 1 == sizeof(values) / sizeof(values[0]))
-            RegCloseKey(key);
+        RegCloseKey(key);
     }
-    CopyText(detailText, rootName, TEXT_SIZE);
-    AppendText(detailText, "\\", TEXT_SIZE);
-    AppendText(detailText, path, TEXT_SIZE);
+    AppendText(FormatWithText(detailText, TEXT_SIZE, "%s\\", rootName), path, TEXT_SIZE);
     LogLine("key", detailText);
     return ok ? 0 : MSG_WRITE_ERROR;
 }
@@ -130,9 +132,9 @@ int PlatInstallStarting()
     int failure = InstallLogOpen(&head);
     if (failure)
         return failure;
-    char log[TEXT_SIZE];
-    InstallLogName(EntryText(KEY_UNINSTALL_PROGRAM, 0), log);
-    if (PlatFullPath(log, detailText))
+    // The log's name, which the open left in detailText, made absolute in place (the path
+    // is read whole before the buffer is written).
+    if (PlatFullPath(detailText, detailText))
         LogLine("install log", detailText);
     return RegisterProduct(root, rootName, path);
 }
