@@ -34,7 +34,7 @@ static void InitInstallDirectory(HWND dialog)
                 FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
 
     HWND box = GetDlgItem(dialog, IDC_CREATE_FOLDER);
-    SendMessageA(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
     if (!context.header.groupItemCount)
         EnableWindow(box, FALSE);
 }
@@ -97,7 +97,7 @@ static int AbsoluteInstallPath(const char* text)
 int ApplyInstallDirectory(HWND dialog)
 {
     context.createGroup =
-        SendMessageA(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        SendMessageW(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
     char text[TEXT_SIZE];
     GetItemText(dialog, IDC_INSTALL_PATH, text);
     return SetUpInstallDirectory(dialog, text) == 0;

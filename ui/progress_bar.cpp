@@ -138,7 +138,7 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
 
 static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    BarState* bar = (BarState*)GetWindowLongA(window, GWL_USERDATA);
+    BarState* bar = (BarState*)GetWindowLongW(window, GWL_USERDATA);
     switch (message) {
     case WM_CREATE:
         bar = (BarState*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BarState));
@@ -149,11 +149,11 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->upper = 100;
         bar->scale = 1.0f;
         MarkStale();  // nothing painted yet
-        SetWindowLongA(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
+        SetWindowLongW(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
         MarkStale();
-        SetWindowLongA(window, GWL_USERDATA, 0);
+        SetWindowLongW(window, GWL_USERDATA, 0);
         if (bar)
             HeapFree(GetProcessHeap(), 0, bar);
         return 0;
@@ -173,16 +173,16 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
             BarCommand(window, bar, wParam, (u32)lParam);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void RegisterBarClass(HINSTANCE instance)
 {
-    WNDCLASSA barClass = {};
+    WNDCLASSW barClass = {};
     barClass.style = CS_HREDRAW | CS_VREDRAW;
     barClass.lpfnWndProc = BarProc;
     barClass.hInstance = instance;
     barClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
-    barClass.lpszClassName = "Diagr";
-    RegisterClassA(&barClass);
+    barClass.lpszClassName = L"Diagr";
+    RegisterClassW(&barClass);
 }
