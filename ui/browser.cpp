@@ -303,8 +303,8 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
 {
     browser = dialog;
     request = browse;
-    SetItemMessage(dialog, IDCANCEL, MSG_CANCEL);
-    SetItemMessage(dialog, IDOK, MSG_OK);
+    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK, 0};
+    SetItemMessages(dialog, labels);
     char text[TEXT_SIZE];
     SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
     listProc = (WNDPROC)SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,

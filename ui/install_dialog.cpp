@@ -10,10 +10,11 @@
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
-void SetItemMessage(HWND dialog, int control, int id)
+void SetItemMessages(HWND dialog, const u16* labels)
 {
     char text[TEXT_SIZE];
-    SetItemText(dialog, control, LookupMessage(id, text, TEXT_SIZE));
+    for (; *labels; labels += 2)
+        SetItemText(dialog, labels[0], LookupMessage(labels[1], text, TEXT_SIZE));
 }
 
 static void InitInstallDirectory(HWND dialog)
@@ -22,11 +23,10 @@ static void InitInstallDirectory(HWND dialog)
                   (LONG)(LONG_PTR)LoadIconA(instanceHandle, MAKEINTRESOURCEA(IDI_INSTALLER)));
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_INSTALL_PATH, context.installDir);
-    SetItemMessage(dialog, IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY);
-    SetItemMessage(dialog, IDC_BROWSE, MSG_BROWSE);
-    SetItemMessage(dialog, IDC_CREATE_FOLDER, MSG_CREATE_FOLDER);
-    SetItemMessage(dialog, IDC_INSTALL_OK, MSG_OK);
-    SetItemMessage(dialog, IDC_QUIT, MSG_EXIT);
+    static const u16 labels[] = {IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY, IDC_BROWSE, MSG_BROWSE,
+                                 IDC_CREATE_FOLDER, MSG_CREATE_FOLDER, IDC_INSTALL_OK, MSG_OK,
+                                 IDC_QUIT, MSG_EXIT, 0};
+    SetItemMessages(dialog, labels);
 
     char format[TEXT_SIZE], text[TEXT_SIZE];
     LookupMessage(MSG_REQUIRED_SPACE, format, TEXT_SIZE);

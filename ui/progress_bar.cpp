@@ -5,6 +5,7 @@
 #include "desktop_text.h"
 
 #include "../archive/commands.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 
 struct BarState {
@@ -80,15 +81,16 @@ static void PaintBar(HWND window, BarState* bar)
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
     int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
     int length = (int)TextLength(text);
+    // The filled part, then the rest: each with the text in the other one's colour.
+    COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
     RECT part = {0, 0, filled, client.bottom};
-    SetTextColor(dc, bar->backColor);
-    SetBkColor(dc, bar->barColor);
-    ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
-    part.left = filled;
-    part.right = client.right;
-    SetTextColor(dc, bar->barColor);
-    SetBkColor(dc, bar->backColor);
-    ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
+    for (int i = 0; i < 2; i++) {
+        SetTextColor(dc, colors[i]);
+        SetBkColor(dc, colors[i + 1]);
+        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
+        part.left = filled;
+        part.right = client.right;
+    }
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
@@ -141,7 +143,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
     BarState* bar = (BarState*)GetWindowLongW(window, GWL_USERDATA);
     switch (message) {
     case WM_CREATE:
-        bar = (BarState*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BarState));
+        bar = (BarState*)PlatAlloc(sizeof(BarState));  // zero-filled
         if (!bar)
             return -1;  // the dialog holding the bar then fails to open, and says so
         bar->barColor = RGB(0, 0, 255);
@@ -155,7 +157,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         MarkStale();
         SetWindowLongW(window, GWL_USERDATA, 0);
         if (bar)
-            HeapFree(GetProcessHeap(), 0, bar);
+            PlatFree(bar);
         return 0;
     case WM_DPICHANGED_AFTERPARENT:  // the dialog has laid the bar out at the new DPI
         InvalidateRect(window, 0, TRUE);

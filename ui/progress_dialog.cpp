@@ -71,8 +71,8 @@ static void InitProgress(HWND dialog)
 {
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_STATUS, "");
-    SetItemMessage(dialog, IDC_TOP_LINE, MSG_TOP_LINE);
-    SetItemMessage(dialog, IDC_ACTION, MSG_BREAK);
+    static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
+    SetItemMessages(dialog, labels);
     context.progressDialog = dialog;
     context.volumeHandle = 0;
     runningDialog = dialog;
