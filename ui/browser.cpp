@@ -213,19 +213,14 @@ static void OpenSelected()
     LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
     if (kind == FOLDER_CURRENT)
         return;
+    // A subfolder is the current folder joined with its name; sorted by depth, the entries
+    // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
-    int fits = 1;
-    if (kind == FOLDER_CHILD) {
-        CopyText(target, request->currentDir, TEXT_SIZE);
-        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, index, entry);
+    int child = kind == FOLDER_CHILD, fits = 1;
+    CopyText(target, child ? request->currentDir : "", TEXT_SIZE);
+    for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
+        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
-    } else {
-        // Sorted by depth, the entries up to the chosen one are its path from the root.
-        target[0] = 0;
-        for (LRESULT i = 0; i <= index && fits; i++) {
-            GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
-            fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
-        }
     }
     // Past 255 characters no path is entered: the listing would show nothing.
     if (fits && TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target))

@@ -19,7 +19,7 @@ void SetItemMessages(HWND dialog, const u16* labels)
 
 static void InitInstallDirectory(HWND dialog)
 {
-    SetClassLongA(dialog, GCL_HICON,
+    SetClassLongW(dialog, GCL_HICON,
                   (LONG)(LONG_PTR)LoadIconA(instanceHandle, MAKEINTRESOURCEA(IDI_INSTALLER)));
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_INSTALL_PATH, context.installDir);

@@ -141,9 +141,9 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
 // open-file dialog (Cancel). lParam is the answer.
 static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 {
-    char name[8];
-    if (GetWindow(window, GW_OWNER) == runningDialog && GetClassNameA(window, name, sizeof(name)) &&
-        !lstrcmpA(name, "#32770"))
+    // The dialog class "#32770" is the atom 0x8002 (WC_DIALOG).
+    if (GetWindow(window, GW_OWNER) == runningDialog &&
+        GetClassLongW(window, GCW_ATOM) == (DWORD)(UINT_PTR)WC_DIALOG)
         PostMessageA(window, WM_COMMAND, (WPARAM)answer, 0);
     return TRUE;
 }
