@@ -180,9 +180,9 @@ static void Refill()
     WIN32_FIND_DATAW found;
     HANDLE search = INVALID_HANDLE_VALUE;
     if (AppendPathPart(parts, TEXT_SIZE, "*.*")) {
+        // A current directory has 255 units at most: with \*.* behind it, never cut here.
         WCHAR pattern[PATH_LENGTH + 8];
-        if (MultiByteToWideChar(CP_UTF8, 0, parts, -1, pattern, PATH_LENGTH + 8))
-            search = FindFirstFileW(pattern, &found);
+        search = FindFirstFileW(WideIn(parts, pattern, PATH_LENGTH + 8), &found);
     }
     if (search != INVALID_HANDLE_VALUE) {
         do {
@@ -229,13 +229,23 @@ static void OpenSelected()
         ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
 }
 
+// The root of the drive list's entry index ("c:\\", 4 bytes); empty when there is none.
+static void EntryRoot(LRESULT index, char* root)
+{
+    char entry[ENTRY_SIZE];
+    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
+    root[0] = entry[0];
+    root[1] = entry[0] ? entry[1] : 0;
+    root[2] = '\\';
+    root[3] = 0;
+}
+
 // A selection change of the drive list: that drive's root becomes current.
 static void ChooseDrive()
 {
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
-    char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), entry);
-    char target[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), '\\', 0};
+    char target[4];
+    EntryRoot(SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), target);
     if (PlatSetCurrentDirectory(target)) {
         Refill();
     } else {
@@ -310,16 +320,14 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     FillDriveList(preselected);
 
     // With nothing preselected the empty prefix selects the first drive.
-    LRESULT index = SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, preselected);
-    char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
-    char drive[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), 0, 0};
+    char drive[4];
+    EntryRoot(SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, preselected), drive);
     int entered;
     if (request->startPath[0]) {
         // A start path that does not exist opens the drive's own current directory.
+        drive[2] = 0;
         entered = PlatSetCurrentDirectory(request->startPath) || PlatSetCurrentDirectory(drive);
     } else {
-        drive[2] = '\\';
         entered = PlatSetCurrentDirectory(drive);
     }
     if (!entered) {

@@ -33,10 +33,11 @@ static void InitInstallDirectory(HWND dialog)
     SetItemText(dialog, IDC_REQUIRED_SPACE,
                 FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
 
+    // Checked with group items; without, unchecked and disabled (the template enables it).
     HWND box = GetDlgItem(dialog, IDC_CREATE_FOLDER);
-    SendMessageW(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (!context.header.groupItemCount)
-        EnableWindow(box, FALSE);
+    BOOL group = context.header.groupItemCount != 0;
+    SendMessageW(box, BM_SETCHECK, group ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(box, group);
 }
 
 static void AskToQuit(HWND dialog)

@@ -87,10 +87,15 @@ static void InitProgress(HWND dialog)
         EndDialog(dialog, 1);
 }
 
-static void OnActionButton(HWND dialog)
+static int WorkerRunning()
 {
     DWORD code;
-    if (!GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE) {
+    return GetExitCodeThread(workerThread, &code) && code == STILL_ACTIVE;
+}
+
+static void OnActionButton(HWND dialog)
+{
+    if (!WorkerRunning()) {
         EndDialog(dialog, 1);
         return;
     }
@@ -150,8 +155,7 @@ static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 
 int EndProgressOnClose()
 {
-    DWORD code;
-    if (!runningDialog || !GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE)
+    if (!runningDialog || !WorkerRunning())
         return 0;
     InterlockedExchange(&closeRequested, 1);
     // A worker held at the break question is let go with the same verdict.
