@@ -49,7 +49,9 @@ static void AskToQuit(HWND dialog)
 
 static void Browse(HWND dialog)
 {
-    BrowseRequest request = {};
+    // No leaf name; the browser writes the other fields before it reads them.
+    BrowseRequest request;
+    request.leafName[0] = 0;
     GetItemText(dialog, IDC_INSTALL_PATH, request.startPath);
     HWND owner = mainWindow;
     mainWindow = dialog;
@@ -66,21 +68,25 @@ int MakeInstallPath(char* path)
         return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
     CopyText(components, path, TEXT_SIZE);
-    u32 length = TextLength(components);
-    for (u32 i = 0; i < length; i++)
-        if (components[i] == '\\')
-            components[i] = 0;
     createdLevels = 0;
-    for (u32 position = 3; position < length; position += TextLength(components + position) + 1) {
-        const char* name = components + position;
-        // A doubled backslash leaves an empty component: nothing to enter.
-        if (!*name || PlatSetCurrentDirectory(name))
+    // Each name after the root, cut off at its backslash, is entered or made and entered.
+    char* name = components + 3;
+    for (char* end = name;; end++) {
+        char c = *end;
+        if (c && c != '\\')
             continue;
-        if (!PlatCreateDirectory(name))
-            return MSG_CANT_CREATE_DIRECTORY;
-        createdLevels++;
-        if (!PlatSetCurrentDirectory(name))
-            return MSG_CANT_OPEN_DIRECTORY;
+        *end = 0;
+        // A doubled backslash leaves an empty component: nothing to enter.
+        if (*name && !PlatSetCurrentDirectory(name)) {
+            if (!PlatCreateDirectory(name))
+                return MSG_CANT_CREATE_DIRECTORY;
+            createdLevels++;
+            if (!PlatSetCurrentDirectory(name))
+                return MSG_CANT_OPEN_DIRECTORY;
+        }
+        if (!c)
+            break;
+        name = end + 1;
     }
     PlatGetCurrentDirectory(path, TEXT_SIZE);
     return 0;

@@ -72,7 +72,8 @@ static void PaintBar(HWND window, BarState* bar)
     RECT client;
     GetClientRect(window, &client);
     BarPicture picture = Picture(bar, bar->position, client.right);
-    char text[16] = "";
+    char text[16];
+    text[0] = 0;
     AppendNumber(text, picture.percent, sizeof(text));
     AppendText(text, "%", sizeof(text));
     int filled = picture.filled;
