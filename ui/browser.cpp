@@ -103,7 +103,7 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int selected = (item->itemState & ODS_SELECTED) != 0;
     int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
     RECT box = item->rcItem;
-    FillRect(dc, &box, GetSysColorBrush(background));
+    FillRect(dc, &box, (HBRUSH)(INT_PTR)(background + 1));  // a system colour's brush
 
     WCHAR text[ENTRY_SIZE];
     const WCHAR* shown = text;
@@ -274,11 +274,10 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
 
 static void FillDriveList(char* preselected)
 {
-    DWORD size = GetLogicalDriveStringsA(0, 0);
-    char* roots = (char*)PlatAlloc(size + 1);
-    if (!roots)
-        return;
-    GetLogicalDriveStringsA(size, roots);
+    // Room for every drive letter's root ("c:\\" and its NUL) and the closing NUL.
+    char roots[26 * 4 + 1];
+    roots[0] = 0;
+    GetLogicalDriveStringsA(sizeof(roots), roots);
     for (const char* root = roots; *root; root += TextLength(root) + 1) {
         // A label: 32 characters at most; a network name: 253.
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
@@ -301,7 +300,6 @@ static void FillDriveList(char* preselected)
             CopyText(preselected, entry, TEXT_SIZE);
         SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
     }
-    PlatFree(roots);
 }
 
 static void InitBrowser(HWND dialog, BrowseRequest* browse)
