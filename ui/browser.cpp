@@ -229,7 +229,7 @@ static void OpenSelected()
         ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
 }
 
-// The root of the drive list's entry index ("c:\\", 4 bytes); empty when there is none.
+// The root of the drive list's entry index ("c:\", 4 bytes); empty when there is none.
 static void EntryRoot(LRESULT index, char* root)
 {
     char entry[ENTRY_SIZE];
@@ -274,7 +274,7 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
 
 static void FillDriveList(char* preselected)
 {
-    // Room for every drive letter's root ("c:\\" and its NUL) and the closing NUL.
+    // Room for every drive letter's root ("c:\" and its NUL) and the closing NUL.
     char roots[26 * 4 + 1];
     roots[0] = 0;
     GetLogicalDriveStringsA(sizeof(roots), roots);
