@@ -312,7 +312,6 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
     listProc = (WNDPROC)SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
                                        (LONG)(LONG_PTR)FolderListFilter);
-    SendItem(IDC_DRIVE_LIST, CB_RESETCONTENT, 0, 0);
     char preselected[TEXT_SIZE];
     preselected[0] = 0;
     FillDriveList(preselected);
