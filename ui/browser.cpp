@@ -65,6 +65,12 @@ __attribute__((noinline)) static LRESULT SendText(int control, UINT message, WPA
     return SendItem(control, message, wParam, (LPARAM)Wide(text, wide));
 }
 
+// Selects the first drive entry that starts with text ("c:"); its index.
+static LRESULT SelectDrive(const char* text)
+{
+    return SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, text);
+}
+
 // A list's entry index in UTF-8 (ENTRY_SIZE bytes); empty when there is none. Every entry
 // is one of ours, a name of 259 characters at most behind its digits: it fits.
 __attribute__((noinline)) static void GetEntry(int control, UINT message, WPARAM index, char* entry)
@@ -255,7 +261,7 @@ static void ChooseDrive()
         PlatGetCurrentDirectory(directory, TEXT_SIZE);
         directory[2] = 0;
         LowerText(directory);
-        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, directory);
+        SelectDrive(directory);
     }
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
 }
@@ -318,7 +324,7 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
 
     // With nothing preselected the empty prefix selects the first drive.
     char drive[4];
-    EntryRoot(SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, preselected), drive);
+    EntryRoot(SelectDrive(preselected), drive);
     int entered;
     if (request->startPath[0]) {
         // A start path that does not exist opens the drive's own current directory.
@@ -329,7 +335,7 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     }
     if (!entered) {
         PlatSetCurrentDirectory("c:\\");
-        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, "c:");
+        SelectDrive("c:");
     }
     Refill();
 }
