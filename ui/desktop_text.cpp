@@ -62,8 +62,7 @@ void ParentFolder(char* folder, const char* path)
     folder[cut] = 0;
 }
 
-// Not inlined: a call is shorter than the multiply, add and division at each use.
-__attribute__((noinline)) int ScaleForDpi(int value, u32 dpi)
+int ScaleForDpi(int value, u32 dpi)
 {
     // No 64-bit division: the installer links no runtime that has one.
     return (value * (int)dpi + 48) / 96;
