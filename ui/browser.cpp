@@ -278,6 +278,12 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
     return CallWindowProcW(listProc, list, message, wParam, lParam);
 }
 
+// Gives the folder list the window procedure proc; returns the one it had.
+static WNDPROC SetFolderListProc(WNDPROC proc)
+{
+    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)proc);
+}
+
 static void FillDriveList(char* preselected)
 {
     // Room for every drive letter's root ("c:\" and its NUL) and the closing NUL.
@@ -316,8 +322,7 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
     SetItemMessages(dialog, labels);
     char text[TEXT_SIZE];
     SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
-    listProc = (WNDPROC)SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
-                                       (LONG)(LONG_PTR)FolderListFilter);
+    listProc = SetFolderListProc(FolderListFilter);
     char preselected[TEXT_SIZE];
     preselected[0] = 0;
     FillDriveList(preselected);
@@ -377,7 +382,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
         return 1;
     }
     case WM_DESTROY:
-        SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
+        SetFolderListProc(listProc);
         return 1;
     }
     return 0;
