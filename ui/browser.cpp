@@ -91,10 +91,16 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     SetBkColor(dc, RGB(255, 255, 255));
     SetStretchBltMode(dc, COLORONCOLOR);
     HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, bitmaps[mask - IDB_CDROM]);
-    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCAND);
-    SelectObject(memory, bitmaps[picture - IDB_CDROM]);
-    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCPAINT);
+    // The mask first (AND), then the picture over it (OR).
+    const int layers[2] = {mask, picture};
+    HGDIOBJ old = 0;
+#pragma GCC unroll 1
+    for (int i = 0; i < 2; i++) {
+        HGDIOBJ previous = SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
+        if (!i)
+            old = previous;
+        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, i ? SRCPAINT : SRCAND);
+    }
     SelectObject(memory, old);
     DeleteDC(memory);
 }
