@@ -162,9 +162,7 @@ static void Refill()
 
     // parts holds the path's parts, then the search pattern, a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
-    static char current[ENTRY_SIZE];
     CopyText(parts, directory, TEXT_SIZE);
-    current[0] = 0;
     u32 depth = 0;
     const char* name = parts;
     for (u32 i = 0;; i++) {
@@ -179,8 +177,6 @@ static void Refill()
             // The last part, also when a root's backslash follows it.
             int last = !c || !parts[i + 1];
             AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
-            if (last)
-                CopyText(current, entry, ENTRY_SIZE);
             depth++;
         }
         if (!c)
@@ -207,7 +203,9 @@ static void Refill()
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SendText(IDC_FOLDER_LIST, LB_SELECTSTRING, (WPARAM)-1, current);
+    // The current folder: sorted by their depth digits, the path's entries come first and
+    // it is the last of them (none: no selection).
+    SendItem(IDC_FOLDER_LIST, LB_SETCURSEL, depth - 1, 0);
 
     CopyText(parts, directory, TEXT_SIZE);
     if (request->leafName[0])
