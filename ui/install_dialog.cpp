@@ -104,7 +104,7 @@ static int AbsoluteInstallPath(const char* text)
 int ApplyInstallDirectory(HWND dialog)
 {
     context.createGroup =
-        SendMessageW(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        SendDlgItemMessageW(dialog, IDC_CREATE_FOLDER, BM_GETCHECK, 0, 0) == BST_CHECKED;
     char text[TEXT_SIZE];
     GetItemText(dialog, IDC_INSTALL_PATH, text);
     return SetUpInstallDirectory(dialog, text) == 0;
