@@ -91,7 +91,8 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     SetBkColor(dc, RGB(255, 255, 255));
     SetStretchBltMode(dc, COLORONCOLOR);
     HDC memory = CreateCompatibleDC(dc);
-    // The mask first (AND), then the picture over it (OR).
+    // The mask first (AND), then the picture over it (OR). Kept a loop: unrolled, the second
+    // call's eleven arguments take more room than the loop does.
     const int layers[2] = {mask, picture};
     HGDIOBJ old = 0;
 #pragma GCC unroll 1
@@ -99,7 +100,8 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
         HGDIOBJ previous = SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
         if (!i)
             old = previous;
-        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, i ? SRCPAINT : SRCAND);
+        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE,
+                   i ? SRCPAINT : SRCAND);
     }
     SelectObject(memory, old);
     DeleteDC(memory);
@@ -285,7 +287,8 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
 // Gives the folder list the window procedure proc; returns the one it had.
 static WNDPROC SetFolderListProc(WNDPROC proc)
 {
-    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)proc);
+    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC,
+                                   (LONG)(LONG_PTR)proc);
 }
 
 static void FillDriveList(char* preselected)
