@@ -65,6 +65,12 @@ __attribute__((noinline)) static LRESULT SendText(int control, UINT message, WPA
     return SendItem(control, message, wParam, (LPARAM)Wide(text, wide));
 }
 
+// Selects the first drive entry that starts with text ("c:"); its index.
+static LRESULT SelectDrive(const char* text)
+{
+    return SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, text);
+}
+
 // A list's entry index in UTF-8 (ENTRY_SIZE bytes); empty when there is none. Every entry
 // is one of ours, a name of 259 characters at most behind its digits: it fits.
 __attribute__((noinline)) static void GetEntry(int control, UINT message, WPARAM index, char* entry)
@@ -85,10 +91,18 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     SetBkColor(dc, RGB(255, 255, 255));
     SetStretchBltMode(dc, COLORONCOLOR);
     HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, bitmaps[mask - IDB_CDROM]);
-    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCAND);
-    SelectObject(memory, bitmaps[picture - IDB_CDROM]);
-    StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, SRCPAINT);
+    // The mask first (AND), then the picture over it (OR). Kept a loop: unrolled, the second
+    // call's eleven arguments take more room than the loop does.
+    const int layers[2] = {mask, picture};
+    HGDIOBJ old = 0;
+#pragma GCC unroll 1
+    for (int i = 0; i < 2; i++) {
+        HGDIOBJ previous = SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
+        if (!i)
+            old = previous;
+        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE,
+                   i ? SRCPAINT : SRCAND);
+    }
     SelectObject(memory, old);
     DeleteDC(memory);
 }
@@ -103,7 +117,7 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int selected = (item->itemState & ODS_SELECTED) != 0;
     int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
     RECT box = item->rcItem;
-    FillRect(dc, &box, GetSysColorBrush(background));
+    FillRect(dc, &box, (HBRUSH)(INT_PTR)(background + 1));  // a system colour's brush
 
     WCHAR text[ENTRY_SIZE];
     const WCHAR* shown = text;
@@ -150,9 +164,7 @@ static void Refill()
 
     // parts holds the path's parts, then the search pattern, a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
-    static char current[ENTRY_SIZE];
     CopyText(parts, directory, TEXT_SIZE);
-    current[0] = 0;
     u32 depth = 0;
     const char* name = parts;
     for (u32 i = 0;; i++) {
@@ -167,8 +179,6 @@ static void Refill()
             // The last part, also when a root's backslash follows it.
             int last = !c || !parts[i + 1];
             AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
-            if (last)
-                CopyText(current, entry, ENTRY_SIZE);
             depth++;
         }
         if (!c)
@@ -180,9 +190,9 @@ static void Refill()
     WIN32_FIND_DATAW found;
     HANDLE search = INVALID_HANDLE_VALUE;
     if (AppendPathPart(parts, TEXT_SIZE, "*.*")) {
+        // A current directory has 255 units at most: with \*.* behind it, never cut here.
         WCHAR pattern[PATH_LENGTH + 8];
-        if (MultiByteToWideChar(CP_UTF8, 0, parts, -1, pattern, PATH_LENGTH + 8))
-            search = FindFirstFileW(pattern, &found);
+        search = FindFirstFileW(WideIn(parts, pattern, PATH_LENGTH + 8), &found);
     }
     if (search != INVALID_HANDLE_VALUE) {
         do {
@@ -195,7 +205,9 @@ static void Refill()
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SendText(IDC_FOLDER_LIST, LB_SELECTSTRING, (WPARAM)-1, current);
+    // The current folder: sorted by their depth digits, the path's entries come first and
+    // it is the last of them (none: no selection).
+    SendItem(IDC_FOLDER_LIST, LB_SETCURSEL, depth - 1, 0);
 
     CopyText(parts, directory, TEXT_SIZE);
     if (request->leafName[0])
@@ -213,19 +225,14 @@ static void OpenSelected()
     LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
     if (kind == FOLDER_CURRENT)
         return;
+    // A subfolder is the current folder joined with its name; sorted by depth, the entries
+    // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
-    int fits = 1;
-    if (kind == FOLDER_CHILD) {
-        CopyText(target, request->currentDir, TEXT_SIZE);
-        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, index, entry);
+    int child = kind == FOLDER_CHILD, fits = 1;
+    CopyText(target, child ? request->currentDir : "", TEXT_SIZE);
+    for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
+        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
-    } else {
-        // Sorted by depth, the entries up to the chosen one are its path from the root.
-        target[0] = 0;
-        for (LRESULT i = 0; i <= index && fits; i++) {
-            GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
-            fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
-        }
     }
     // Past 255 characters no path is entered: the listing would show nothing.
     if (fits && TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target))
@@ -234,13 +241,23 @@ static void OpenSelected()
         ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
 }
 
+// The root of the drive list's entry index ("c:\", 4 bytes); empty when there is none.
+static void EntryRoot(LRESULT index, char* root)
+{
+    char entry[ENTRY_SIZE];
+    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
+    root[0] = entry[0];
+    root[1] = entry[0] ? entry[1] : 0;
+    root[2] = '\\';
+    root[3] = 0;
+}
+
 // A selection change of the drive list: that drive's root becomes current.
 static void ChooseDrive()
 {
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
-    char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), entry);
-    char target[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), '\\', 0};
+    char target[4];
+    EntryRoot(SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), target);
     if (PlatSetCurrentDirectory(target)) {
         Refill();
     } else {
@@ -250,7 +267,7 @@ static void ChooseDrive()
         PlatGetCurrentDirectory(directory, TEXT_SIZE);
         directory[2] = 0;
         LowerText(directory);
-        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, directory);
+        SelectDrive(directory);
     }
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
 }
@@ -267,13 +284,19 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
     return CallWindowProcW(listProc, list, message, wParam, lParam);
 }
 
+// Gives the folder list the window procedure proc; returns the one it had.
+static WNDPROC SetFolderListProc(WNDPROC proc)
+{
+    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC,
+                                   (LONG)(LONG_PTR)proc);
+}
+
 static void FillDriveList(char* preselected)
 {
-    DWORD size = GetLogicalDriveStringsA(0, 0);
-    char* roots = (char*)PlatAlloc(size + 1);
-    if (!roots)
-        return;
-    GetLogicalDriveStringsA(size, roots);
+    // Room for every drive letter's root ("c:\" and its NUL) and the closing NUL.
+    char roots[26 * 4 + 1];
+    roots[0] = 0;
+    GetLogicalDriveStringsA(sizeof(roots), roots);
     for (const char* root = roots; *root; root += TextLength(root) + 1) {
         // A label: 32 characters at most; a network name: 253.
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
@@ -296,40 +319,35 @@ static void FillDriveList(char* preselected)
             CopyText(preselected, entry, TEXT_SIZE);
         SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
     }
-    PlatFree(roots);
 }
 
 static void InitBrowser(HWND dialog, BrowseRequest* browse)
 {
     browser = dialog;
     request = browse;
-    SetItemMessage(dialog, IDCANCEL, MSG_CANCEL);
-    SetItemMessage(dialog, IDOK, MSG_OK);
+    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK, 0};
+    SetItemMessages(dialog, labels);
     char text[TEXT_SIZE];
     SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
-    listProc = (WNDPROC)SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC,
-                                       (LONG)(LONG_PTR)FolderListFilter);
-    SendItem(IDC_DRIVE_LIST, CB_RESETCONTENT, 0, 0);
+    listProc = SetFolderListProc(FolderListFilter);
     char preselected[TEXT_SIZE];
     preselected[0] = 0;
     FillDriveList(preselected);
 
     // With nothing preselected the empty prefix selects the first drive.
-    LRESULT index = SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, preselected);
-    char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
-    char drive[4] = {entry[0], (char)(entry[0] ? entry[1] : 0), 0, 0};
+    char drive[4];
+    EntryRoot(SelectDrive(preselected), drive);
     int entered;
     if (request->startPath[0]) {
         // A start path that does not exist opens the drive's own current directory.
+        drive[2] = 0;
         entered = PlatSetCurrentDirectory(request->startPath) || PlatSetCurrentDirectory(drive);
     } else {
-        drive[2] = '\\';
         entered = PlatSetCurrentDirectory(drive);
     }
     if (!entered) {
         PlatSetCurrentDirectory("c:\\");
-        SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, "c:");
+        SelectDrive("c:");
     }
     Refill();
 }
@@ -371,7 +389,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
         return 1;
     }
     case WM_DESTROY:
-        SetWindowLongW(GetDlgItem(dialog, IDC_FOLDER_LIST), GWL_WNDPROC, (LONG)(LONG_PTR)listProc);
+        SetFolderListProc(listProc);
         return 1;
     }
     return 0;

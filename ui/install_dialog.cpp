@@ -10,33 +10,34 @@
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
-void SetItemMessage(HWND dialog, int control, int id)
+void SetItemMessages(HWND dialog, const u16* labels)
 {
     char text[TEXT_SIZE];
-    SetItemText(dialog, control, LookupMessage(id, text, TEXT_SIZE));
+    for (; *labels; labels += 2)
+        SetItemText(dialog, labels[0], LookupMessage(labels[1], text, TEXT_SIZE));
 }
 
 static void InitInstallDirectory(HWND dialog)
 {
-    SetClassLongA(dialog, GCL_HICON,
+    SetClassLongW(dialog, GCL_HICON,
                   (LONG)(LONG_PTR)LoadIconA(instanceHandle, MAKEINTRESOURCEA(IDI_INSTALLER)));
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_INSTALL_PATH, context.installDir);
-    SetItemMessage(dialog, IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY);
-    SetItemMessage(dialog, IDC_BROWSE, MSG_BROWSE);
-    SetItemMessage(dialog, IDC_CREATE_FOLDER, MSG_CREATE_FOLDER);
-    SetItemMessage(dialog, IDC_INSTALL_OK, MSG_OK);
-    SetItemMessage(dialog, IDC_QUIT, MSG_EXIT);
+    static const u16 labels[] = {IDC_PATH_FRAME, MSG_INSTALL_DIRECTORY, IDC_BROWSE, MSG_BROWSE,
+                                 IDC_CREATE_FOLDER, MSG_CREATE_FOLDER, IDC_INSTALL_OK, MSG_OK,
+                                 IDC_QUIT, MSG_EXIT, 0};
+    SetItemMessages(dialog, labels);
 
     char format[TEXT_SIZE], text[TEXT_SIZE];
     LookupMessage(MSG_REQUIRED_SPACE, format, TEXT_SIZE);
     SetItemText(dialog, IDC_REQUIRED_SPACE,
                 FormatWithNumber(text, TEXT_SIZE, format, context.header.totalSize / 1000));
 
+    // Checked with group items; without, unchecked and disabled (the template enables it).
     HWND box = GetDlgItem(dialog, IDC_CREATE_FOLDER);
-    SendMessageA(box, BM_SETCHECK, context.header.groupItemCount ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (!context.header.groupItemCount)
-        EnableWindow(box, FALSE);
+    BOOL group = context.header.groupItemCount != 0;
+    SendMessageW(box, BM_SETCHECK, group ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(box, group);
 }
 
 static void AskToQuit(HWND dialog)
@@ -48,7 +49,9 @@ static void AskToQuit(HWND dialog)
 
 static void Browse(HWND dialog)
 {
-    BrowseRequest request = {};
+    // No leaf name; the browser writes the other fields before it reads them.
+    BrowseRequest request;
+    request.leafName[0] = 0;
     GetItemText(dialog, IDC_INSTALL_PATH, request.startPath);
     HWND owner = mainWindow;
     mainWindow = dialog;
@@ -65,21 +68,25 @@ int MakeInstallPath(char* path)
         return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
     CopyText(components, path, TEXT_SIZE);
-    u32 length = TextLength(components);
-    for (u32 i = 0; i < length; i++)
-        if (components[i] == '\\')
-            components[i] = 0;
     createdLevels = 0;
-    for (u32 position = 3; position < length; position += TextLength(components + position) + 1) {
-        const char* name = components + position;
-        // A doubled backslash leaves an empty component: nothing to enter.
-        if (!*name || PlatSetCurrentDirectory(name))
+    // Each name after the root, cut off at its backslash, is entered or made and entered.
+    char* name = components + 3;
+    for (char* end = name;; end++) {
+        char c = *end;
+        if (c && c != '\\')
             continue;
-        if (!PlatCreateDirectory(name))
-            return MSG_CANT_CREATE_DIRECTORY;
-        createdLevels++;
-        if (!PlatSetCurrentDirectory(name))
-            return MSG_CANT_OPEN_DIRECTORY;
+        *end = 0;
+        // A doubled backslash leaves an empty component: nothing to enter.
+        if (*name && !PlatSetCurrentDirectory(name)) {
+            if (!PlatCreateDirectory(name))
+                return MSG_CANT_CREATE_DIRECTORY;
+            createdLevels++;
+            if (!PlatSetCurrentDirectory(name))
+                return MSG_CANT_OPEN_DIRECTORY;
+        }
+        if (!c)
+            break;
+        name = end + 1;
     }
     PlatGetCurrentDirectory(path, TEXT_SIZE);
     return 0;
@@ -97,7 +104,7 @@ static int AbsoluteInstallPath(const char* text)
 int ApplyInstallDirectory(HWND dialog)
 {
     context.createGroup =
-        SendMessageA(GetDlgItem(dialog, IDC_CREATE_FOLDER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        SendDlgItemMessageW(dialog, IDC_CREATE_FOLDER, BM_GETCHECK, 0, 0) == BST_CHECKED;
     char text[TEXT_SIZE];
     GetItemText(dialog, IDC_INSTALL_PATH, text);
     return SetUpInstallDirectory(dialog, text) == 0;

@@ -5,6 +5,7 @@
 #include "desktop_text.h"
 
 #include "../archive/commands.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 
 struct BarState {
@@ -71,7 +72,8 @@ static void PaintBar(HWND window, BarState* bar)
     RECT client;
     GetClientRect(window, &client);
     BarPicture picture = Picture(bar, bar->position, client.right);
-    char text[16] = "";
+    char text[16];
+    text[0] = 0;
     AppendNumber(text, picture.percent, sizeof(text));
     AppendText(text, "%", sizeof(text));
     int filled = picture.filled;
@@ -80,15 +82,16 @@ static void PaintBar(HWND window, BarState* bar)
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
     int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
     int length = (int)TextLength(text);
+    // The filled part, then the rest: each with the text in the other one's colour.
+    COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
     RECT part = {0, 0, filled, client.bottom};
-    SetTextColor(dc, bar->backColor);
-    SetBkColor(dc, bar->barColor);
-    ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
-    part.left = filled;
-    part.right = client.right;
-    SetTextColor(dc, bar->barColor);
-    SetBkColor(dc, bar->backColor);
-    ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
+    for (int i = 0; i < 2; i++) {
+        SetTextColor(dc, colors[i]);
+        SetBkColor(dc, colors[i + 1]);
+        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
+        part.left = filled;
+        part.right = client.right;
+    }
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
@@ -138,10 +141,10 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
 
 static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    BarState* bar = (BarState*)GetWindowLongA(window, GWL_USERDATA);
+    BarState* bar = (BarState*)GetWindowLongW(window, GWL_USERDATA);
     switch (message) {
     case WM_CREATE:
-        bar = (BarState*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BarState));
+        bar = (BarState*)PlatAlloc(sizeof(BarState));  // zero-filled
         if (!bar)
             return -1;  // the dialog holding the bar then fails to open, and says so
         bar->barColor = RGB(0, 0, 255);
@@ -149,13 +152,13 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->upper = 100;
         bar->scale = 1.0f;
         MarkStale();  // nothing painted yet
-        SetWindowLongA(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
+        SetWindowLongW(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
         MarkStale();
-        SetWindowLongA(window, GWL_USERDATA, 0);
+        SetWindowLongW(window, GWL_USERDATA, 0);
         if (bar)
-            HeapFree(GetProcessHeap(), 0, bar);
+            PlatFree(bar);
         return 0;
     case WM_DPICHANGED_AFTERPARENT:  // the dialog has laid the bar out at the new DPI
         InvalidateRect(window, 0, TRUE);
@@ -173,16 +176,16 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
             BarCommand(window, bar, wParam, (u32)lParam);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void RegisterBarClass(HINSTANCE instance)
 {
-    WNDCLASSA barClass = {};
+    WNDCLASSW barClass = {};
     barClass.style = CS_HREDRAW | CS_VREDRAW;
     barClass.lpfnWndProc = BarProc;
     barClass.hInstance = instance;
     barClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
-    barClass.lpszClassName = "Diagr";
-    RegisterClassA(&barClass);
+    barClass.lpszClassName = L"Diagr";
+    RegisterClassW(&barClass);
 }

@@ -71,8 +71,8 @@ static void InitProgress(HWND dialog)
 {
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_STATUS, "");
-    SetItemMessage(dialog, IDC_TOP_LINE, MSG_TOP_LINE);
-    SetItemMessage(dialog, IDC_ACTION, MSG_BREAK);
+    static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
+    SetItemMessages(dialog, labels);
     context.progressDialog = dialog;
     context.volumeHandle = 0;
     runningDialog = dialog;
@@ -87,10 +87,15 @@ static void InitProgress(HWND dialog)
         EndDialog(dialog, 1);
 }
 
-static void OnActionButton(HWND dialog)
+static int WorkerRunning()
 {
     DWORD code;
-    if (!GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE) {
+    return GetExitCodeThread(workerThread, &code) && code == STILL_ACTIVE;
+}
+
+static void OnActionButton(HWND dialog)
+{
+    if (!WorkerRunning()) {
         EndDialog(dialog, 1);
         return;
     }
@@ -141,17 +146,16 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
 // open-file dialog (Cancel). lParam is the answer.
 static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 {
-    char name[8];
-    if (GetWindow(window, GW_OWNER) == runningDialog && GetClassNameA(window, name, sizeof(name)) &&
-        !lstrcmpA(name, "#32770"))
+    // The dialog class "#32770" is the atom 0x8002 (WC_DIALOG).
+    if (GetWindow(window, GW_OWNER) == runningDialog &&
+        GetClassLongW(window, GCW_ATOM) == (DWORD)(UINT_PTR)WC_DIALOG)
         PostMessageA(window, WM_COMMAND, (WPARAM)answer, 0);
     return TRUE;
 }
 
 int EndProgressOnClose()
 {
-    DWORD code;
-    if (!runningDialog || !GetExitCodeThread(workerThread, &code) || code != STILL_ACTIVE)
+    if (!runningDialog || !WorkerRunning())
         return 0;
     InterlockedExchange(&closeRequested, 1);
     // A worker held at the break question is let go with the same verdict.

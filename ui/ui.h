@@ -91,8 +91,9 @@ int BarShows(u32 position);
 // Shows message id in a box owned by owner, with message captionId as its caption; the
 // text's one %s, if any, is filled with detail when detail is given.
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style);
-// Sets a dialog control's text to message id (install_dialog.cpp).
-void SetItemMessage(HWND dialog, int control, int id);
+// Sets dialog controls' texts to messages (install_dialog.cpp): labels holds pairs of a
+// control and a message id, ended by a 0; they are set in that order.
+void SetItemMessages(HWND dialog, const u16* labels);
 // The same as ShowMessage with message id formatted with count arguments (none: shown as it is), through
 // ShowBox; returns its answer.
 int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count, int captionId,
