@@ -40,15 +40,11 @@ int AskForVolume(u32 n, char* path)
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }
 
-// The prompt for a floppy disk; nonzero when the user says it is in. Its texts live in a
-// frame of their own, beside OpenVolume's paths.
-__attribute__((noinline)) static int AskForDisk()
+// The prompt for a floppy disk; nonzero when the user says it is in.
+static int AskForDisk()
 {
-    char text[TEXT_SIZE], prompt[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(MSG_INSERT_DISK, prompt, TEXT_SIZE);
-    FormatWithNumber(text, TEXT_SIZE, prompt, context.volumeNumber);
-    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-    return PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK;
+    FormatArgument volume = {0, context.volumeNumber};
+    return ShowAttention(MSG_INSERT_DISK, &volume, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
 void OpenVolume(const char* path)

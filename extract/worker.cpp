@@ -70,14 +70,11 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
     return 0;
 }
 
-// Message 15 with the command (in detailText); its texts in a frame of their own.
-__attribute__((noinline)) static void TellCommandFailed()
+// Message 15 with the command (in detailText).
+static void TellCommandFailed()
 {
-    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
-    FormatWithText(text, TEXT_SIZE, format, detailText);
-    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-    PlatMessageBox(context.progressDialog, text, caption, BOX_ICON_INFORMATION);
+    FormatArgument command = {detailText, 0};
+    ShowAttention(MSG_CANT_RUN_PROCESS, &command, BOX_ICON_INFORMATION);
 }
 
 u32 ExtractionWorker(void*)
