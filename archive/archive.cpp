@@ -57,20 +57,11 @@ void DefaultInstallDirectory(const char* entry, const char* programFiles, char* 
         CopyText(destination, entry, TEXT_SIZE);
         return;
     }
-    char relative[TEXT_SIZE];
-    relative[0] = 0;
+    // The base without its trailing backslash, then one backslash and the entry.
+    DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
     if (entry[0] != '\\')
-        CopyText(relative, "\\", TEXT_SIZE);
-    AppendText(relative, entry, TEXT_SIZE);
-    if (!programFiles) {
-        CopyText(destination, "c:", TEXT_SIZE);
-    } else {
-        CopyText(destination, programFiles, TEXT_SIZE);
-        u32 n = TextLength(destination);
-        if (n && destination[n - 1] == '\\')
-            destination[n - 1] = 0;
-    }
-    AppendText(destination, relative, TEXT_SIZE);
+        AppendText(destination, "\\", TEXT_SIZE);
+    AppendText(destination, entry, TEXT_SIZE);
 }
 
 int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)

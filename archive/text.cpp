@@ -49,6 +49,13 @@ char* AppendNumber(char* destination, u32 value, u32 capacity)
     return AppendText(destination, digits + n, capacity);
 }
 
+void DropTrailingBackslash(char* path)
+{
+    u32 n = TextLength(path);
+    if (n && path[n - 1] == '\\')
+        path[n - 1] = 0;
+}
+
 void LowerText(char* text)
 {
     for (; *text; text++)

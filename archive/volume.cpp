@@ -15,10 +15,7 @@ char* VolumeFileName(u32 n, char* destination)
 char* VolumePath(const char* directory, u32 n, char* destination)
 {
     char name[VOLUME_NAME_SIZE];
-    CopyText(destination, directory, TEXT_SIZE);
-    u32 length = TextLength(destination);
-    if (length && destination[length - 1] == '\\')
-        destination[length - 1] = 0;
+    DropTrailingBackslash(CopyText(destination, directory, TEXT_SIZE));
     AppendText(destination, "\\", TEXT_SIZE);
     return AppendText(destination, VolumeFileName(n, name), TEXT_SIZE);
 }
@@ -53,9 +50,7 @@ void OpenVolume(const char* path)
     char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
         savedDirectory[0] = 0;
-    u32 length = TextLength(archiveDir);
-    if (length && archiveDir[length - 1] == '\\')
-        archiveDir[length - 1] = 0;
+    DropTrailingBackslash(archiveDir);
     if (path) {
         CopyText(candidate, path, sizeof(candidate));
     } else {
