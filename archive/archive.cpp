@@ -127,18 +127,6 @@ static void ClearContext()
         bytes[i] = 0;
 }
 
-// Cuts path at its last backslash into directory (no trailing backslash).
-static void DirectoryOf(const char* path, char* directory)
-{
-    CopyText(directory, path, TEXT_SIZE);
-    char* lastSlash = 0;
-    for (char* p = directory; *p; p++)
-        if (*p == '\\')
-            lastSlash = p;
-    if (lastSlash)
-        *lastSlash = 0;
-}
-
 static void ShowCantOpen(const char* path)
 {
     char text[TEXT_SIZE + 16];
@@ -197,7 +185,7 @@ static FileHandle StartAt(const char* path)
 {
     ClearContext();
     CopyText(firstVolumePath, path, TEXT_SIZE);
-    DirectoryOf(path, programDir);
+    DirectoryOfPath(path, programDir);
     CopyText(archiveDir, programDir, TEXT_SIZE);
     FileHandle file = PlatOpenRead(path);
     if (!file)

@@ -56,6 +56,17 @@ void DropTrailingBackslash(char* path)
         path[n - 1] = 0;
 }
 
+void DirectoryOfPath(const char* path, char* directory)
+{
+    CopyText(directory, path, TEXT_SIZE);
+    char* lastSlash = 0;
+    for (char* p = directory; *p; p++)
+        if (*p == '\\')
+            lastSlash = p;
+    if (lastSlash)
+        *lastSlash = 0;
+}
+
 void LowerText(char* text)
 {
     for (; *text; text++)

@@ -83,13 +83,7 @@ void OpenVolume(const char* path)
                 PlatSetCurrentDirectory(savedDirectory);
             AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, chosen));
         }
-        CopyText(archiveDir, chosen, TEXT_SIZE);
-        char* lastSlash = 0;
-        for (char* p = archiveDir; *p; p++)
-            if (*p == '\\')
-                lastSlash = p;
-        if (lastSlash)
-            *lastSlash = 0;
+        DirectoryOfPath(chosen, archiveDir);
         CopyText(candidate, chosen, sizeof(candidate));
     }
     context.volumeHandle = file;
