@@ -77,10 +77,16 @@ static void TellCommandFailed()
     ShowAttention(MSG_CANT_RUN_PROCESS, &command, BOX_ICON_INFORMATION);
 }
 
+// A message as a control's text of the progress dialog, looked up into detailText.
+static void SetControlMessage(u32 control, int id)
+{
+    PlatSetControlText(control, LookupMessage(id, detailText, TEXT_SIZE));
+}
+
 u32 ExtractionWorker(void*)
 {
     PlatSetControlText(CONTROL_STATUS_LINE, "");
-    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_BREAK, detailText, TEXT_SIZE));
+    SetControlMessage(CONTROL_ACTION_BUTTON, MSG_BREAK);
     PlatBarCommand(BAR_SETMIN, 0);
     PlatBarCommand(BAR_SETMAX, context.header.totalSize);
     context.volumeNumber = 1;
@@ -145,7 +151,7 @@ u32 ExtractionWorker(void*)
     if (command[0] && (TextLength(command) >= STORED_TEXT_SIZE || !PlatStartProcess(detailText)))
         TellCommandFailed();
     PlatPostCreateGroup();
-    PlatSetControlText(CONTROL_STATUS_LINE, LookupMessage(MSG_INSTALL_COMPLETE, detailText, TEXT_SIZE));
-    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_OK, detailText, TEXT_SIZE));
+    SetControlMessage(CONTROL_STATUS_LINE, MSG_INSTALL_COMPLETE);
+    SetControlMessage(CONTROL_ACTION_BUTTON, MSG_OK);
     return 0;
 }
