@@ -77,9 +77,7 @@ void LowerText(char* text)
 char* FormatText(char* destination, u32 capacity, const char* format,
                  const FormatArgument* arguments, u32 argumentCount)
 {
-    if (capacity == 0)
-        return destination;
-    destination[0] = 0;
+    CopyText(destination, "", capacity);  // empty; no room at all takes nothing
     u32 next = 0;
     char piece[2] = {0, 0};
     for (const char* p = format; *p; p++) {
