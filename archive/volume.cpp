@@ -71,12 +71,10 @@ void OpenVolume(const char* path)
             continue;
         // A close request that ended the prompt (or a break asked for meanwhile) is taken
         // here, before another dialog waits for somebody who is not there.
-        if (PlatWorkerSafePoint())
-            BreakWorker();
+        WorkerSafePoint();
         char chosen[TEXT_SIZE];
         if (!AskForVolume(context.volumeNumber, chosen)) {
-            if (PlatWorkerSafePoint())
-                BreakWorker();
+            WorkerSafePoint();
             // The dialog's initial file name: the volume's bare name.
             if (savedDirectory[0])
                 PlatSetCurrentDirectory(savedDirectory);

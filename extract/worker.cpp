@@ -110,8 +110,7 @@ u32 ExtractionWorker(void*)
         AbortWorker(failure, 0);
 
     for (;;) {
-        if (PlatWorkerSafePoint())
-            BreakWorker();
+        WorkerSafePoint();
         PlatRecordStart();
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
