@@ -35,8 +35,15 @@ void AbortWorker(int messageId, const char* detail)
     PlatExitWorker((u32)messageId);
 }
 
-void BreakWorker()
+// Kept whole: the decoder's safe point calls it too.
+__attribute__((noinline)) void BreakWorker()
 {
     ReleaseWorkerResources();
     PlatExitWorker(WORKER_BROKEN);
+}
+
+void WorkerSafePoint()
+{
+    if (PlatWorkerSafePoint())
+        BreakWorker();
 }

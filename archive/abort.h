@@ -20,6 +20,10 @@ __attribute__((noreturn))
 #endif
 void BreakWorker();
 
+// A safe point of the worker (PlatWorkerSafePoint): ends it with BreakWorker when a break
+// was confirmed or the dialog asked it to close.
+void WorkerSafePoint();
+
 // Releases whatever handles and buffers the install context still holds, marking each
 // released at once, so that no release happens twice whoever calls it.
 void ReleaseWorkerResources();

@@ -57,20 +57,11 @@ void DefaultInstallDirectory(const char* entry, const char* programFiles, char* 
         CopyText(destination, entry, TEXT_SIZE);
         return;
     }
-    char relative[TEXT_SIZE];
-    relative[0] = 0;
+    // The base without its trailing backslash, then one backslash and the entry.
+    DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
     if (entry[0] != '\\')
-        CopyText(relative, "\\", TEXT_SIZE);
-    AppendText(relative, entry, TEXT_SIZE);
-    if (!programFiles) {
-        CopyText(destination, "c:", TEXT_SIZE);
-    } else {
-        CopyText(destination, programFiles, TEXT_SIZE);
-        u32 n = TextLength(destination);
-        if (n && destination[n - 1] == '\\')
-            destination[n - 1] = 0;
-    }
-    AppendText(destination, relative, TEXT_SIZE);
+        AppendText(destination, "\\", TEXT_SIZE);
+    AppendText(destination, entry, TEXT_SIZE);
 }
 
 int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)
@@ -105,19 +96,21 @@ void FreeStringBlock()
 u32 ProgramImageEnd(FileHandle file, u32 fileSize)
 {
     // e_lfanew at 0x3C; behind "PE\0\0" the file header (20 bytes), then the PE32
-    // optional header (magic 0x10B) whose data directory 4 is the security entry.
-    u8 at[4];
-    u8 pe[PE_SECURITY_ENTRY + 8];
+    // optional header (magic 0x10B) whose data directory 4 is the security entry. Read
+    // in place as words, as the archive's structures are (a little-endian host).
+    static_assert(PE_SECURITY_ENTRY % 4 == 0, "the security entry is a whole word of pe");
+    u32 header;
+    u32 pe[(PE_SECURITY_ENTRY + 8) / 4];
+    const u8* bytes = (const u8*)pe;
     int ok = 1;
-    if (!PlatSeek(file, PE_HEADER_POINTER) || PlatRead(file, at, 4, &ok) != 4)
+    if (!PlatSeek(file, PE_HEADER_POINTER) || PlatRead(file, &header, 4, &ok) != 4)
         return fileSize;
-    u32 header = at[0] | at[1] << 8 | at[2] << 16 | (u32)at[3] << 24;
     if (header >= ARCHIVE_OFFSET || !PlatSeek(file, header) || PlatRead(file, pe, sizeof(pe), &ok) != sizeof(pe))
         return fileSize;
-    const u8* entry = pe + PE_SECURITY_ENTRY;
-    u32 offset = entry[0] | entry[1] << 8 | entry[2] << 16 | (u32)entry[3] << 24;
-    u32 size = entry[4] | entry[5] << 8 | entry[6] << 16 | (u32)entry[7] << 24;
-    if (pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3] || pe[24] != 0x0B || pe[25] != 0x01 || pe[116] < 5)
+    u32 offset = pe[PE_SECURITY_ENTRY / 4];
+    u32 size = pe[PE_SECURITY_ENTRY / 4 + 1];
+    // "PE\0\0" is the word 0x4550; the magic is the low half of the word at 24.
+    if (pe[0] != 0x4550 || (u16)pe[6] != 0x10B || bytes[116] < 5)
         return fileSize;
     if (size && offset <= fileSize && fileSize - offset == size)
         return offset;
@@ -134,18 +127,6 @@ static void ClearContext()
     char* bytes = (char*)&context;
     for (u32 i = 0; i < sizeof(context); i++)
         bytes[i] = 0;
-}
-
-// Cuts path at its last backslash into directory (no trailing backslash).
-static void DirectoryOf(const char* path, char* directory)
-{
-    CopyText(directory, path, TEXT_SIZE);
-    char* lastSlash = 0;
-    for (char* p = directory; *p; p++)
-        if (*p == '\\')
-            lastSlash = p;
-    if (lastSlash)
-        *lastSlash = 0;
 }
 
 static void ShowCantOpen(const char* path)
@@ -206,7 +187,7 @@ static FileHandle StartAt(const char* path)
 {
     ClearContext();
     CopyText(firstVolumePath, path, TEXT_SIZE);
-    DirectoryOf(path, programDir);
+    DirectoryOfPath(path, programDir);
     CopyText(archiveDir, programDir, TEXT_SIZE);
     FileHandle file = PlatOpenRead(path);
     if (!file)

@@ -3,13 +3,13 @@
 #include "context.h"
 #include "text.h"
 
-static int HexDigit(char c)
+// The value of an upper-case hex digit; any other byte gives more than 15.
+static u32 HexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    u32 digit = (u8)(c - '0');
+    if (digit > 9)
+        digit = (u8)(c - 'A') + 10u;  // 'A' to 'F' give 10 to 15, the rest wraps past them
+    return digit;
 }
 
 u32 FindExtension(const char* block, u32 size)
@@ -26,10 +26,10 @@ u32 FindExtension(const char* block, u32 size)
             return 0;
     u32 offset = 0;
     for (u32 i = 4; i < 12; i++) {
-        int digit = HexDigit(block[trailer + i]);
-        if (digit < 0)
+        u32 digit = HexDigit(block[trailer + i]);
+        if (digit > 15)
             return 0;
-        offset = offset << 4 | (u32)digit;
+        offset = offset << 4 | digit;
     }
     // The fixed entries come first, and the entries start behind a NUL of their own.
     if (offset == 0 || offset > trailer || block[offset - 1])

@@ -51,3 +51,13 @@ char* LookupMessage(int id, char* destination, u32 capacity)
         stored[TextLength(stored) - 1] = 0;
     return destination;
 }
+
+// Its texts live in a frame of their own, beside the callers' paths.
+__attribute__((noinline)) int ShowAttention(int id, const FormatArgument* argument, u32 style)
+{
+    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
+    LookupMessage(id, format, TEXT_SIZE);
+    FormatText(text, TEXT_SIZE, format, argument, 1);
+    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
+    return PlatMessageBox(context.progressDialog, text, caption, style);
+}

@@ -50,6 +50,11 @@ enum { WORKER_BROKEN = 100 };
 // destination. Callable from any thread once OpenArchive has succeeded.
 char* LookupMessage(int id, char* destination, u32 capacity);
 
+struct FormatArgument;
+// The worker's information boxes: message `id` formatted with its one argument, captioned
+// with MSG_ATTENTION, owned by the progress dialog. The answer (BoxAnswer).
+int ShowAttention(int id, const FormatArgument* argument, u32 style);
+
 // Message list entry (1..28) that an id is stored in; every id without one maps to the
 // entry of MSG_SYSTEM_ERROR.
 u32 MessageEntry(int id);

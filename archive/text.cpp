@@ -49,6 +49,24 @@ char* AppendNumber(char* destination, u32 value, u32 capacity)
     return AppendText(destination, digits + n, capacity);
 }
 
+void DropTrailingBackslash(char* path)
+{
+    u32 n = TextLength(path);
+    if (n && path[n - 1] == '\\')
+        path[n - 1] = 0;
+}
+
+void DirectoryOfPath(const char* path, char* directory)
+{
+    CopyText(directory, path, TEXT_SIZE);
+    char* lastSlash = 0;
+    for (char* p = directory; *p; p++)
+        if (*p == '\\')
+            lastSlash = p;
+    if (lastSlash)
+        *lastSlash = 0;
+}
+
 void LowerText(char* text)
 {
     for (; *text; text++)
@@ -59,9 +77,7 @@ void LowerText(char* text)
 char* FormatText(char* destination, u32 capacity, const char* format,
                  const FormatArgument* arguments, u32 argumentCount)
 {
-    if (capacity == 0)
-        return destination;
-    destination[0] = 0;
+    CopyText(destination, "", capacity);  // empty; no room at all takes nothing
     u32 next = 0;
     char piece[2] = {0, 0};
     for (const char* p = format; *p; p++) {

@@ -15,6 +15,10 @@ char* CopyText(char* destination, const char* text, u32 capacity);
 char* AppendText(char* destination, const char* text, u32 capacity);
 // Appends the decimal digits of value.
 char* AppendNumber(char* destination, u32 value, u32 capacity);
+// Copies path into directory (TEXT_SIZE bytes) cut at its last backslash.
+void DirectoryOfPath(const char* path, char* directory);
+// Drops one trailing backslash of path, in place.
+void DropTrailingBackslash(char* path);
 // Lower-cases ASCII letters in place.
 void LowerText(char* text);
 

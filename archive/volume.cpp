@@ -15,40 +15,32 @@ char* VolumeFileName(u32 n, char* destination)
 char* VolumePath(const char* directory, u32 n, char* destination)
 {
     char name[VOLUME_NAME_SIZE];
-    CopyText(destination, directory, TEXT_SIZE);
-    u32 length = TextLength(destination);
-    if (length && destination[length - 1] == '\\')
-        destination[length - 1] = 0;
+    DropTrailingBackslash(CopyText(destination, directory, TEXT_SIZE));
     AppendText(destination, "\\", TEXT_SIZE);
     return AppendText(destination, VolumeFileName(n, name), TEXT_SIZE);
 }
 
 int AskForVolume(u32 n, char* path)
 {
-    // Filter: "Archive Files (diskN.pak)" NUL "diskN.pak" NUL NUL.
+    // Filter: "Archive Files (diskN.pak)" NUL "diskN.pak" NUL NUL, written as one text
+    // with a '|' for each of the first two NULs (a volume's name has none).
     char name[VOLUME_NAME_SIZE];
     char filter[2 * VOLUME_NAME_SIZE + 24];
     VolumeFileName(n, name);
-    CopyText(filter, "Archive Files (", sizeof(filter));
-    AppendText(filter, name, sizeof(filter));
-    AppendText(filter, ")", sizeof(filter));
-    u32 at = TextLength(filter) + 1;
-    CopyText(filter + at, name, sizeof(filter) - at - 1);
-    at += TextLength(filter + at) + 1;
-    filter[at] = 0;
+    FormatArgument names[2] = {{name, 0}, {name, 0}};
+    FormatText(filter, sizeof(filter), "Archive Files (%s)|%s|", names, 2);
+    for (char* p = filter; *p; p++)
+        if (*p == '|')
+            *p = 0;
     CopyText(path, name, TEXT_SIZE);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }
 
-// The prompt for a floppy disk; nonzero when the user says it is in. Its texts live in a
-// frame of their own, beside OpenVolume's paths.
-__attribute__((noinline)) static int AskForDisk()
+// The prompt for a floppy disk; nonzero when the user says it is in.
+static int AskForDisk()
 {
-    char text[TEXT_SIZE], prompt[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(MSG_INSERT_DISK, prompt, TEXT_SIZE);
-    FormatWithNumber(text, TEXT_SIZE, prompt, context.volumeNumber);
-    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-    return PlatMessageBox(context.progressDialog, text, caption, BOX_OK_CANCEL) == ANSWER_OK;
+    FormatArgument volume = {0, context.volumeNumber};
+    return ShowAttention(MSG_INSERT_DISK, &volume, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
 void OpenVolume(const char* path)
@@ -57,9 +49,7 @@ void OpenVolume(const char* path)
     char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
         savedDirectory[0] = 0;
-    u32 length = TextLength(archiveDir);
-    if (length && archiveDir[length - 1] == '\\')
-        archiveDir[length - 1] = 0;
+    DropTrailingBackslash(archiveDir);
     if (path) {
         CopyText(candidate, path, sizeof(candidate));
     } else {
@@ -81,24 +71,16 @@ void OpenVolume(const char* path)
             continue;
         // A close request that ended the prompt (or a break asked for meanwhile) is taken
         // here, before another dialog waits for somebody who is not there.
-        if (PlatWorkerSafePoint())
-            BreakWorker();
+        WorkerSafePoint();
         char chosen[TEXT_SIZE];
         if (!AskForVolume(context.volumeNumber, chosen)) {
-            if (PlatWorkerSafePoint())
-                BreakWorker();
+            WorkerSafePoint();
             // The dialog's initial file name: the volume's bare name.
             if (savedDirectory[0])
                 PlatSetCurrentDirectory(savedDirectory);
             AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, chosen));
         }
-        CopyText(archiveDir, chosen, TEXT_SIZE);
-        char* lastSlash = 0;
-        for (char* p = archiveDir; *p; p++)
-            if (*p == '\\')
-                lastSlash = p;
-        if (lastSlash)
-            *lastSlash = 0;
+        DirectoryOfPath(chosen, archiveDir);
         CopyText(candidate, chosen, sizeof(candidate));
     }
     context.volumeHandle = file;

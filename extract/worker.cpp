@@ -70,20 +70,23 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
     return 0;
 }
 
-// Message 15 with the command (in detailText); its texts in a frame of their own.
-__attribute__((noinline)) static void TellCommandFailed()
+// Message 15 with the command (in detailText).
+static void TellCommandFailed()
 {
-    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(MSG_CANT_RUN_PROCESS, format, TEXT_SIZE);
-    FormatWithText(text, TEXT_SIZE, format, detailText);
-    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-    PlatMessageBox(context.progressDialog, text, caption, BOX_ICON_INFORMATION);
+    FormatArgument command = {detailText, 0};
+    ShowAttention(MSG_CANT_RUN_PROCESS, &command, BOX_ICON_INFORMATION);
+}
+
+// A message as a control's text of the progress dialog, looked up into detailText.
+static void SetControlMessage(u32 control, int id)
+{
+    PlatSetControlText(control, LookupMessage(id, detailText, TEXT_SIZE));
 }
 
 u32 ExtractionWorker(void*)
 {
     PlatSetControlText(CONTROL_STATUS_LINE, "");
-    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_BREAK, detailText, TEXT_SIZE));
+    SetControlMessage(CONTROL_ACTION_BUTTON, MSG_BREAK);
     PlatBarCommand(BAR_SETMIN, 0);
     PlatBarCommand(BAR_SETMAX, context.header.totalSize);
     context.volumeNumber = 1;
@@ -107,8 +110,7 @@ u32 ExtractionWorker(void*)
         AbortWorker(failure, 0);
 
     for (;;) {
-        if (PlatWorkerSafePoint())
-            BreakWorker();
+        WorkerSafePoint();
         PlatRecordStart();
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
@@ -148,7 +150,7 @@ u32 ExtractionWorker(void*)
     if (command[0] && (TextLength(command) >= STORED_TEXT_SIZE || !PlatStartProcess(detailText)))
         TellCommandFailed();
     PlatPostCreateGroup();
-    PlatSetControlText(CONTROL_STATUS_LINE, LookupMessage(MSG_INSTALL_COMPLETE, detailText, TEXT_SIZE));
-    PlatSetControlText(CONTROL_ACTION_BUTTON, LookupMessage(MSG_OK, detailText, TEXT_SIZE));
+    SetControlMessage(CONTROL_STATUS_LINE, MSG_INSTALL_COMPLETE);
+    SetControlMessage(CONTROL_ACTION_BUTTON, MSG_OK);
     return 0;
 }
