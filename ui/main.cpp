@@ -202,17 +202,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
-    if (commandLine.silent) {
-        // Never shown, and not found by a search for top-level windows; it receives the
-        // commands and the group conversation's messages as the background window does.
-        mainWindow = CreateWindowExW(0, backgroundClass, 0, 0, 0, 0, 0, 0, HWND_MESSAGE, 0, instance, 0);
-    } else {
-        int maximized = context.header.backgroundMaximized != 0;
-        WCHAR title[WIDE_SIZE];
-        mainWindow = CreateWindowExW(0, backgroundClass, Wide(windowTitle, title),
-                                     WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
-                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     0, 0, instance, 0);
+    // A silent install's window is never shown, and not found by a search for top-level
+    // windows: a message-only window, with no title and no place. It receives the commands
+    // and the group conversation's messages as the background window does.
+    int shown = !commandLine.silent;
+    int maximized = context.header.backgroundMaximized != 0;
+    WCHAR title[WIDE_SIZE];
+    int place = shown ? CW_USEDEFAULT : 0;
+    mainWindow = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
+                                 shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
+                                 place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    if (shown) {
         ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
         UpdateWindow(mainWindow);
     }
