@@ -14,6 +14,7 @@
 #include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/platform.h"
+#include "../extract/install_log.h"
 
 static const char programManager[] = "PROGMAN";  // the application and its topic
 
@@ -89,6 +90,12 @@ void StartGroupConversation(HWND client)
 {
     if (!context.createGroup)
         return;
+    char* name = command.name;
+    StringBlockText(0, ENTRY_GROUP_NAME, name);
+    LogLine("group", name);
+    // A name the conversation cannot carry as written made no group to remove.
+    if (InstallLogGroupNameSound(name))
+        InstallLogEntry("dde-group", name);
     ATOM application = GlobalAddAtomA(programManager);
     ATOM topic = GlobalAddAtomA(programManager);
     ddeAwaitingAck = 1;

@@ -130,17 +130,8 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts()) {
-            if (context.createGroup) {
-                char name[TEXT_SIZE];
-                StringBlockText(0, ENTRY_GROUP_NAME, name);
-                LogLine("group", name);
-                // A name the conversation cannot carry as written made no group to remove.
-                if (InstallLogGroupNameSound(name))
-                    InstallLogEntry("dde-group", name);
-            }
+        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts())
             StartGroupConversation(window);
-        }
         break;
     case WM_DDE_ACK:
         ContinueGroupConversation(window, wParam, lParam);
