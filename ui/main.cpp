@@ -62,13 +62,12 @@ void PaintBackground(HWND window)
         int bands = height < 50 ? height : 50;
         int bandHeight = height / bands;
         int step = 255 / bands;
-        int rest = height - bandHeight * bands;
-        if (rest > 0)
-            FillRows(dc, 0, width, rest, RGB(0, 0, 255));
+        // The rows left over at the top are the first band's colour: painted with it.
+        int rows = height - bandHeight * bands + bandHeight;
         // Runs past the bottom edge on purpose: the last bands are clipped away.
-        int top = rest;
-        for (int blue = 255; blue >= 0; blue -= step, top += bandHeight)
-            FillRows(dc, top, width, bandHeight, RGB(0, 0, blue));
+        int top = 0;
+        for (int blue = 255; blue >= 0; blue -= step, top += rows, rows = bandHeight)
+            FillRows(dc, top, width, rows, RGB(0, 0, blue));
 
         // The title's pixels are a 96-DPI screen's.
         u32 dpi = WindowDpi(window);
