@@ -152,9 +152,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (!OpenLog()) {
         char text[TEXT_SIZE + 32];
-        CopyText(text, "Can't open the log file ", sizeof(text));
-        ShowBox(0, 0, AppendText(text, commandLine.logFile, sizeof(text)), TEXT_ERROR_CAPTION,
-                MB_ICONERROR);
+        ShowBox(0, 0, FormatWithText(text, sizeof(text), "Can't open the log file %s", commandLine.logFile),
+                TEXT_ERROR_CAPTION, MB_ICONERROR);
         return EXIT_INSTALL_FAILED;
     }
     LogLine("start", line);
