@@ -77,11 +77,12 @@ void PaintBackground(HWND window)
         SetBkMode(dc, TRANSPARENT);
         WCHAR wide[WIDE_SIZE];
         int length = lstrlenW(Wide(productTitle, wide));
-        SetTextColor(dc, RGB(120, 120, 120));
-        int shadow = ScaleForDpi(10, dpi), title = ScaleForDpi(8, dpi);
-        TextOutW(dc, shadow, shadow, wide, length);
-        SetTextColor(dc, RGB(255, 255, 255));
-        TextOutW(dc, title, title, wide, length);
+        // The grey shadow first, then the white title over it.
+        for (int pass = 0; pass < 2; pass++) {
+            SetTextColor(dc, pass ? RGB(255, 255, 255) : RGB(120, 120, 120));
+            int at = ScaleForDpi(pass ? 8 : 10, dpi);
+            TextOutW(dc, at, at, wide, length);
+        }
         SelectObject(dc, oldFont);
         DeleteObject(font);
     }
