@@ -14,6 +14,7 @@
 #include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/platform.h"
+#include "../extract/install_log.h"
 
 static const char programManager[] = "PROGMAN";  // the application and its topic
 
@@ -22,8 +23,9 @@ static HWND groupServer;      // the program manager's window while the execute 
 static HGLOBAL commandBlock;  // the posted command string, until its acknowledgement
 
 // The texts of one command, off the stack (the interface thread alone talks to the shell).
+// The group's name is read once, when the conversation starts.
 static struct {
-    char name[TEXT_SIZE], joined[2 * TEXT_SIZE], shortPath[TEXT_SIZE];
+    char group[TEXT_SIZE], name[TEXT_SIZE], joined[2 * TEXT_SIZE], shortPath[TEXT_SIZE];
     WCHAR wide[WIDE_SIZE], shortWide[WIDE_SIZE];
 } command;
 
@@ -34,8 +36,7 @@ static struct {
 static u32 BuildCommands(char* out, u32 capacity)
 {
     char* name = command.name;
-    StringBlockText(0, ENTRY_GROUP_NAME, name);
-    u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, name, name);
+    u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, command.group, command.group);
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
         StringBlockText(items, 2 * i, name);
@@ -89,6 +90,12 @@ void StartGroupConversation(HWND client)
 {
     if (!context.createGroup)
         return;
+    char* name = command.group;
+    StringBlockText(0, ENTRY_GROUP_NAME, name);
+    LogLine("group", name);
+    // A name the conversation cannot carry as written made no group to remove.
+    if (InstallLogGroupNameSound(name))
+        InstallLogEntry("dde-group", name);
     ATOM application = GlobalAddAtomA(programManager);
     ATOM topic = GlobalAddAtomA(programManager);
     ddeAwaitingAck = 1;

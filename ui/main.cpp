@@ -31,12 +31,10 @@ int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count
 {
     char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
     LookupMessage(id, format, TEXT_SIZE);
-    if (count)
-        FormatText(text, TEXT_SIZE, format, arguments, count);
-    else
-        CopyText(text, format, TEXT_SIZE);
+    // Without arguments the message is shown as it is: its %% and %s stay.
+    const char* shown = count ? FormatText(text, TEXT_SIZE, format, arguments, count) : format;
     LookupMessage(captionId, caption, TEXT_SIZE);
-    return ShowBox(owner, id, text, caption, style);
+    return ShowBox(owner, id, shown, caption, style);
 }
 
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
@@ -64,13 +62,12 @@ void PaintBackground(HWND window)
         int bands = height < 50 ? height : 50;
         int bandHeight = height / bands;
         int step = 255 / bands;
-        int rest = height - bandHeight * bands;
-        if (rest > 0)
-            FillRows(dc, 0, width, rest, RGB(0, 0, 255));
+        // The rows left over at the top are the first band's colour: painted with it.
+        int rows = height - bandHeight * bands + bandHeight;
         // Runs past the bottom edge on purpose: the last bands are clipped away.
-        int top = rest;
-        for (int blue = 255; blue >= 0; blue -= step, top += bandHeight)
-            FillRows(dc, top, width, bandHeight, RGB(0, 0, blue));
+        int top = 0;
+        for (int blue = 255; blue >= 0; blue -= step, top += rows, rows = bandHeight)
+            FillRows(dc, top, width, rows, RGB(0, 0, blue));
 
         // The title's pixels are a 96-DPI screen's.
         u32 dpi = WindowDpi(window);
@@ -80,11 +77,12 @@ void PaintBackground(HWND window)
         SetBkMode(dc, TRANSPARENT);
         WCHAR wide[WIDE_SIZE];
         int length = lstrlenW(Wide(productTitle, wide));
-        SetTextColor(dc, RGB(120, 120, 120));
-        int shadow = ScaleForDpi(10, dpi), title = ScaleForDpi(8, dpi);
-        TextOutW(dc, shadow, shadow, wide, length);
-        SetTextColor(dc, RGB(255, 255, 255));
-        TextOutW(dc, title, title, wide, length);
+        // The grey shadow first, then the white title over it.
+        for (int pass = 0; pass < 2; pass++) {
+            SetTextColor(dc, pass ? RGB(255, 255, 255) : RGB(120, 120, 120));
+            int at = ScaleForDpi(pass ? 8 : 10, dpi);
+            TextOutW(dc, at, at, wide, length);
+        }
         SelectObject(dc, oldFont);
         DeleteObject(font);
     }
@@ -130,17 +128,8 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts()) {
-            if (context.createGroup) {
-                char name[TEXT_SIZE];
-                StringBlockText(0, ENTRY_GROUP_NAME, name);
-                LogLine("group", name);
-                // A name the conversation cannot carry as written made no group to remove.
-                if (InstallLogGroupNameSound(name))
-                    InstallLogEntry("dde-group", name);
-            }
+        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts())
             StartGroupConversation(window);
-        }
         break;
     case WM_DDE_ACK:
         ContinueGroupConversation(window, wParam, lParam);
@@ -164,9 +153,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (!OpenLog()) {
         char text[TEXT_SIZE + 32];
-        CopyText(text, "Can't open the log file ", sizeof(text));
-        ShowBox(0, 0, AppendText(text, commandLine.logFile, sizeof(text)), TEXT_ERROR_CAPTION,
-                MB_ICONERROR);
+        ShowBox(0, 0, FormatWithText(text, sizeof(text), "Can't open the log file %s", commandLine.logFile),
+                TEXT_ERROR_CAPTION, MB_ICONERROR);
         return EXIT_INSTALL_FAILED;
     }
     LogLine("start", line);
@@ -202,17 +190,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
-    if (commandLine.silent) {
-        // Never shown, and not found by a search for top-level windows; it receives the
-        // commands and the group conversation's messages as the background window does.
-        mainWindow = CreateWindowExW(0, backgroundClass, 0, 0, 0, 0, 0, 0, HWND_MESSAGE, 0, instance, 0);
-    } else {
-        int maximized = context.header.backgroundMaximized != 0;
-        WCHAR title[WIDE_SIZE];
-        mainWindow = CreateWindowExW(0, backgroundClass, Wide(windowTitle, title),
-                                     WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE),
-                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     0, 0, instance, 0);
+    // A silent install's window is never shown, and not found by a search for top-level
+    // windows: a message-only window, with no title and no place. It receives the commands
+    // and the group conversation's messages as the background window does.
+    int shown = !commandLine.silent;
+    int maximized = context.header.backgroundMaximized != 0;
+    WCHAR title[WIDE_SIZE];
+    int place = shown ? CW_USEDEFAULT : 0;
+    mainWindow = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
+                                 shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
+                                 place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    if (shown) {
         ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
         UpdateWindow(mainWindow);
     }
