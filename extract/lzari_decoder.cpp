@@ -206,42 +206,37 @@ u32 DecodeFile()
     u8* out = install->outputBuffer;
     while (done < uncompressedSize) {
         u32 character = DecodeCharacter(c);
+        // A literal is a match of one byte that starts where it is put.
+        u32 i = r, j = 1;
         if (character < 256) {
-            if (outputCount >= STREAM_BUFFER_SIZE)
-                WriteOutput();
-            out[outputCount++] = (u8)character;
             ring[r] = (u8)character;
-            r = (r + 1) & LZ_RING_MASK;
-            done++;
         } else {
-            u32 i = (r - DecodePosition(c) - 1) & LZ_RING_MASK;
-            u32 j = character - (255 - LZ_THRESHOLD);
-            done += j;
-            if (done < j)  // a damaged stream near 4 GiB must not wrap into a second pass
-                done = 0xFFFFFFFF;
+            i = (r - DecodePosition(c) - 1) & LZ_RING_MASK;
+            j = character - (255 - LZ_THRESHOLD);
+        }
+        done += j;
+        if (done < j)  // a damaged stream near 4 GiB must not wrap into a second pass
+            done = 0xFFFFFFFF;
 #ifndef QUILL_DECODER_SMALL
-            if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && outputCount + j <= STREAM_BUFFER_SIZE) {
-                // Neither end wraps round the ring and the buffer has room: no masks, no
-                // test per byte. In order, byte by byte, as the copy may overlap itself.
-                u8* to = out + outputCount;
-                for (u32 k = 0; k < j; k++) {
-                    u8 b = ring[i + k];
-                    ring[r + k] = b;
-                    to[k] = b;
-                }
-                outputCount += j;
-                r = (r + j) & LZ_RING_MASK;
-            } else
+        if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && outputCount + j <= STREAM_BUFFER_SIZE) {
+            u8* to = out + outputCount;
+            for (u32 k = 0; k < j; k++) {
+                u8 b = ring[i + k];
+                ring[r + k] = b;
+                to[k] = b;
+            }
+            outputCount += j;
+            r = (r + j) & LZ_RING_MASK;
+        } else
 #endif
-            {
-                for (u32 k = 0; k < j; k++) {
-                    u8 b = ring[(i + k) & LZ_RING_MASK];
-                    if (outputCount >= STREAM_BUFFER_SIZE)
-                        WriteOutput();
-                    out[outputCount++] = b;
-                    ring[r] = b;
-                    r = (r + 1) & LZ_RING_MASK;
-                }
+        {
+            for (u32 k = 0; k < j; k++) {
+                u8 b = ring[(i + k) & LZ_RING_MASK];
+                if (outputCount >= STREAM_BUFFER_SIZE)
+                    WriteOutput();
+                out[outputCount++] = b;
+                ring[r] = b;
+                r = (r + 1) & LZ_RING_MASK;
             }
         }
         if (done > progressThreshold) {
