@@ -131,8 +131,8 @@ static int Show(u32 id, const char* detail, const char* more, UINT style)
 {
     static char text[MESSAGE_SIZE + TEXT_SIZE];
     static WCHAR wideText[MESSAGE_SIZE + TEXT_SIZE];
-    char caption[TEXT_SIZE];
-    WCHAR wideCaption[TEXT_SIZE];
+    static char caption[TEXT_SIZE];
+    static WCHAR wideCaption[TEXT_SIZE];
     FormatWithText(text, sizeof(text), id ? Text(id) : "%s", detail);
     if (state.log.title)
         FormatWithText(caption, sizeof(caption), Text(TEXT_CAPTION), state.log.title);
@@ -156,7 +156,7 @@ static int OpenOutputLog()
 {
     if (!state.commandLine.logFile[0])
         return 1;
-    WCHAR name[TEXT_SIZE];
+    static WCHAR name[TEXT_SIZE];
     ToWide(state.commandLine.logFile, name, TEXT_SIZE);
     HANDLE file = CreateFileW(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, 0);
@@ -183,8 +183,8 @@ static int ReadLog(HANDLE file)
     u32 bound = InstallLogEntryBound(logBytes, size);
     InstallLogItem* items = (InstallLogItem*)HeapAlloc(heap, 0, (bound + 1) * sizeof(InstallLogItem));
     u32* scratch = (u32*)HeapAlloc(heap, 0, (2 * bound + 1) * sizeof(u32));
-    WCHAR windows[MAX_PATH];
-    char windowsFolder[3 * MAX_PATH];
+    static WCHAR windows[MAX_PATH];
+    static char windowsFolder[3 * MAX_PATH];
     windowsFolder[0] = 0;
     if (GetSystemWindowsDirectoryW(windows, MAX_PATH))
         ToUtf8(windows, windowsFolder, sizeof(windowsFolder));
@@ -193,7 +193,7 @@ static int ReadLog(HANDLE file)
     result = ReadInstallLog(logBytes, size, items, bound, windowsFolder, &state.log);
     if (!result.problem) {
         // A log that does not describe the folder it lies in would delete in another.
-        WCHAR directory[WIDE_PATH_SIZE];
+        static WCHAR directory[WIDE_PATH_SIZE];
         ToWide(state.log.directory, directory, WIDE_PATH_SIZE);
         if (!SameFolder(directory, state.folder)) {
             state.log.title = 0;
@@ -268,7 +268,7 @@ static UINT Uninstall()
     }
     LogLine("start", lineText);
     if (!understood || line.usage) {
-        char text[TEXT_SIZE + 32] = "";
+        static char text[TEXT_SIZE + 32];  // empty: this runs once
         if (line.unknown[0])
             AppendText(AppendText(AppendText(text, "Not understood: ", sizeof(text)), line.unknown, sizeof(text)),
                        "\n\n", sizeof(text));
@@ -285,13 +285,13 @@ static UINT Uninstall()
         if (state.folder[i] == '\\')
             slash = i;
     state.folder[slash] = 0;
-    char programName[TEXT_SIZE], logName[TEXT_SIZE];
+    static char programName[TEXT_SIZE], logName[TEXT_SIZE];
     ToUtf8(state.self + slash + 1, programName, TEXT_SIZE);
     InstallLogName(programName, logName);
     lstrcpyW(state.logPath, state.folder);
     lstrcatW(state.logPath, L"\\");
     ToWide(logName, state.logPath + lstrlenW(state.logPath), WIDE_PATH_SIZE - lstrlenW(state.logPath));
-    char logShown[WIDE_PATH_SIZE];
+    static char logShown[WIDE_PATH_SIZE];
     ToUtf8(state.logPath, logShown, sizeof(logShown));
     LogLine("install log", logShown);
 
@@ -301,7 +301,7 @@ static UINT Uninstall()
             Show(TEXT_LOG_DAMAGED, logShown, 0, MB_ICONERROR);
             return End(EXIT_INSTALL_FAILED);
         }
-        char folderShown[WIDE_PATH_SIZE];
+        static char folderShown[WIDE_PATH_SIZE];
         ToUtf8(state.folder, folderShown, sizeof(folderShown));
         Show(TEXT_ALREADY_REMOVED, state.log.title ? state.log.title : folderShown, 0, MB_ICONINFORMATION);
         return End(EXIT_INSTALLED);
@@ -316,7 +316,7 @@ static UINT Uninstall()
     if (!line.silent && Show(TEXT_QUESTION, state.log.title, 0, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return End(EXIT_USER_QUIT);
 
-    WCHAR temp[MAX_PATH + 1];
+    static WCHAR temp[MAX_PATH + 1];
     if (GetTempPathW(MAX_PATH + 1, temp))
         SetCurrentDirectoryW(temp);
     RemoveListed();

@@ -54,7 +54,7 @@ static u32 Depth(const char* relative)
 // One path that stays, shown without the prefix, as the user knows it.
 static void NameKept(const WCHAR* prefixed)
 {
-    char shown[WIDE_PATH_SIZE];
+    static char shown[WIDE_PATH_SIZE];
     const WCHAR* p = prefixed + 4;
     if (p[0] == 'U' && p[1] == 'N' && p[2] == 'C' && p[3] == '\\') {
         shown[0] = '\\';
@@ -122,7 +122,7 @@ static void DeleteDdeGroup(const char* name)
     HCONV conversation = DdeConnect(instance, service, service, 0);
     const char* outcome = "no answer from the program manager";
     if (conversation) {
-        WCHAR command[TEXT_SIZE + 32];
+        static WCHAR command[TEXT_SIZE + 32];
         lstrcpyW(command, L"[DeleteGroup(");
         ToWide(name, command + lstrlenW(command), TEXT_SIZE);
         lstrcatW(command, L")]");
@@ -132,7 +132,7 @@ static void DeleteDdeGroup(const char* name)
         outcome = done ? "deleted" : "refused by the program manager";
         DdeDisconnect(conversation);
     }
-    char line[TEXT_SIZE + 64];
+    static char line[TEXT_SIZE + 64];
     CopyText(line, name, sizeof(line));
     AppendText(line, ": ", sizeof(line));
     LogLine("group", AppendText(line, outcome, sizeof(line)));
@@ -159,7 +159,7 @@ static int InstallLocation(HKEY key, WCHAR* value)
 static void RemoveKey()
 {
     const InstallLog& log = state.log;
-    WCHAR name[TEXT_SIZE * 2], location[WIDE_PATH_SIZE], directory[WIDE_PATH_SIZE];
+    static WCHAR name[TEXT_SIZE * 2], location[WIDE_PATH_SIZE], directory[WIDE_PATH_SIZE];
     ToWide(log.key, name, TEXT_SIZE * 2);
     HKEY root = RootKey(log.keyRoot), key;
     if (RegOpenKeyExW(root, name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
@@ -241,7 +241,7 @@ int KeyNamesFolder(const WCHAR* folder)
                           KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &uninstall) != ERROR_SUCCESS)
             continue;
         int found = 0;
-        WCHAR name[TEXT_SIZE], location[WIDE_PATH_SIZE];
+        static WCHAR name[TEXT_SIZE], location[WIDE_PATH_SIZE];
         for (DWORD index = 0; !found; index++) {
             DWORD length = TEXT_SIZE;
             if (RegEnumKeyExW(uninstall, index, name, &length, 0, 0, 0, 0) != ERROR_SUCCESS)
@@ -269,7 +269,7 @@ void DeleteInstallLog()
     CloseHandle(state.logHandle);
     state.logHandle = 0;
     if (!marked && !DeleteFileW(state.logPath) && !Gone(GetLastError())) {
-        char name[WIDE_PATH_SIZE];
+        static char name[WIDE_PATH_SIZE];
         ToUtf8(state.logPath, name, sizeof(name));
         Failed("failed", name);
     }

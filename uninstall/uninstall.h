@@ -1,7 +1,8 @@
 // The uninstaller: removes what its install log (beside it) lists, the Apps & features
 // key, the log and itself. Wide Win32 calls throughout; the log and every text in it are
 // UTF-8, turned into UTF-16 at the call. Plain process-wide state, fixed buffers, no C
-// runtime start-up, as the installer.
+// runtime start-up, as the installer. Buffers past a few hundred bytes are static, not
+// locals: one thread, nothing re-entered but the kept walk, whose own state stays local.
 #ifndef QUILL_UNINSTALL_UNINSTALL_H
 #define QUILL_UNINSTALL_UNINSTALL_H
 
