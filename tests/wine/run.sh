@@ -1014,9 +1014,9 @@ case_uninstall_interactive_yes_and_no() {  # No: 1602, nothing removed; Yes: all
     ! key_present HKCU && temp_as_before "$before"
 }
 
-case_uninstall_refuses_damaged_logs() {  # no magic line, ..\..\x, the Windows folder: 1603, nothing removed
-    local variant
-    for variant in magic dotdot windows shortcut; do
+case_uninstall_refuses_damaged_logs() {  # no magic line, ..\..\x, the Windows folder, another folder: 1603, nothing removed
+    local variant other
+    for variant in magic dotdot windows shortcut elsewhere; do
         case $variant in
             dotdot) stage_installed "refused_$variant" HKCU 'file 1 0000000000000001 ..\..\x' || return 1 ;;
             shortcut) stage_installed "refused_$variant" HKCU 'shortcut C:\windows\win.ini.lnk' || return 1 ;;
@@ -1025,6 +1025,7 @@ case_uninstall_refuses_damaged_logs() {  # no magic line, ..\..\x, the Windows f
         case $variant in
             magic) sed -i '1s/install-log 1/install-log 9/' "$top/uninstall.log" ;;
             windows) sed -i 's/^directory .*/directory C:\\windows\r/' "$top/uninstall.log" ;;
+            elsewhere) other=$(win "$d/apps/Example"); sed -i "s/^directory .*/directory ${other//\\/\\\\}\r/" "$top/uninstall.log" ;;
         esac
         printf 'x' >"$d/apps/x" && chown "$WINE_USER" "$d/apps/x"
         printf '%s\0' run "$(win "$top/uninstall.exe")" "$(win "$d")" "/S /LOG=$(win "$d/uninstall.txt")" -- \
@@ -1033,6 +1034,7 @@ case_uninstall_refuses_damaged_logs() {  # no magic line, ..\..\x, the Windows f
         log_has "$d/uninstall.txt" "message 204: The install log $(win "$top/uninstall.log") is missing or damaged. Nothing has been removed." ||
             return 1
         grep -a 'refused' "$d/uninstall.txt"
+        [ $variant != elsewhere ] || log_has "$d/uninstall.txt" "refused: the install log names another directory" || return 1
         as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
     done
     # Shown: the fixed English text, the log having none to offer.
@@ -1070,6 +1072,36 @@ case_uninstall_run_twice() {  # a second start waits for the first, then says "a
     local status=$?
     as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
     [ $status = 0 ] && log_has "$d/later.txt" "message 204: The install log $(win "$d/later/uninstall.log") is missing or damaged. Nothing has been removed."
+}
+
+case_uninstall_command_line() {  # /?, an unknown option, the installer's /D=: 1639, the usage box or the log line; nothing removed
+    stage_installed uninstall_command_line HKCU || return 1
+    local exe; exe=$(win "$top/uninstall.exe")
+    printf '%s\0' run "$exe" "$(win "$d")" "/?" -- box-start Uninstall "Usage: uninstall [/S] [/LOG=FILE]" ok -- \
+        exit 1639 -- run "$exe" "$(win "$d")" "/frobnicate" -- \
+        box-start Uninstall "Not understood: /frobnicate"$'\n\n'"Usage: uninstall" ok -- exit 1639 -- \
+        run "$exe" "$(win "$d")" "/S /LOG=$(win "$d/uninstall.txt") /D=C:\\x" -- unseen-exit 1639 | steps &&
+    untouched && key_present HKCU && log_has "$d/uninstall.txt" "message 0: Not understood: /D=" &&
+        log_has "$d/uninstall.txt" "end: exit code 1639"
+    local status=$?
+    as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+    return $status
+}
+
+case_uninstall_leaves_what_is_not_its_own() {  # a key naming another folder stays; an added file is named in the end box
+    stage_installed not_its_own HKCU || return 1
+    as_user wine reg add "HKCU\\$UNINSTALL_KEY" /v InstallLocation /d 'C:\Elsewhere\Viewer' /f >/dev/null 2>&1
+    printf 'mine' >"$top/docs/mine.txt" && chown "$WINE_USER" "$top/docs/mine.txt"
+    local kept; kept=$(win "$top/docs/mine.txt")
+    printf '%s\0' run "$(win "$top/uninstall.exe")" "$(win "$d")" "/LOG=$(win "$d/uninstall.txt")" -- \
+        box "Uninstall Quill Test" "Do you want to remove Quill Test and all of its files?" none yes -- \
+        box "Uninstall Quill Test" "Quill Test has been removed. These files were changed or added after the install and have been kept:"$'\n'"$kept" none ok -- \
+        exit 0 -- vanishes "$(win "$top/uninstall.exe")" -- absent "$(win "$top/a.txt")" -- exists "$kept" | steps &&
+    key_present HKCU && log_has "$d/uninstall.txt" "key: kept: it names another directory" &&
+        log_has "$d/uninstall.txt" "kept: $kept"
+    local status=$?
+    as_user wine reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+    return $status
 }
 
 # --- runner ----------------------------------------------------------------------------
