@@ -83,18 +83,6 @@ static const char* NextLine(u32* at)
     return line;
 }
 
-static int SameText(const char* a, const char* b)
-{
-    for (;; a++, b++) {
-        char x = *a >= 'A' && *a <= 'Z' ? (char)(*a + 32) : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? (char)(*b + 32) : *b;
-        if (x != y)
-            return 0;
-        if (!x)
-            return 1;
-    }
-}
-
 static void DropEarlier()
 {
     if (earlier)
@@ -129,7 +117,7 @@ static void ReadEarlier(const char* id)
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
     // A second line means a first one.
-    if (!value || !SameText(magic, INSTALL_LOG_MAGIC) || !SameText(value, id))
+    if (!value || !InstallLogSameFolded(magic, INSTALL_LOG_MAGIC, 0) || !InstallLogSameFolded(value, id, 0))
         DropEarlier();
 }
 
@@ -271,7 +259,7 @@ int InstallLogListed(const char* name)
         for (int blanks = 0; rest && *rest && blanks < 2; rest++)
             if (*rest == ' ')
                 blanks++;
-        if (rest && SameText(rest, path))
+        if (rest && InstallLogSameFolded(rest, path, 0))
             return 1;
     }
     return 0;

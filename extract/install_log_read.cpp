@@ -12,8 +12,7 @@ static char Fold(char c)
     return c >= 'A' && c <= 'Z' ? (char)(c + ('a' - 'A')) : c;
 }
 
-// Compares the first n bytes (n == 0: whole texts) ASCII case folded; nonzero when equal.
-static int SameFolded(const char* a, const char* b, u32 n)
+int InstallLogSameFolded(const char* a, const char* b, u32 n)
 {
     for (u32 i = 0; !n || i < n; i++) {
         if (Fold(a[i]) != Fold(b[i]))
@@ -50,9 +49,9 @@ static int IsDeviceName(const char* part, u32 length)
     name[base] = 0;
     static const char* const fixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : fixed)
-        if (SameFolded(name, device, 0))
+        if (InstallLogSameFolded(name, device, 0))
             return 1;
-    if (SameFolded(name, "com", 3) || SameFolded(name, "lpt", 3)) {
+    if (InstallLogSameFolded(name, "com", 3) || InstallLogSameFolded(name, "lpt", 3)) {
         if (base == 4 && name[3] >= '0' && name[3] <= '9')
             return 1;
         // COM and LPT with a superscript digit (U+00B9, U+00B2, U+00B3, in UTF-8) too.
@@ -143,7 +142,7 @@ int InstallLogPathInside(const char* path, const char* folder)
     u32 length = TextLength(folder);
     while (length && folder[length - 1] == '\\')
         length--;
-    if (!length || !SameFolded(path, folder, length))
+    if (!length || !InstallLogSameFolded(path, folder, length))
         return 0;
     return path[length] == 0 || path[length] == '\\';
 }
@@ -281,7 +280,8 @@ static int ReadLine(char* line, u32 number, InstallLog* log, u32* seen, u32 capa
             char* root = NextField(&rest);
             if (!root || !*rest)
                 return LOG_MALFORMED;
-            if (TextLength(root) != 4 || (!SameFolded(root, "HKLM", 0) && !SameFolded(root, "HKCU", 0)))
+            if (TextLength(root) != 4 ||
+                (!InstallLogSameFolded(root, "HKLM", 0) && !InstallLogSameFolded(root, "HKCU", 0)))
                 return LOG_BAD_KEY;
             log->keyRoot = root;
             log->key = rest;
@@ -345,7 +345,8 @@ static int ReadLine(char* line, u32 number, InstallLog* log, u32* seen, u32 capa
             if (windowsFolder && InstallLogPathInside(rest, windowsFolder))
                 return LOG_WINDOWS_FOLDER;
             u32 length = TextLength(rest);
-            if (entry->kind == LOG_SHORTCUT && (length < 5 || !SameFolded(rest + length - 4, ".lnk", 0)))
+            if (entry->kind == LOG_SHORTCUT &&
+                (length < 5 || !InstallLogSameFolded(rest + length - 4, ".lnk", 0)))
                 return LOG_BAD_SHORTCUT;
             break;
         }
@@ -439,7 +440,8 @@ InstallLogResult ReadInstallLog(char* bytes, u32 size, InstallLogItem* entries, 
     if (!result.problem) {
         // The key is the id's own entry, and the levels made lie below the root.
         u32 prefix = TextLength(uninstallKeyPrefix);
-        if (!SameFolded(log->key, uninstallKeyPrefix, prefix) || !SameFolded(log->key + prefix, log->id, 0)) {
+        if (!InstallLogSameFolded(log->key, uninstallKeyPrefix, prefix) ||
+            !InstallLogSameFolded(log->key + prefix, log->id, 0)) {
             result.problem = LOG_BAD_KEY;
             result.line = 0;
         } else if (log->createdLevels > AbsoluteParts(log->directory)) {
@@ -479,7 +481,7 @@ void InstallLogMarkRepeats(InstallLog* log, u32* scratch)
                 break;
             }
             const InstallLogItem* later = &log->entries[scratch[slot] - 1];
-            if (later->kind == entry->kind && SameFolded(later->path, entry->path, 0)) {
+            if (later->kind == entry->kind && InstallLogSameFolded(later->path, entry->path, 0)) {
                 entry->superseded = 1;
                 break;
             }
