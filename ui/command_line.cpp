@@ -4,7 +4,8 @@
 
 #include "../archive/text.h"
 
-const char usageText[] =
+// Byte-aligned: GCC would move an array this long to a 32-byte boundary and pad .text.
+const char usageText[] __attribute__((aligned(1))) =
     "Usage: setup [/S] [/NOGROUP] [/RUN] [/LOG=FILE] [/D=DIRECTORY]\n\n"
     "/S\tsilent: no window and no question; /D= or the default directory\n"
     "/NOGROUP\tno program group\n"
