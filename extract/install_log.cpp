@@ -167,12 +167,11 @@ int InstallLogOpen(const InstallLogHead* head)
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
+        // The id's three digits and a blank, then the text.
         char line[TEXT_SIZE + 8];
         line[0] = 0;
-        AppendNumber(line, textId, sizeof(line));
-        AppendText(line, " ", sizeof(line));
-        u32 length = TextLength(line);
-        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + length, sizeof(line) - length) || !text[0]) &&
+        AppendNumber(line, textId, sizeof(line))[3] = ' ';
+        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + 4, sizeof(line) - 4) || !text[0]) &&
              WriteLine("text", line);
     }
     at = 0;
