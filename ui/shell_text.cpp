@@ -55,8 +55,10 @@ int AppendPathPart(char* path, u32 capacity, const char* name)
 
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
 {
-    char digits[4] = {(char)('0' + depth / 100 % 10), (char)('0' + depth / 10 % 10),
-                      (char)('0' + depth % 10), 0};
+    char digits[4];
+    digits[3] = 0;
+    for (u32 i = 3; i--; depth /= 10)
+        digits[i] = (char)('0' + depth % 10);
     CopyText(entry, digits, capacity);
     AppendText(entry, name, capacity);
 }
