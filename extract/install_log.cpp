@@ -39,14 +39,15 @@ static int WriteLine(const char* tag, const char* text)
 {
     char* line = lineText;
     u32 capacity = sizeof(lineText) - 2;
-    CopyText(line, tag, capacity);
+    u32 length = TextLength(CopyText(line, tag, capacity));
     if (text) {
-        AppendText(line, " ", capacity);
-        if (TextLength(text) >= capacity - TextLength(line))
+        u32 textLength = TextLength(text);
+        if (textLength >= capacity - length - 1)
             return 0;
-        AppendText(line, text, capacity);
+        line[length++] = ' ';
+        CopyText(line + length, text, capacity - length);
+        length += textLength;
     }
-    u32 length = TextLength(line);
     line[length++] = '\r';
     line[length++] = '\n';
     return WriteRaw(line, length);
