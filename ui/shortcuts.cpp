@@ -62,17 +62,21 @@ static int SaveShortcut(const char* path, const char* item)
         return 0;
     SplitItemText(link.text, link.target, link.arguments, FileExists);
     ParentFolder(link.text, link.target);
-    IShellLinkW* shellLink;
-    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, (void**)&shellLink)))
+    void* created;
+    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, &created)))
         return 0;
-    IPersistFile* file = 0;
+    // A local whose address no call has seen, so it is not read back from the stack.
+    IShellLinkW* shellLink = (IShellLinkW*)created;
+    void* persisted;
     int ok = SUCCEEDED(shellLink->SetPath(LinkText(link.target))) &&
              SUCCEEDED(shellLink->SetArguments(LinkText(link.arguments))) &&
              SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(link.text))) &&
-             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, (void**)&file)) &&
-             SUCCEEDED(file->Save(LinkText(path), TRUE));
-    if (file)
+             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, &persisted));
+    if (ok) {
+        IPersistFile* file = (IPersistFile*)persisted;
+        ok = SUCCEEDED(file->Save(LinkText(path), TRUE));
         file->Release();
+    }
     shellLink->Release();
     return ok;
 }
