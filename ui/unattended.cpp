@@ -178,11 +178,12 @@ int RunSilentInstall()
     context.volumeHandle = 0;
     // A worker that cannot start, or whose end cannot be read, is a system error.
     DWORD threadId, code = MSG_SYSTEM_ERROR;
-    workerThread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
-    if (workerThread) {
-        PumpMessages(workerThread, INFINITE);
-        GetExitCodeThread(workerThread, &code);
-        CloseHandle(workerThread);
+    HANDLE thread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
+    workerThread = thread;
+    if (thread) {
+        PumpMessages(thread, INFINITE);
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
         workerThread = 0;
     }
     if (code) {
