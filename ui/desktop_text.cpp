@@ -36,7 +36,8 @@ void SplitItemText(const char* text, char* target, char* arguments, int (*exists
     CopyText(target, text, TEXT_SIZE);
     if (exists(target))
         return;
-    // Shorter and shorter parts up to a blank, the longest first.
+    // Shorter and shorter parts up to a blank, the longest first; each blank is put back
+    // after its part, so that the whole text is left when none names a file.
     for (u32 length = TextLength(target); length > 0; length--) {
         if (target[length] != ' ')
             continue;
@@ -45,8 +46,8 @@ void SplitItemText(const char* text, char* target, char* arguments, int (*exists
             CopyText(arguments, SkipBlanks(text + length), TEXT_SIZE);
             return;
         }
+        target[length] = ' ';
     }
-    CopyText(target, text, TEXT_SIZE);
 }
 
 void ParentFolder(char* folder, const char* path)
