@@ -35,12 +35,12 @@ static void CannotCreate(const char* name)
             MB_ICONWARNING);
 }
 
-// Files only: a folder that a prefix names (C:\Program) is no program to start.
+// Files only: a folder that a prefix names (C:\Program) is no program to start. A path
+// that names nothing gives INVALID_FILE_ATTRIBUTES, every bit set, the directory's too.
 static int FileExists(const char* path)
 {
     WCHAR wide[WIDE_SIZE];
-    DWORD attributes = GetFileAttributesW(Wide(path, wide));
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return !(GetFileAttributesW(Wide(path, wide)) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The link's texts, each in UTF-8 and then UTF-16: the item joined and split, the folder.
