@@ -62,6 +62,15 @@ static int IsDeviceName(const char* part, u32 length)
     return 0;
 }
 
+// Nonzero when c is one of set's characters (never for the NUL).
+static int OneOf(char c, const char* set)
+{
+    for (; *set; set++)
+        if (c == *set)
+            return 1;
+    return 0;
+}
+
 // One name between backslashes: not empty, not "." or "..", no character Windows keeps
 // out of names, not ending in a dot or a blank (stripped on open, so it could name
 // another file), not a device.
@@ -70,9 +79,7 @@ static int PartSound(const char* part, u32 length)
     if (!length || part[length - 1] == '.' || part[length - 1] == ' ')
         return 0;  // also "." and ".."
     for (u32 i = 0; i < length; i++) {
-        u8 c = (u8)part[i];
-        if (c < 0x20 || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-            c == '>' || c == '|')
+        if ((u8)part[i] < 0x20 || OneOf(part[i], "/:*?\"<>|"))
             return 0;
     }
     return !IsDeviceName(part, length);
@@ -214,7 +221,7 @@ static int ParseFileTime(const char* text, u64* value)
 int InstallLogGroupNameSound(const char* name)
 {
     for (const char* p = name; *p; p++)
-        if (*p == '(' || *p == ')' || *p == '[' || *p == ']' || *p == '"' || *p == ',' || *p == '\\')
+        if (OneOf(*p, "()[]\",\\"))
             return 0;
     return PartSound(name, TextLength(name));
 }
