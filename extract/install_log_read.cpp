@@ -47,8 +47,9 @@ static int IsDeviceName(const char* part, u32 length)
     for (u32 i = 0; i < base; i++)
         name[i] = Fold(part[i]);
     name[base] = 0;
-    static const char* const fixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : fixed)
+    // The names one after another in one text, so that no pointer is stored for each.
+    const char* device = "con\0prn\0aux\0nul\0conin$\0conout$\0";
+    for (; *device; device += TextLength(device) + 1)
         if (InstallLogSameFolded(name, device, 0))
             return 1;
     if (InstallLogSameFolded(name, "com", 3) || InstallLogSameFolded(name, "lpt", 3)) {
