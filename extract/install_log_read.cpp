@@ -45,7 +45,7 @@ static int IsDeviceName(const char* part, u32 length)
     if (base > 7)
         return 0;
     for (u32 i = 0; i < base; i++)
-        name[i] = Fold(part[i]);
+        name[i] = part[i];  // compared case-blind below
     name[base] = 0;
     // The names one after another in one text, so that no pointer is stored for each.
     const char* device = "con\0prn\0aux\0nul\0conin$\0conout$\0";
