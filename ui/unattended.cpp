@@ -75,12 +75,13 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 {
     // Questions are not events; what they lead to is.
     if (!(style & MB_YESNO)) {
+        // "message", and a blank and the id when there is one.
         char event[24];
-        CopyText(event, "message", sizeof(event));
-        if (id) {
-            AppendText(event, " ", sizeof(event));
+        CopyText(event, "message ", sizeof(event));
+        if (id)
             AppendNumber(event, (u32)id, sizeof(event));
-        }
+        else
+            event[7] = 0;
         LogLine(event, text);
     }
     if (!commandLine.silent) {
