@@ -53,10 +53,12 @@ void LogLine(const char* event, const char* text)
     char line[2 * TEXT_SIZE + 32];
     CopyText(line, event, sizeof(line));
     AppendText(line, ": ", sizeof(line));
-    AppendText(line, text, sizeof(line) - 2);
-    AppendText(line, "\r\n", sizeof(line));
+    // The text cut so that the line end always fits.
+    u32 length = TextLength(AppendText(line, text, sizeof(line) - 2));
+    line[length++] = '\r';
+    line[length++] = '\n';
     DWORD written;
-    WriteFile(logFile, line, TextLength(line), &written, 0);
+    WriteFile(logFile, line, length, &written, 0);
 }
 
 // The end line, with the exit code; every way out of the program passes here.
