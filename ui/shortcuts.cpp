@@ -55,9 +55,10 @@ static const WCHAR* LinkText(const char* text)
     return Wide(text, link.wide);
 }
 
-static int SaveShortcut(const char* path, const char* item)
+// The shortcut at path for the item text of group entry n, read into link.arguments.
+static int SaveShortcut(const char* path, u32 n)
 {
-    PlatArchiveText(item, link.arguments, TEXT_SIZE);
+    StringBlockText(context.header.groupItemsOffset, n, link.arguments);
     if (!JoinItemPath(link.text, TEXT_SIZE, context.installDir, link.arguments))
         return 0;
     SplitItemText(link.text, link.target, link.arguments, FileExists);
@@ -123,7 +124,7 @@ int CreateShortcuts()
         u32 length = TextLength(path) + 1 + TextLength(name) + 4;
         AppendPathPart(path, TEXT_SIZE, name);
         if (TextLength(AppendText(path, ".lnk", TEXT_SIZE)) == length &&
-            SaveShortcut(path, StringBlockEntry(items, 2 * i))) {
+            SaveShortcut(path, 2 * i)) {
             LogLine("shortcut", path);
             InstallLogEntry("shortcut", path);
         } else {
