@@ -92,16 +92,14 @@ int SameDrive(const char* a, const char* b)
 
 int JoinItemPath(char* out, u32 capacity, const char* installDir, const char* itemPath)
 {
-    if (itemPath[0] != '\\') {
-        if (TextLength(itemPath) >= capacity)
-            return 0;
-        CopyText(out, itemPath, capacity);
-        return 1;
+    // The part of the install directory that goes first: none for a text taken as it is.
+    u32 length = 0;
+    if (itemPath[0] == '\\') {
+        length = TextLength(installDir);
+        // A root such as C:\ keeps no backslash of its own: C:\ and \prog.exe give C:\prog.exe.
+        if (length && installDir[length - 1] == '\\')
+            length--;
     }
-    u32 length = TextLength(installDir);
-    // A root such as C:\ keeps no backslash of its own: C:\ and \prog.exe give C:\prog.exe.
-    if (length && installDir[length - 1] == '\\')
-        length--;
     if (length + TextLength(itemPath) >= capacity)
         return 0;
     CopyText(out, installDir, length + 1);
