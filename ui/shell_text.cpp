@@ -29,7 +29,8 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
     u32 length = TextLength(joined);
     // A bare drive means its root, not the drive's current directory.
     if (length == 2 && joined[1] == ':') {
-        AppendText(joined, "\\", sizeof(joined));
+        joined[2] = '\\';
+        joined[3] = 0;
         length = 3;
     }
     // One trailing backslash goes, except the root's own.
