@@ -28,7 +28,7 @@ static const char* KeyPath(char* path)
     if (!id)
         return 0;
     CopyText(path, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    u32 length = TextLength(path);
+    const u32 length = sizeof(UNINSTALL_KEY_PATH) - 1;
     PlatArchiveText(id, path + length, TEXT_SIZE - length);
     return path;
 }
