@@ -21,6 +21,8 @@ static u32 earlierSize;
 static char lineText[INSTALL_LOG_PATH_SIZE + 64];
 // The archive's id and program name, as the log and the key spell them.
 static char idText[TEXT_SIZE], programText[TEXT_SIZE];
+// The log's start, the byte-order mark and the magic line's text, written as one line.
+static const char logStart[] = "\xEF\xBB\xBF" INSTALL_LOG_MAGIC;
 
 int InstallLogActive()
 {
@@ -118,7 +120,7 @@ static void ReadEarlier(const char* id)
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
     // A second line means a first one.
-    if (!value || !InstallLogSameFolded(magic, INSTALL_LOG_MAGIC, 0) || !InstallLogSameFolded(value, id, 0))
+    if (!value || !InstallLogSameFolded(magic, logStart + 3, 0) || !InstallLogSameFolded(value, id, 0))
         DropEarlier();
 }
 
@@ -161,7 +163,7 @@ int InstallLogOpen(const InstallLogHead* head)
     AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(key, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteRaw("\xEF\xBB\xBF", 3) && WriteLine(INSTALL_LOG_MAGIC, 0) &&
+    int ok = WriteLine(logStart, 0) &&
              WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
              WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
     for (u32 textId = 200; ok && textId < 300; textId++) {
