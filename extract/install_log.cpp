@@ -113,9 +113,8 @@ static void ReadEarlier(const char* id)
     for (u32 i = 0; i < size; i++)
         if (earlier[i] == '\r' || earlier[i] == '\n')
             earlier[i] = 0;
-    u32 at = 0;
-    if (size >= 3 && (u8)earlier[0] == 0xEF && (u8)earlier[1] == 0xBB && (u8)earlier[2] == 0xBF)
-        at = 3;
+    // The mark, when there, is passed (the copy ends in a NUL, which none of its bytes is).
+    u32 at = InstallLogSameFolded(earlier, logStart, 3) ? 3 : 0;
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
