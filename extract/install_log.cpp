@@ -223,10 +223,10 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         return;
     }
     if (record->type == RECORD_DIRECTORY) {
-        if (!WalkPathOf(context.entryName, path))
+        // The walk's folder extended in place (its copy into itself changes nothing).
+        if (!WalkPathOf(context.entryName, walkPath))
             LogFailed();
-        CopyText(walkPath, path, INSTALL_LOG_PATH_SIZE);
-        if (created && !WriteLine("folder", path))
+        if (created && !WriteLine("folder", walkPath))
             LogFailed();
         return;
     }
