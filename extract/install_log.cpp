@@ -205,7 +205,6 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 {
     if (!logFile)
         return;
-    char path[INSTALL_LOG_PATH_SIZE];
     if (record->type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
@@ -232,6 +231,8 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     }
     if (record->type != RECORD_FILE)
         return;
+    // The size, the time and the path, which is built in place: the 28 bytes before it at
+    // most leave it its INSTALL_LOG_PATH_SIZE.
     char line[INSTALL_LOG_PATH_SIZE + 32];
     line[0] = 0;
     AppendNumber(line, size, sizeof(line));
@@ -243,8 +244,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         line[length + digit] = HEX[time & 15];
     length += 16;
     line[length++] = ' ';
-    line[length] = 0;
-    if (!WalkPathOf(context.entryName, path) || !WriteLine("file", AppendText(line, path, sizeof(line))))
+    if (!WalkPathOf(context.entryName, line + length) || !WriteLine("file", line))
         LogFailed();
 }
 
