@@ -103,8 +103,8 @@ static void ReadEarlier(const char* id)
         return;
     u32 size = PlatFileSize(file);
     int ok = 1;
-    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
     earlierSize = size;
+    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
     if (earlier && (PlatRead(file, earlier, size, &ok) != size || !ok))
         DropEarlier();
     PlatClose(file);
