@@ -36,8 +36,9 @@ static int WriteRaw(const char* bytes, u32 length)
     return logFile && PlatWrite(logFile, bytes, length) == length;
 }
 
-// One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write.
-static int WriteLine(const char* tag, const char* text)
+// One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write;
+// without a text (0), the tag alone.
+int InstallLogEntry(const char* tag, const char* text)
 {
     char* line = lineText;
     u32 capacity = sizeof(lineText) - 2;
@@ -55,9 +56,10 @@ static int WriteLine(const char* tag, const char* text)
     return WriteRaw(line, length);
 }
 
-int InstallLogEntry(const char* tag, const char* text)
+// The writer's own lines; inlined, so that it adds no call of its own.
+static int WriteLine(const char* tag, const char* text)
 {
-    return WriteLine(tag, text);
+    return InstallLogEntry(tag, text);
 }
 
 // Ends the worker: the log cannot hold what the install wrote.
