@@ -114,8 +114,6 @@ int ParseCommandLine(const char* line, CommandLine* result)
         }
         if (!understood && !result->unknown[0])
             CopyText(result->unknown, token[0] ? token : "\"\"", TEXT_SIZE);
-        if (!*p)
-            break;
     }
     return !result->unknown[0];
 }
