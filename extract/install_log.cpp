@@ -21,6 +21,8 @@ static u32 earlierSize;
 static char lineText[INSTALL_LOG_PATH_SIZE + 64];
 // The archive's id and program name, as the log and the key spell them.
 static char idText[TEXT_SIZE], programText[TEXT_SIZE];
+// The log's start, the byte-order mark and the magic line's text, written as one line.
+static const char logStart[] = "\xEF\xBB\xBF" INSTALL_LOG_MAGIC;
 
 int InstallLogActive()
 {
@@ -34,27 +36,30 @@ static int WriteRaw(const char* bytes, u32 length)
     return logFile && PlatWrite(logFile, bytes, length) == length;
 }
 
-// One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write.
-static int WriteLine(const char* tag, const char* text)
+// One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write;
+// without a text (0), the tag alone.
+int InstallLogEntry(const char* tag, const char* text)
 {
     char* line = lineText;
     u32 capacity = sizeof(lineText) - 2;
-    CopyText(line, tag, capacity);
+    u32 length = TextLength(CopyText(line, tag, capacity));
     if (text) {
-        AppendText(line, " ", capacity);
-        if (TextLength(text) >= capacity - TextLength(line))
+        u32 textLength = TextLength(text);
+        if (textLength >= capacity - length - 1)
             return 0;
-        AppendText(line, text, capacity);
+        line[length++] = ' ';
+        CopyText(line + length, text, capacity - length);
+        length += textLength;
     }
-    u32 length = TextLength(line);
     line[length++] = '\r';
     line[length++] = '\n';
     return WriteRaw(line, length);
 }
 
-int InstallLogEntry(const char* tag, const char* text)
+// The writer's own lines; inlined, so that it adds no call of its own.
+static int WriteLine(const char* tag, const char* text)
 {
-    return WriteLine(tag, text);
+    return InstallLogEntry(tag, text);
 }
 
 // Ends the worker: the log cannot hold what the install wrote.
@@ -83,18 +88,6 @@ static const char* NextLine(u32* at)
     return line;
 }
 
-static int SameText(const char* a, const char* b)
-{
-    for (;; a++, b++) {
-        char x = *a >= 'A' && *a <= 'Z' ? (char)(*a + 32) : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? (char)(*b + 32) : *b;
-        if (x != y)
-            return 0;
-        if (!x)
-            return 1;
-    }
-}
-
 static void DropEarlier()
 {
     if (earlier)
@@ -112,8 +105,8 @@ static void ReadEarlier(const char* id)
         return;
     u32 size = PlatFileSize(file);
     int ok = 1;
-    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
     earlierSize = size;
+    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
     if (earlier && (PlatRead(file, earlier, size, &ok) != size || !ok))
         DropEarlier();
     PlatClose(file);
@@ -122,14 +115,13 @@ static void ReadEarlier(const char* id)
     for (u32 i = 0; i < size; i++)
         if (earlier[i] == '\r' || earlier[i] == '\n')
             earlier[i] = 0;
-    u32 at = 0;
-    if (size >= 3 && (u8)earlier[0] == 0xEF && (u8)earlier[1] == 0xBB && (u8)earlier[2] == 0xBF)
-        at = 3;
+    // The mark, when there, is passed (the copy ends in a NUL, which none of its bytes is).
+    u32 at = InstallLogSameFolded(earlier, logStart, 3) ? 3 : 0;
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
     // A second line means a first one.
-    if (!value || !SameText(magic, INSTALL_LOG_MAGIC) || !SameText(value, id))
+    if (!value || !InstallLogSameFolded(magic, logStart + 3, 0) || !InstallLogSameFolded(value, id, 0))
         DropEarlier();
 }
 
@@ -172,19 +164,18 @@ int InstallLogOpen(const InstallLogHead* head)
     AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(key, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteRaw("\xEF\xBB\xBF", 3) && WriteLine(INSTALL_LOG_MAGIC, 0) &&
+    int ok = WriteLine(logStart, 0) &&
              WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
              WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
     for (u32 textId = 200; ok && textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
+        // The id's three digits and a blank, then the text.
         char line[TEXT_SIZE + 8];
         line[0] = 0;
-        AppendNumber(line, textId, sizeof(line));
-        AppendText(line, " ", sizeof(line));
-        u32 length = TextLength(line);
-        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + length, sizeof(line) - length) || !text[0]) &&
+        AppendNumber(line, textId, sizeof(line))[3] = ' ';
+        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + 4, sizeof(line) - 4) || !text[0]) &&
              WriteLine("text", line);
     }
     at = 0;
@@ -216,7 +207,6 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 {
     if (!logFile)
         return;
-    char path[INSTALL_LOG_PATH_SIZE];
     if (record->type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
@@ -234,15 +224,17 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         return;
     }
     if (record->type == RECORD_DIRECTORY) {
-        if (!WalkPathOf(context.entryName, path))
+        // The walk's folder extended in place (its copy into itself changes nothing).
+        if (!WalkPathOf(context.entryName, walkPath))
             LogFailed();
-        CopyText(walkPath, path, INSTALL_LOG_PATH_SIZE);
-        if (created && !WriteLine("folder", path))
+        if (created && !WriteLine("folder", walkPath))
             LogFailed();
         return;
     }
     if (record->type != RECORD_FILE)
         return;
+    // The size, the time and the path, which is built in place: the 28 bytes before it at
+    // most leave it its INSTALL_LOG_PATH_SIZE.
     char line[INSTALL_LOG_PATH_SIZE + 32];
     line[0] = 0;
     AppendNumber(line, size, sizeof(line));
@@ -254,8 +246,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         line[length + digit] = HEX[time & 15];
     length += 16;
     line[length++] = ' ';
-    line[length] = 0;
-    if (!WalkPathOf(context.entryName, path) || !WriteLine("file", AppendText(line, path, sizeof(line))))
+    if (!WalkPathOf(context.entryName, line + length) || !WriteLine("file", line))
         LogFailed();
 }
 
@@ -271,7 +262,7 @@ int InstallLogListed(const char* name)
         for (int blanks = 0; rest && *rest && blanks < 2; rest++)
             if (*rest == ' ')
                 blanks++;
-        if (rest && SameText(rest, path))
+        if (rest && InstallLogSameFolded(rest, path, 0))
             return 1;
     }
     return 0;

@@ -179,6 +179,9 @@ int InstallLogAbsolutePathSound(const char* path);
 // that end a DDE command. The installer logs a group only when this holds, since the
 // reader refuses a whole log that names another.
 int InstallLogGroupNameSound(const char* name);
+// Compares the first n bytes (n == 0: whole texts) ASCII case folded, as Windows compares
+// names; nonzero when equal. The writer's comparisons too.
+int InstallLogSameFolded(const char* a, const char* b, u32 n);
 // Nonzero when path is folder or lies inside it (ASCII case folded, by whole parts).
 int InstallLogPathInside(const char* path, const char* folder);
 

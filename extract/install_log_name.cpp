@@ -9,15 +9,15 @@ void InstallLogName(const char* program, char* destination)
     CopyText(destination, program, TEXT_SIZE);
     // The extension is what follows the last dot of the last name (none: ".log" appended).
     char* dot = 0;
-    for (char* p = destination; *p; p++) {
+    char* p = destination;
+    for (; *p; p++) {
         if (*p == '.')
             dot = p;
         else if (*p == '\\')
             dot = 0;
     }
-    if (dot)
-        *dot = 0;
-    if (TextLength(destination) + 4 >= TEXT_SIZE)
-        destination[TEXT_SIZE - 5] = 0;
-    AppendText(destination, ".log", TEXT_SIZE);
+    char* end = dot ? dot : p;
+    if (end > destination + TEXT_SIZE - 5)
+        end = destination + TEXT_SIZE - 5;  // cut so that ".log" fits
+    CopyText(end, ".log", 5);
 }

@@ -12,8 +12,7 @@ static char Fold(char c)
     return c >= 'A' && c <= 'Z' ? (char)(c + ('a' - 'A')) : c;
 }
 
-// Compares the first n bytes (n == 0: whole texts) ASCII case folded; nonzero when equal.
-static int SameFolded(const char* a, const char* b, u32 n)
+int InstallLogSameFolded(const char* a, const char* b, u32 n)
 {
     for (u32 i = 0; !n || i < n; i++) {
         if (Fold(a[i]) != Fold(b[i]))
@@ -46,13 +45,14 @@ static int IsDeviceName(const char* part, u32 length)
     if (base > 7)
         return 0;
     for (u32 i = 0; i < base; i++)
-        name[i] = Fold(part[i]);
+        name[i] = part[i];  // compared case-blind below
     name[base] = 0;
-    static const char* const fixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : fixed)
-        if (SameFolded(name, device, 0))
+    // The names one after another in one text, so that no pointer is stored for each.
+    const char* device = "con\0prn\0aux\0nul\0conin$\0conout$\0";
+    for (; *device; device += TextLength(device) + 1)
+        if (InstallLogSameFolded(name, device, 0))
             return 1;
-    if (SameFolded(name, "com", 3) || SameFolded(name, "lpt", 3)) {
+    if (InstallLogSameFolded(name, "com", 3) || InstallLogSameFolded(name, "lpt", 3)) {
         if (base == 4 && name[3] >= '0' && name[3] <= '9')
             return 1;
         // COM and LPT with a superscript digit (U+00B9, U+00B2, U+00B3, in UTF-8) too.
@@ -60,6 +60,15 @@ static int IsDeviceName(const char* part, u32 length)
             ((u8)name[4] == 0xB9 || (u8)name[4] == 0xB2 || (u8)name[4] == 0xB3))
             return 1;
     }
+    return 0;
+}
+
+// Nonzero when c is one of set's characters (never for the NUL).
+static int OneOf(char c, const char* set)
+{
+    for (; *set; set++)
+        if (c == *set)
+            return 1;
     return 0;
 }
 
@@ -71,9 +80,7 @@ static int PartSound(const char* part, u32 length)
     if (!length || part[length - 1] == '.' || part[length - 1] == ' ')
         return 0;  // also "." and ".."
     for (u32 i = 0; i < length; i++) {
-        u8 c = (u8)part[i];
-        if (c < 0x20 || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-            c == '>' || c == '|')
+        if ((u8)part[i] < 0x20 || OneOf(part[i], "/:*?\"<>|"))
             return 0;
     }
     return !IsDeviceName(part, length);
@@ -143,7 +150,7 @@ int InstallLogPathInside(const char* path, const char* folder)
     u32 length = TextLength(folder);
     while (length && folder[length - 1] == '\\')
         length--;
-    if (!length || !SameFolded(path, folder, length))
+    if (!length || !InstallLogSameFolded(path, folder, length))
         return 0;
     return path[length] == 0 || path[length] == '\\';
 }
@@ -215,7 +222,7 @@ static int ParseFileTime(const char* text, u64* value)
 int InstallLogGroupNameSound(const char* name)
 {
     for (const char* p = name; *p; p++)
-        if (*p == '(' || *p == ')' || *p == '[' || *p == ']' || *p == '"' || *p == ',' || *p == '\\')
+        if (OneOf(*p, "()[]\",\\"))
             return 0;
     return PartSound(name, TextLength(name));
 }
@@ -281,7 +288,8 @@ static int ReadLine(char* line, u32 number, InstallLog* log, u32* seen, u32 capa
             char* root = NextField(&rest);
             if (!root || !*rest)
                 return LOG_MALFORMED;
-            if (TextLength(root) != 4 || (!SameFolded(root, "HKLM", 0) && !SameFolded(root, "HKCU", 0)))
+            if (TextLength(root) != 4 ||
+                (!InstallLogSameFolded(root, "HKLM", 0) && !InstallLogSameFolded(root, "HKCU", 0)))
                 return LOG_BAD_KEY;
             log->keyRoot = root;
             log->key = rest;
@@ -345,7 +353,8 @@ static int ReadLine(char* line, u32 number, InstallLog* log, u32* seen, u32 capa
             if (windowsFolder && InstallLogPathInside(rest, windowsFolder))
                 return LOG_WINDOWS_FOLDER;
             u32 length = TextLength(rest);
-            if (entry->kind == LOG_SHORTCUT && (length < 5 || !SameFolded(rest + length - 4, ".lnk", 0)))
+            if (entry->kind == LOG_SHORTCUT &&
+                (length < 5 || !InstallLogSameFolded(rest + length - 4, ".lnk", 0)))
                 return LOG_BAD_SHORTCUT;
             break;
         }
@@ -439,7 +448,8 @@ InstallLogResult ReadInstallLog(char* bytes, u32 size, InstallLogItem* entries, 
     if (!result.problem) {
         // The key is the id's own entry, and the levels made lie below the root.
         u32 prefix = TextLength(uninstallKeyPrefix);
-        if (!SameFolded(log->key, uninstallKeyPrefix, prefix) || !SameFolded(log->key + prefix, log->id, 0)) {
+        if (!InstallLogSameFolded(log->key, uninstallKeyPrefix, prefix) ||
+            !InstallLogSameFolded(log->key + prefix, log->id, 0)) {
             result.problem = LOG_BAD_KEY;
             result.line = 0;
         } else if (log->createdLevels > AbsoluteParts(log->directory)) {
@@ -479,7 +489,7 @@ void InstallLogMarkRepeats(InstallLog* log, u32* scratch)
                 break;
             }
             const InstallLogItem* later = &log->entries[scratch[slot] - 1];
-            if (later->kind == entry->kind && SameFolded(later->path, entry->path, 0)) {
+            if (later->kind == entry->kind && InstallLogSameFolded(later->path, entry->path, 0)) {
                 entry->superseded = 1;
                 break;
             }

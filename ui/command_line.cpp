@@ -4,7 +4,8 @@
 
 #include "../archive/text.h"
 
-const char usageText[] =
+// Byte-aligned: GCC would move an array this long to a 32-byte boundary and pad .text.
+const char usageText[] __attribute__((aligned(1))) =
     "Usage: setup [/S] [/NOGROUP] [/RUN] [/LOG=FILE] [/D=DIRECTORY]\n\n"
     "/S\tsilent: no window and no question; /D= or the default directory\n"
     "/NOGROUP\tno program group\n"
@@ -113,8 +114,6 @@ int ParseCommandLine(const char* line, CommandLine* result)
         }
         if (!understood && !result->unknown[0])
             CopyText(result->unknown, token[0] ? token : "\"\"", TEXT_SIZE);
-        if (!*p)
-            break;
     }
     return !result->unknown[0];
 }

@@ -23,30 +23,32 @@ static const char* SkipBlanks(const char* text)
 
 void SplitItemText(const char* text, char* target, char* arguments, int (*exists)(const char* path))
 {
-    arguments[0] = 0;
+    const char* rest = "";  // where the arguments start, blanks before them included
     if (text[0] == '"') {
         const char* end = text + 1;
         while (*end && *end != '"')
             end++;
         u32 length = (u32)(end - text - 1);
         CopyText(target, text + 1, length + 1 < (u32)TEXT_SIZE ? length + 1 : (u32)TEXT_SIZE);
-        CopyText(arguments, SkipBlanks(*end ? end + 1 : end), TEXT_SIZE);
-        return;
+        rest = *end ? end + 1 : end;
+    } else {
+        CopyText(target, text, TEXT_SIZE);
+        // The whole text, then shorter and shorter parts up to a blank, the longest first;
+        // each blank is put back after its part, so that the whole text is left when none
+        // names a file.
+        if (!exists(target))
+            for (u32 length = TextLength(target); length > 0; length--) {
+                if (target[length] != ' ')
+                    continue;
+                target[length] = 0;
+                if (exists(target)) {
+                    rest = text + length;
+                    break;
+                }
+                target[length] = ' ';
+            }
     }
-    CopyText(target, text, TEXT_SIZE);
-    if (exists(target))
-        return;
-    // Shorter and shorter parts up to a blank, the longest first.
-    for (u32 length = TextLength(target); length > 0; length--) {
-        if (target[length] != ' ')
-            continue;
-        target[length] = 0;
-        if (exists(target)) {
-            CopyText(arguments, SkipBlanks(text + length), TEXT_SIZE);
-            return;
-        }
-    }
-    CopyText(target, text, TEXT_SIZE);
+    CopyText(arguments, SkipBlanks(rest), TEXT_SIZE);
 }
 
 void ParentFolder(char* folder, const char* path)

@@ -69,20 +69,18 @@ static void SendGroupCommands(HWND server, HWND client)
     // system converts it for a program manager that reads ANSI.
     u32 size = BuildCommands(0, 0) + 1;
     char* text = (char*)PlatAlloc(size);
-    commandBlock = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size * sizeof(WCHAR)) : 0;
-    WCHAR* wide = commandBlock ? (WCHAR*)GlobalLock(commandBlock) : 0;
+    // The block in a local as well: the calls below cannot change it.
+    HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size * sizeof(WCHAR)) : 0;
+    commandBlock = block;
+    WCHAR* wide = block ? (WCHAR*)GlobalLock(block) : 0;
     if (wide) {
         BuildCommands(text, size);
         text[size - 1] = 0;
         MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, (int)size);
-        GlobalUnlock(commandBlock);
+        GlobalUnlock(block);
     }
     PlatFree(text);
-    if (!wide) {
-        EndConversation(client);
-        return;
-    }
-    if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)client, (LPARAM)commandBlock))
+    if (!wide || !PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)client, (LPARAM)block))
         EndConversation(client);
 }
 

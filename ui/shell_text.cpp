@@ -29,7 +29,8 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
     u32 length = TextLength(joined);
     // A bare drive means its root, not the drive's current directory.
     if (length == 2 && joined[1] == ':') {
-        AppendText(joined, "\\", sizeof(joined));
+        joined[2] = '\\';
+        joined[3] = 0;
         length = 3;
     }
     // One trailing backslash goes, except the root's own.
@@ -55,8 +56,10 @@ int AppendPathPart(char* path, u32 capacity, const char* name)
 
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
 {
-    char digits[4] = {(char)('0' + depth / 100 % 10), (char)('0' + depth / 10 % 10),
-                      (char)('0' + depth % 10), 0};
+    char digits[4];
+    digits[3] = 0;
+    for (u32 i = 3; i--; depth /= 10)
+        digits[i] = (char)('0' + depth % 10);
     CopyText(entry, digits, capacity);
     AppendText(entry, name, capacity);
 }
@@ -90,16 +93,14 @@ int SameDrive(const char* a, const char* b)
 
 int JoinItemPath(char* out, u32 capacity, const char* installDir, const char* itemPath)
 {
-    if (itemPath[0] != '\\') {
-        if (TextLength(itemPath) >= capacity)
-            return 0;
-        CopyText(out, itemPath, capacity);
-        return 1;
+    // The part of the install directory that goes first: none for a text taken as it is.
+    u32 length = 0;
+    if (itemPath[0] == '\\') {
+        length = TextLength(installDir);
+        // A root such as C:\ keeps no backslash of its own: C:\ and \prog.exe give C:\prog.exe.
+        if (length && installDir[length - 1] == '\\')
+            length--;
     }
-    u32 length = TextLength(installDir);
-    // A root such as C:\ keeps no backslash of its own: C:\ and \prog.exe give C:\prog.exe.
-    if (length && installDir[length - 1] == '\\')
-        length--;
     if (length + TextLength(itemPath) >= capacity)
         return 0;
     CopyText(out, installDir, length + 1);

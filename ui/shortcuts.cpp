@@ -35,12 +35,12 @@ static void CannotCreate(const char* name)
             MB_ICONWARNING);
 }
 
-// Files only: a folder that a prefix names (C:\Program) is no program to start.
+// Files only: a folder that a prefix names (C:\Program) is no program to start. A path
+// that names nothing gives INVALID_FILE_ATTRIBUTES, every bit set, the directory's too.
 static int FileExists(const char* path)
 {
     WCHAR wide[WIDE_SIZE];
-    DWORD attributes = GetFileAttributesW(Wide(path, wide));
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return !(GetFileAttributesW(Wide(path, wide)) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The link's texts, each in UTF-8 and then UTF-16: the item joined and split, the folder.
@@ -55,24 +55,29 @@ static const WCHAR* LinkText(const char* text)
     return Wide(text, link.wide);
 }
 
-static int SaveShortcut(const char* path, const char* item)
+// The shortcut at path for the item text of group entry n, read into link.arguments.
+static int SaveShortcut(const char* path, u32 n)
 {
-    PlatArchiveText(item, link.arguments, TEXT_SIZE);
+    StringBlockText(context.header.groupItemsOffset, n, link.arguments);
     if (!JoinItemPath(link.text, TEXT_SIZE, context.installDir, link.arguments))
         return 0;
     SplitItemText(link.text, link.target, link.arguments, FileExists);
     ParentFolder(link.text, link.target);
-    IShellLinkW* shellLink;
-    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, (void**)&shellLink)))
+    void* created;
+    if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, &created)))
         return 0;
-    IPersistFile* file = 0;
+    // A local whose address no call has seen, so it is not read back from the stack.
+    IShellLinkW* shellLink = (IShellLinkW*)created;
+    void* persisted;
     int ok = SUCCEEDED(shellLink->SetPath(LinkText(link.target))) &&
              SUCCEEDED(shellLink->SetArguments(LinkText(link.arguments))) &&
              SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(link.text))) &&
-             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, (void**)&file)) &&
-             SUCCEEDED(file->Save(LinkText(path), TRUE));
-    if (file)
+             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, &persisted));
+    if (ok) {
+        IPersistFile* file = (IPersistFile*)persisted;
+        ok = SUCCEEDED(file->Save(LinkText(path), TRUE));
         file->Release();
+    }
     shellLink->Release();
     return ok;
 }
@@ -119,7 +124,7 @@ int CreateShortcuts()
         u32 length = TextLength(path) + 1 + TextLength(name) + 4;
         AppendPathPart(path, TEXT_SIZE, name);
         if (TextLength(AppendText(path, ".lnk", TEXT_SIZE)) == length &&
-            SaveShortcut(path, StringBlockEntry(items, 2 * i))) {
+            SaveShortcut(path, 2 * i)) {
             LogLine("shortcut", path);
             InstallLogEntry("shortcut", path);
         } else {

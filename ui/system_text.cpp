@@ -85,9 +85,10 @@ u32 GetItemText(HWND dialog, int control, char* text)
 int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    HKEY key;
-    if (RegOpenKeyExW(root, Wide(keyPath, wide), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    HKEY opened;
+    if (RegOpenKeyExW(root, Wide(keyPath, wide), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return 0;
+    HKEY key = opened;  // not read back from the stack for each call
     // One character kept back: a stored value need not end with a NUL.
     DWORD size = PATH_LENGTH * sizeof(WCHAR), type;
     LONG status = RegQueryValueExW(key, name, 0, &type, (BYTE*)wide, &size);

@@ -53,10 +53,12 @@ void LogLine(const char* event, const char* text)
     char line[2 * TEXT_SIZE + 32];
     CopyText(line, event, sizeof(line));
     AppendText(line, ": ", sizeof(line));
-    AppendText(line, text, sizeof(line) - 2);
-    AppendText(line, "\r\n", sizeof(line));
+    // The text cut so that the line end always fits.
+    u32 length = TextLength(AppendText(line, text, sizeof(line) - 2));
+    line[length++] = '\r';
+    line[length++] = '\n';
     DWORD written;
-    WriteFile(logFile, line, TextLength(line), &written, 0);
+    WriteFile(logFile, line, length, &written, 0);
 }
 
 // The end line, with the exit code; every way out of the program passes here.
@@ -75,12 +77,13 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 {
     // Questions are not events; what they lead to is.
     if (!(style & MB_YESNO)) {
+        // "message", and a blank and the id when there is one.
         char event[24];
-        CopyText(event, "message", sizeof(event));
-        if (id) {
-            AppendText(event, " ", sizeof(event));
+        CopyText(event, "message ", sizeof(event));
+        if (id)
             AppendNumber(event, (u32)id, sizeof(event));
-        }
+        else
+            event[7] = 0;
         LogLine(event, text);
     }
     if (!commandLine.silent) {
@@ -178,11 +181,12 @@ int RunSilentInstall()
     context.volumeHandle = 0;
     // A worker that cannot start, or whose end cannot be read, is a system error.
     DWORD threadId, code = MSG_SYSTEM_ERROR;
-    workerThread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
-    if (workerThread) {
-        PumpMessages(workerThread, INFINITE);
-        GetExitCodeThread(workerThread, &code);
-        CloseHandle(workerThread);
+    HANDLE thread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
+    workerThread = thread;
+    if (thread) {
+        PumpMessages(thread, INFINITE);
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
         workerThread = 0;
     }
     if (code) {

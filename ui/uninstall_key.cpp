@@ -28,7 +28,7 @@ static const char* KeyPath(char* path)
     if (!id)
         return 0;
     CopyText(path, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    u32 length = TextLength(path);
+    const u32 length = sizeof(UNINSTALL_KEY_PATH) - 1;
     PlatArchiveText(id, path + length, TEXT_SIZE - length);
     return path;
 }
@@ -63,22 +63,17 @@ static const DWORD one = 1;
 
 // The entry's values in the order they are written: the installer's texts, the archive's
 // optional texts (named by their key, left out when the archive lacks them), the numbers.
+// The names follow one another in one text, so that no pointer is stored for each. Both
+// tables keep their own alignment: GCC would place an array of 32 bytes or more at a
+// 32-byte boundary, padding .text for no gain.
 enum { FIRST_ARCHIVE_TEXT = 6, FIRST_NUMBER = 9, VALUE_COUNT = 12 };
-static const struct {
-    const char* name;
-    const void* value;  // a text, an archive key, or a DWORD
-} values[VALUE_COUNT] = {{"DisplayName", productTitle},
-                         {"UninstallString", entry.quoted},
-                         {"QuietUninstallString", entry.quiet},
-                         {"InstallLocation", context.installDir},
-                         {"DisplayIcon", entry.program},
-                         {"InstallDate", entry.date},
-                         {"DisplayVersion", KEY_PRODUCT_VERSION},
-                         {"Publisher", KEY_PRODUCT_PUBLISHER},
-                         {"URLInfoAbout", KEY_UNINSTALL_URL},
-                         {"EstimatedSize", &entry.kilobytes},
-                         {"NoModify", &one},
-                         {"NoRepair", &one}};
+static const char valueNames[] __attribute__((aligned(1))) =
+    "DisplayName\0UninstallString\0QuietUninstallString\0InstallLocation\0DisplayIcon\0InstallDate\0"
+    "DisplayVersion\0Publisher\0URLInfoAbout\0EstimatedSize\0NoModify\0NoRepair";
+static const void* const values[VALUE_COUNT] __attribute__((aligned(4))) = {
+    productTitle, entry.quoted, entry.quiet, context.installDir, entry.program, entry.date,  // texts
+    KEY_PRODUCT_VERSION, KEY_PRODUCT_PUBLISHER, KEY_UNINSTALL_URL,                        // keys
+    &entry.kilobytes, &one, &one};                                                        // DWORDs
 
 // Writes every value of the entry; 0, or message 11 with the key's name in detailText.
 static int RegisterProduct(HKEY root, const char* rootName, const char* path)
@@ -98,10 +93,11 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
     HKEY key;
     int ok = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0) == ERROR_SUCCESS;
     if (ok) {
-        for (u32 i = 0; ok && i < VALUE_COUNT; i++) {
-            const BYTE* value = (const BYTE*)values[i].value;
+        const char* valueName = valueNames;
+        for (u32 i = 0; ok && i < VALUE_COUNT; i++, valueName += TextLength(valueName) + 1) {
+            const BYTE* value = (const BYTE*)values[i];
             WCHAR name[24];
-            WideIn(values[i].name, name, 24);
+            WideIn(valueName, name, 24);
             DWORD size = sizeof(DWORD);
             if (i >= FIRST_ARCHIVE_TEXT && i < FIRST_NUMBER)
                 value = (const BYTE*)EntryText((const char*)value);
