@@ -329,3 +329,16 @@ TEST(InstallLog, GroupNamesTheWriterMayLogAreThoseTheReaderTakes)
     for (const char* bad : {"", "Viewer.", "Viewer ", "A(b)", "x]y", "a,b", "q\"t", "back\\slash", "c:d", "NUL"})
         EXPECT_FALSE(InstallLogGroupNameSound(bad)) << bad;
 }
+
+// The writer and the reader decide "the same name" by this one comparison: ASCII letters
+// fold, other bytes (UTF-8's) do not, and a limit compares a prefix.
+TEST(InstallLog, NamesCompareFoldedAsciiOnly)
+{
+    EXPECT_TRUE(InstallLogSameFolded("C:\\Program Files\\A.TXT", "c:\\program files\\a.txt", 0));
+    EXPECT_FALSE(InstallLogSameFolded("abc", "abcd", 0));
+    EXPECT_FALSE(InstallLogSameFolded("\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9", 0));  // Été, été
+    EXPECT_TRUE(InstallLogSameFolded("\xEF\xBB\xBFquill", "\xEF\xBB\xBF" "QUILL-x", 8));
+    EXPECT_FALSE(InstallLogSameFolded("\xEF\xBB\xBFquill", "\xEF\xBB\xBF" "QUILL-x", 9));
+    EXPECT_TRUE(InstallLogSameFolded("ab", "AB", 5));   // both end inside the limit
+    EXPECT_FALSE(InstallLogSameFolded("ab", "ABC", 5));
+}
