@@ -75,13 +75,14 @@ static void PaintBar(HWND window, BarState* bar)
     char text[16];
     text[0] = 0;
     AppendNumber(text, picture.percent, sizeof(text));
-    AppendText(text, "%", sizeof(text));
     int filled = picture.filled;
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
     int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
+    // The sign put behind the digits: ExtTextOutA takes a count, not a terminator.
     int length = (int)TextLength(text);
+    text[length++] = '%';
     // The filled part, then the rest: each with the text in the other one's colour.
     COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
     RECT part = {0, 0, filled, client.bottom};
@@ -151,7 +152,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->backColor = RGB(255, 255, 255);
         bar->upper = 100;
         bar->scale = 1.0f;
-        MarkStale();  // nothing painted yet
+        // Nothing painted yet: the picture is stale from the start and from the last bar's end.
         SetWindowLongW(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
