@@ -300,7 +300,8 @@ static void FillDriveList(char* preselected)
     char roots[26 * 4 + 1];
     roots[0] = 0;
     GetLogicalDriveStringsA(sizeof(roots), roots);
-    for (const char* root = roots; *root; root += TextLength(root) + 1) {
+    // Every root the system lists is a drive letter's: four bytes with its NUL.
+    for (const char* root = roots; *root; root += 4) {
         // A label: 32 characters at most; a network name: 253.
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
         WCHAR wide[PATH_LENGTH + 1], wideRoot[4] = {(WCHAR)root[0], ':', '\\', 0};
