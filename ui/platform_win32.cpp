@@ -28,11 +28,19 @@ void PlatFree(void* block)
     HeapFree(GetProcessHeap(), 0, block);
 }
 
-FileHandle PlatOpenRead(const char* path)
+// Both opens in one call: reading shares read and write and takes an existing file only;
+// writing (write 1) shares nothing and always creates.
+__attribute__((noinline)) static FileHandle OpenFile(const char* name, u32 write)
 {
     WCHAR wide[WIDE_SIZE];
-    return CoreHandle(CreateFileW(Wide(path, wide), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    return CoreHandle(CreateFileW(Wide(name, wide), GENERIC_READ >> write,
+                                  write ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                  OPEN_EXISTING - write, FILE_ATTRIBUTE_NORMAL, 0));
+}
+
+FileHandle PlatOpenRead(const char* path)
+{
+    return OpenFile(path, 0);
 }
 
 u32 PlatFileSize(FileHandle file)
@@ -58,9 +66,9 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 
 FileHandle PlatCreateOutput(const char* name)
 {
-    WCHAR wide[WIDE_SIZE];
-    return CoreHandle(CreateFileW(Wide(name, wide), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, 0));
+    static_assert(GENERIC_READ >> 1 == GENERIC_WRITE && OPEN_EXISTING - 1 == CREATE_ALWAYS,
+                  "one step from reading to writing");
+    return OpenFile(name, 1);
 }
 
 u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
