@@ -7,9 +7,7 @@
 
 char* VolumeFileName(u32 n, char* destination)
 {
-    CopyText(destination, "disk", VOLUME_NAME_SIZE);
-    AppendNumber(destination, n, VOLUME_NAME_SIZE);
-    return AppendText(destination, ".pak", VOLUME_NAME_SIZE);
+    return FormatWithNumber(destination, VOLUME_NAME_SIZE, "disk%u.pak", n);
 }
 
 char* VolumePath(const char* directory, u32 n, char* destination)
