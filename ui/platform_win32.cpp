@@ -183,8 +183,8 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
 void PlatSetControlText(u32 controlId, const char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    SendMessageW(GetDlgItem((HWND)context.progressDialog, (int)controlId), WM_SETTEXT, 0,
-                 (LPARAM)Wide(text, wide));
+    SendDlgItemMessageW((HWND)context.progressDialog, (int)controlId, WM_SETTEXT, 0,
+                        (LPARAM)Wide(text, wide));
 }
 
 void PlatBarCommand(u32 command, u32 value)
@@ -193,8 +193,8 @@ void PlatBarCommand(u32 command, u32 value)
     // report's whole cost: one that would paint the same picture stays here.
     if (command == BAR_SETPOS && BarShows(value))
         return;
-    SendMessageW(GetDlgItem((HWND)context.progressDialog, CONTROL_PROGRESS_BAR), WM_COMMAND,
-                 command, (LPARAM)value);
+    SendDlgItemMessageW((HWND)context.progressDialog, CONTROL_PROGRESS_BAR, WM_COMMAND, command,
+                        (LPARAM)value);
 }
 
 void PlatNotifyWorkerAborted()
