@@ -1,5 +1,6 @@
 #include "archive.h"
 
+#include "abort.h"
 #include "context.h"
 #include "messages.h"
 #include "text.h"
@@ -87,10 +88,8 @@ int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)
 
 void FreeStringBlock()
 {
-    if (context.stringBlock) {
-        PlatFree(context.stringBlock);
-        context.stringBlock = 0;
-    }
+    if (char* block = Taken(&context.stringBlock))
+        PlatFree(block);
 }
 
 u32 ProgramImageEnd(FileHandle file, u32 fileSize)

@@ -54,11 +54,8 @@ void OpenVolume(const char* path)
         context.volumeNumber++;
         VolumePath(archiveDir, context.volumeNumber, candidate);
     }
-    if (context.volumeHandle) {
-        FileHandle old = context.volumeHandle;
-        context.volumeHandle = 0;
+    if (FileHandle old = Taken(&context.volumeHandle))
         PlatClose(old);
-    }
     FileHandle file;
     for (;;) {
         file = PlatOpenRead(candidate);
