@@ -401,6 +401,5 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 int BrowseForFolder(BrowseRequest* browse)
 {
-    return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_BROWSER), mainWindow, BrowserProc,
-                           (LPARAM)browse) == 1;
+    return RunDialog(IDD_BROWSER, BrowserProc, (LPARAM)browse) == 1;
 }

@@ -43,6 +43,11 @@ void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT sty
     ShowFormatted(owner, id, &argument, detail ? 1 : 0, captionId, style);
 }
 
+__attribute__((noinline)) INT_PTR RunDialog(int id, DLGPROC proc, LPARAM parameter)
+{
+    return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(id), mainWindow, proc, parameter);
+}
+
 static void FillRows(HDC dc, int top, int width, int height, COLORREF colour)
 {
     RECT band = {0, top, width, top + height};
@@ -118,8 +123,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         if (wParam == CMD_START_INSTALL) {
             if (commandLine.silent) {
                 installOutcome = RunSilentInstall();
-            } else if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_INSTALL_DIRECTORY),
-                                       mainWindow, InstallDirectoryProc, 0) == 1) {
+            } else if (RunDialog(IDD_INSTALL_DIRECTORY, InstallDirectoryProc, 0) == 1) {
                 LogLine("directory", context.installDir);
                 installOutcome = RunProgressDialog();
             } else {

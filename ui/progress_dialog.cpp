@@ -173,8 +173,7 @@ int EndProgressOnClose()
 
 int RunProgressDialog()
 {
-    INT_PTR result = DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), mainWindow,
-                                     ProgressProc, 0);
+    INT_PTR result = RunDialog(IDD_PROGRESS, ProgressProc, 0);
     runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;
     if (workerThread) {

@@ -36,6 +36,8 @@ u32 WindowDpi(HWND window);
 
 // Background window (main.cpp).
 void PaintBackground(HWND window);
+// Dialog id as a modal dialog owned by mainWindow; its EndDialog result.
+INT_PTR RunDialog(int id, DLGPROC proc, LPARAM parameter);
 
 // Install-directory dialog (install_dialog.cpp).
 INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
