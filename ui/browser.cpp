@@ -232,7 +232,9 @@ static void OpenSelected()
     // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
     int child = kind == FOLDER_CHILD, fits = 1;
-    CopyText(target, child ? request->currentDir : "", TEXT_SIZE);
+    target[0] = 0;
+    if (child)
+        CopyText(target, request->currentDir, TEXT_SIZE);
     for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
         GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
