@@ -267,11 +267,11 @@ static void ChooseDrive()
         Refill();
     } else {
         ShowMessage(browser, MSG_CANT_READ_DISK, target, MSG_ATTENTION, MB_ICONINFORMATION);
-        // Back to the drive that the folder list still shows.
+        // Back to the drive that the folder list still shows; the selection's search
+        // ignores case, as the list's lower-case entries need.
         char directory[TEXT_SIZE];
         PlatGetCurrentDirectory(directory, TEXT_SIZE);
         directory[2] = 0;
-        LowerText(directory);
         SelectDrive(directory);
     }
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
