@@ -184,9 +184,9 @@ static void Refill()
             AddFolder(entry, depth, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
             depth++;
         }
+        name = parts + i + 1;
         if (!c)
             break;
-        name = parts + i + 1;
     }
 
     CopyText(parts, directory, TEXT_SIZE);
