@@ -206,12 +206,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     int maximized = context.header.backgroundMaximized != 0;
     WCHAR title[WIDE_SIZE];
     int place = shown ? CW_USEDEFAULT : 0;
-    mainWindow = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
-                                 shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
-                                 place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    HWND window = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
+                                  shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
+                                  place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    mainWindow = window;
     if (shown) {
-        ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
-        UpdateWindow(mainWindow);
+        ShowWindow(window, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
+        UpdateWindow(window);
     }
 
     // A loop that ends before the install has run has failed.
