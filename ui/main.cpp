@@ -83,6 +83,7 @@ void PaintBackground(HWND window)
         WCHAR wide[WIDE_SIZE];
         int length = lstrlenW(Wide(productTitle, wide));
         // The grey shadow first, then the white title over it.
+#pragma GCC unroll 1
         for (int pass = 0; pass < 2; pass++) {
             SetTextColor(dc, pass ? RGB(255, 255, 255) : RGB(120, 120, 120));
             int at = ScaleForDpi(pass ? 8 : 10, dpi);
