@@ -48,6 +48,7 @@ TEST(OpenArchive, AppendedOnlyPastTheArchiveOffset)
     EXPECT_EQ(0, OpenAt(program));
     EXPECT_EQ(std::vector<std::string>{TEXT_READING_HEADER}, BoxTexts());
     EXPECT_EQ(TEXT_ERROR_CAPTION, EventsOf(HostEvent::MESSAGE_BOX)[0].caption);
+    EXPECT_TRUE(Host().openFiles.empty());
 
     WriteInstaller(dir.Path(), archive);
     ASSERT_EQ(1, OpenAt(program));
@@ -115,6 +116,8 @@ TEST(OpenArchive, StartupFailuresAreReportedWithTheFixedTexts)
         EXPECT_EQ(0, OpenAt(program)) << size;
         EXPECT_EQ(std::vector<std::string>{TEXT_READING_RESOURCE}, BoxTexts()) << size;
         EXPECT_EQ(nullptr, context.stringBlock);
+        EXPECT_TRUE(Host().openFiles.empty()) << size;
+        EXPECT_TRUE(Host().liveBlocks.empty()) << size;
     }
 }
 
@@ -278,6 +281,8 @@ TEST(Text, FormatSubstitutesOnlyTheKnownPlaceholders)
     EXPECT_STREQ("x  y", FormatWithNumber(out, TEXT_SIZE, "x %s y", 5));
     EXPECT_STREQ("a z b", FormatWithText(out, TEXT_SIZE, "a %s%s b", "z"));
     EXPECT_STREQ("100% %n %x 4294967295", FormatWithNumber(out, TEXT_SIZE, "100%% %n %x %lu", 0xFFFFFFFF));
+    // A %% takes no argument, even before a conversion letter; a last lone % stays.
+    EXPECT_STREQ("%s a% 50%", FormatWithText(out, TEXT_SIZE, "%%s %s%% 50%", "a"));
     // Cut at the capacity, terminated.
     std::string longText(300, 'y');
     FormatWithText(out, 10, "%s!", longText.c_str());
