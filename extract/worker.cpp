@@ -90,11 +90,13 @@ u32 ExtractionWorker(void*)
     PlatBarCommand(BAR_SETMIN, 0);
     PlatBarCommand(BAR_SETMAX, context.header.totalSize);
     context.volumeNumber = 1;
-    context.outputBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
-    context.readBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    u8* output = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    u8* input = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    context.outputBuffer = output;
+    context.readBuffer = input;
     context.readPos = 0;
     context.readFill = 0;
-    if (!context.outputBuffer || !context.readBuffer)
+    if (!output || !input)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
     if (context.embedded)
