@@ -101,11 +101,12 @@ u8 ReadStream(u32 count, void* destination)
     if (count < 1 || count > STREAM_BUFFER_SIZE)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     u8* buffer = context.readBuffer;
-    u32 avail = context.readFill - context.readPos;
+    u32 pos = context.readPos;
+    u32 avail = context.readFill - pos;
     if (avail < count) {
         u32 held = avail;
         for (u32 i = 0; i < held; i++)
-            buffer[i] = buffer[context.readPos + i];
+            buffer[i] = buffer[pos + i];
         while (held < count) {
             if (context.volumeRemaining == 0)
                 OpenVolume(0);
@@ -121,15 +122,15 @@ u8 ReadStream(u32 count, void* destination)
             context.volumeRemaining -= n;
         }
         context.readFill = held;
-        context.readPos = 0;
+        pos = 0;
     }
-    u8* from = buffer + context.readPos;
+    u8* from = buffer + pos;
     if (destination) {
         u8* to = (u8*)destination;
         for (u32 i = 0; i < count; i++)
             to[i] = from[i];
     }
-    context.readPos += count;
+    context.readPos = pos + count;
     return from[count - 1];
 }
 
