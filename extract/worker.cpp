@@ -35,7 +35,7 @@ static void ReadName(const RecordHeader* record)
     PlatArchiveText(stored, context.entryName, TEXT_SIZE);
 }
 
-int ExtractFile(InstallContext* install, const RecordHeader* record)
+u32 ExtractFile(InstallContext* install, const RecordHeader* record)
 {
     ResetDecoder(install);
     if (!PlatFullPath(install->entryName, detailText))
@@ -67,7 +67,7 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
     PlatSetAttributes(install->entryName, record->attributes);
     install->bytesDone += size;
     PlatBarCommand(BAR_SETPOS, install->bytesDone);
-    return 0;
+    return size;
 }
 
 // Message 15 with the command (in detailText).
@@ -123,10 +123,9 @@ u32 ExtractionWorker(void*)
         }
         if (record.type == RECORD_FILE) {
             ReadName(&record);
-            u32 before = context.bytesDone;
-            ExtractFile(&context, &record);
-            InstallLogRecord(&record, context.bytesDone - before, 0);
-            PlatRecordDone(&record, context.bytesDone - before);
+            u32 size = ExtractFile(&context, &record);
+            InstallLogRecord(&record, size, 0);
+            PlatRecordDone(&record, size);
         } else if (record.type == RECORD_DIRECTORY) {
             ReadName(&record);
             int created = PlatCreateDirectory(context.entryName);
