@@ -11,23 +11,22 @@
 #include "lzari.h"
 
 
-// The current volume's name for a message: volume 1 by its path, later ones as the file
-// disk<N>.pak in the program's directory.
-static void VolumeNameForMessage(char* destination)
+// Damage in the record stream: message 119 with the current volume's name, volume 1 by
+// its path, later ones as the file disk<N>.pak in the program's directory.
+__attribute__((noreturn)) static void RefuseStructure()
 {
     if (context.volumeNumber == 1)
-        CopyText(destination, firstVolumePath, TEXT_SIZE);
+        CopyText(detailText, firstVolumePath, TEXT_SIZE);
     else
-        VolumePath(programDir, context.volumeNumber, destination);
+        VolumePath(programDir, context.volumeNumber, detailText);
+    AbortWorker(MSG_WRONG_STRUCTURE, 0);
 }
 
 static void ReadName(const RecordHeader* record)
 {
     // Names longer than the buffer are damage: refused before a byte lands past it.
-    if (record->nameLength > MAX_NAME_LENGTH) {
-        VolumeNameForMessage(detailText);
-        AbortWorker(MSG_WRONG_STRUCTURE, 0);
-    }
+    if (record->nameLength > MAX_NAME_LENGTH)
+        RefuseStructure();
     char stored[STORED_TEXT_SIZE];
     if (record->nameLength)
         ReadStream(record->nameLength, stored);
@@ -139,8 +138,7 @@ u32 ExtractionWorker(void*)
             InstallLogRecord(&record, 0, 0);
             PlatRecordDone(&record, 0);
         } else {
-            VolumeNameForMessage(detailText);
-            AbortWorker(MSG_WRONG_STRUCTURE, 0);
+            RefuseStructure();
         }
     }
 
