@@ -188,7 +188,7 @@ static FileHandle StartAt(const char* path)
     ClearContext();
     CopyText(firstVolumePath, path, TEXT_SIZE);
     DirectoryOfPath(path, programDir);
-    CopyText(archiveDir, programDir, TEXT_SIZE);
+    DirectoryOfPath(path, archiveDir);
     FileHandle file = PlatOpenRead(path);
     if (!file)
         ShowCantOpen(path);
