@@ -17,14 +17,11 @@
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
-// Kinds of folder list entries, kept in each entry's item data below its depth, so that
-// the drawing need not read the depth back from the entry's digits.
+// Kinds of folder list entries, kept as each entry's item data.
 enum FolderKind {
     FOLDER_ANCESTOR = 1,  // on the path above the current folder, the root included
     FOLDER_CURRENT = 2,
-    FOLDER_CHILD = 3,     // a subfolder of the current folder
-    FOLDER_KIND_MASK = 3,
-    FOLDER_DEPTH_SHIFT = 2
+    FOLDER_CHILD = 3      // a subfolder of the current folder
 };
 
 enum {
@@ -133,11 +130,12 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         if (data < sizeof(drivePictures))
             picture = drivePictures[data];
     } else {
-        u32 kind = data & FOLDER_KIND_MASK;
-        picture = folderPictures[kind];
-        mask = kind == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
-        box.left += ScaleForDpi((int)(data >> FOLDER_DEPTH_SHIFT) * DEPTH_INDENT, dpi);
+        if (data < sizeof(folderPictures))
+            picture = folderPictures[data];
+        mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits.
+        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
+        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
         shown = text + (text[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
@@ -150,10 +148,9 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     DrawTextW(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
-static void AddFolder(const char* entry, u32 depth, int kind)
+static void AddFolder(const char* entry, int kind)
 {
-    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendText(IDC_FOLDER_LIST, LB_ADDSTRING, 0, entry),
-             kind | depth << FOLDER_DEPTH_SHIFT);
+    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendText(IDC_FOLDER_LIST, LB_ADDSTRING, 0, entry), kind);
 }
 
 // Lists the current directory: the path from the root, then the subfolders.
@@ -181,7 +178,7 @@ static void Refill()
                 AppendText(entry, "\\", ENTRY_SIZE);
             // The last part, also when a root's backslash follows it.
             int last = !c || !parts[i + 1];
-            AddFolder(entry, depth, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
+            AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
             depth++;
         }
         name = parts + i + 1;
@@ -203,7 +200,7 @@ static void Refill()
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.' &&
                 Narrow(found.cFileName, parts, TEXT_SIZE)) {
                 FolderEntryText(entry, ENTRY_SIZE, depth, parts);
-                AddFolder(entry, depth, FOLDER_CHILD);
+                AddFolder(entry, FOLDER_CHILD);
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
@@ -225,7 +222,7 @@ static void OpenSelected()
     LRESULT index = SendItem(IDC_FOLDER_LIST, LB_GETCURSEL, 0, 0);
     if (index < 0)
         return;
-    LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0) & FOLDER_KIND_MASK;
+    LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
     if (kind == FOLDER_CURRENT)
         return;
     // A subfolder is the current folder joined with its name; sorted by depth, the entries
