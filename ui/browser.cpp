@@ -161,8 +161,9 @@ static void AddFolder(const char* entry, int kind)
 static void Refill()
 {
     char* directory = request->currentDir;
-    // A failure (0) and a directory longer than 254 characters both leave it empty.
-    if (!PlatGetCurrentDirectory(directory, TEXT_SIZE) || TextCharacters(directory) > PATH_LENGTH - 1)
+    // A failure (empty here) and a directory longer than 254 characters both leave it empty.
+    PlatGetCurrentDirectory(directory, TEXT_SIZE);
+    if (TextCharacters(directory) > PATH_LENGTH - 1)
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 

@@ -109,7 +109,8 @@ int PlatSetCurrentDirectory(const char* path)
 }
 
 // A path the system gives (length units, 0 on failure) into buffer (capacity bytes):
-// its UTF-8 length, or 0 when it is past 255 characters or does not fit.
+// its UTF-8 length, or 0 and an empty buffer when it is past 255 characters or does not
+// fit. The interface's callers take the empty text as the failure.
 static u32 SystemPath(const WCHAR* wide, DWORD length, char* buffer, u32 capacity)
 {
     if (!length || length > PATH_LENGTH) {
