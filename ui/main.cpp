@@ -29,12 +29,9 @@ static int installOutcome;
 int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count, int captionId,
                   UINT style)
 {
-    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(id, format, TEXT_SIZE);
-    // Without arguments the message is shown as it is: its %% and %s stay.
-    const char* shown = count ? FormatText(text, TEXT_SIZE, format, arguments, count) : format;
-    LookupMessage(captionId, caption, TEXT_SIZE);
-    return ShowBox(owner, id, shown, caption, style);
+    MessageTexts box;
+    const char* shown = ComposeMessage(&box, id, arguments, count, captionId);
+    return ShowBox(owner, id, shown, box.caption, style);
 }
 
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
