@@ -231,6 +231,15 @@ TEST(Messages, LookupByIdWithFallbackAndShift)
     LookupMessage(121, small, 6);
     EXPECT_STREQ("You h", small);
     EXPECT_EQ('x', small[6]);
+
+    // A box's texts: without arguments the message as stored, with them formatted; the
+    // caption looked up by its own id, a shifted one restored.
+    MessageTexts box;
+    EXPECT_STREQ("Error %s", ComposeMessage(&box, MSG_ERROR, nullptr, 0, MSG_ATTENTION));
+    EXPECT_STREQ("Attention", box.caption);
+    FormatArgument name = {"a.txt", 0};
+    EXPECT_STREQ("Error a.txt", ComposeMessage(&box, MSG_ERROR, &name, 1, MSG_TOP_LINE));
+    EXPECT_STREQ("AA", box.caption);
 }
 
 TEST(Messages, StoredFormOfTheShiftedMessage)
