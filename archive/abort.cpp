@@ -6,23 +6,16 @@
 
 // Each release marks the field released before the call, so that a second caller (the
 // worker's own end racing the interface's break) skips it.
+
 void ReleaseWorkerResources()
 {
-    FileHandle output = context.outputHandle;
-    context.outputHandle = 0;
-    if (output)
+    if (FileHandle output = Taken(&context.outputHandle))
         PlatClose(output);
-    FileHandle volume = context.volumeHandle;
-    context.volumeHandle = 0;
-    if (volume)
+    if (FileHandle volume = Taken(&context.volumeHandle))
         PlatClose(volume);
-    u8* readBuffer = context.readBuffer;
-    context.readBuffer = 0;
-    if (readBuffer)
+    if (u8* readBuffer = Taken(&context.readBuffer))
         PlatFree(readBuffer);
-    u8* outputBuffer = context.outputBuffer;
-    context.outputBuffer = 0;
-    if (outputBuffer)
+    if (u8* outputBuffer = Taken(&context.outputBuffer))
         PlatFree(outputBuffer);
 }
 

@@ -24,6 +24,13 @@ void BreakWorker();
 // was confirmed or the dialog asked it to close.
 void WorkerSafePoint();
 
+// The field's value, 0 left in its place by the same instruction: what is released this
+// way is released once, whoever else takes it meanwhile.
+template <typename T> __attribute__((always_inline)) inline T Taken(T* field)
+{
+    return __atomic_exchange_n(field, (T)0, __ATOMIC_SEQ_CST);
+}
+
 // Releases whatever handles and buffers the install context still holds, marking each
 // released at once, so that no release happens twice whoever calls it.
 void ReleaseWorkerResources();

@@ -1,5 +1,6 @@
 #include "archive.h"
 
+#include "abort.h"
 #include "context.h"
 #include "messages.h"
 #include "text.h"
@@ -87,10 +88,8 @@ int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)
 
 void FreeStringBlock()
 {
-    if (context.stringBlock) {
-        PlatFree(context.stringBlock);
-        context.stringBlock = 0;
-    }
+    if (char* block = Taken(&context.stringBlock))
+        PlatFree(block);
 }
 
 u32 ProgramImageEnd(FileHandle file, u32 fileSize)
@@ -142,42 +141,43 @@ static int ReadArchiveStart(FileHandle file, u32 start)
 {
     u32 fileSize = context.embedded ? context.programFileSize : PlatFileSize(file);
 
+    // One way out for both failures: the file closed, then the text shown.
+    const char* failure = TEXT_READING_HEADER;
     int ok = PlatSeek(file, start);
     u32 got = ok ? PlatRead(file, &context.header, ARCHIVE_HEADER_SIZE, &ok) : 0;
-    if (!ok || got != ARCHIVE_HEADER_SIZE) {
-        ShowStartupError(TEXT_READING_HEADER);
-        PlatClose(file);
-        return 0;
-    }
-
-    // The block lies wholly in volume 1: a size beyond the file is damage, refused before
-    // allocating so that a broken header cannot ask for gigabytes.
-    u32 size = context.header.stringBlockSize;
-    u32 room = fileSize - start - ARCHIVE_HEADER_SIZE;
-    char* block = 0;
-    if (size <= room)
-        block = (char*)PlatAlloc(size + 1);  // + the guard NUL that ends every lookup
-    if (block) {
-        got = PlatRead(file, block, size, &ok);
-        if (!ok || got != size) {
-            PlatFree(block);
-            block = 0;
+    if (ok && got == ARCHIVE_HEADER_SIZE) {
+        // The block lies wholly in volume 1: a size beyond the file is damage, refused
+        // before allocating so that a broken header cannot ask for gigabytes.
+        failure = TEXT_READING_RESOURCE;
+        u32 size = context.header.stringBlockSize;
+        u32 room = fileSize - start - ARCHIVE_HEADER_SIZE;
+        char* block = 0;
+        if (size <= room)
+            block = (char*)PlatAlloc(size + 1);  // + the guard NUL that ends every lookup
+        if (block) {
+            got = PlatRead(file, block, size, &ok);
+            if (ok && got == size) {
+                context.stringBlock = block;
+                failure = 0;
+            } else {
+                PlatFree(block);
+            }
         }
     }
-    if (!block) {
-        ShowStartupError(TEXT_READING_RESOURCE);
-        PlatClose(file);
+    PlatClose(file);
+    if (failure) {
+        ShowStartupError(failure);
         return 0;
     }
-    context.stringBlock = block;
-    PlatClose(file);
 
     StringBlockText(0, ENTRY_PRODUCT_TITLE, productTitle);
     StringBlockText(0, ENTRY_WINDOW_TITLE, windowTitle);
     char programFiles[TEXT_SIZE], entry[TEXT_SIZE];
-    int haveProgramFiles = PlatProgramFilesDir(programFiles);
+    // Without the registry value the base is the one DefaultInstallDirectory takes for none.
+    if (!PlatProgramFilesDir(programFiles))
+        CopyText(programFiles, "c:", TEXT_SIZE);
     StringBlockText(0, ENTRY_INSTALL_DIR, entry);
-    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : 0, context.installDir);
+    DefaultInstallDirectory(entry, programFiles, context.installDir);
     return 1;
 }
 
@@ -188,7 +188,7 @@ static FileHandle StartAt(const char* path)
     ClearContext();
     CopyText(firstVolumePath, path, TEXT_SIZE);
     DirectoryOfPath(path, programDir);
-    CopyText(archiveDir, programDir, TEXT_SIZE);
+    DirectoryOfPath(path, archiveDir);
     FileHandle file = PlatOpenRead(path);
     if (!file)
         ShowCantOpen(path);

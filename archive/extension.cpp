@@ -78,19 +78,18 @@ const char* ExtensionValueIn(const char* block, u32 size, const char* key)
 const char* ExtensionTextIn(const char* block, u32 size, u32 id)
 {
     char key[24];
-    CopyText(key, KEY_TEXT_PREFIX, sizeof(key));
-    AppendNumber(key, id, sizeof(key));
-    return ExtensionValueIn(block, size, key);
+    return ExtensionValueIn(block, size, FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id));
 }
 
+// Before OpenArchive the block is 0, which FindExtension refuses whatever the size.
 const char* ExtensionValue(const char* key)
 {
-    return ExtensionValueIn(context.stringBlock, context.stringBlock ? context.header.stringBlockSize : 0, key);
+    return ExtensionValueIn(context.stringBlock, context.header.stringBlockSize, key);
 }
 
 const char* ExtensionText(u32 id)
 {
-    return ExtensionTextIn(context.stringBlock, context.stringBlock ? context.header.stringBlockSize : 0, id);
+    return ExtensionTextIn(context.stringBlock, context.header.stringBlockSize, id);
 }
 
 u32 ExtensionNumber(const char* value)

@@ -52,12 +52,18 @@ char* LookupMessage(int id, char* destination, u32 capacity)
     return destination;
 }
 
+const char* ComposeMessage(MessageTexts* box, int id, const FormatArgument* arguments, u32 count,
+                           int captionId)
+{
+    LookupMessage(id, box->format, TEXT_SIZE);
+    LookupMessage(captionId, box->caption, TEXT_SIZE);
+    return count ? FormatText(box->text, TEXT_SIZE, box->format, arguments, count) : box->format;
+}
+
 // Its texts live in a frame of their own, beside the callers' paths.
 __attribute__((noinline)) int ShowAttention(int id, const FormatArgument* argument, u32 style)
 {
-    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(id, format, TEXT_SIZE);
-    FormatText(text, TEXT_SIZE, format, argument, 1);
-    LookupMessage(MSG_ATTENTION, caption, TEXT_SIZE);
-    return PlatMessageBox(context.progressDialog, text, caption, style);
+    MessageTexts box;
+    const char* text = ComposeMessage(&box, id, argument, 1, MSG_ATTENTION);
+    return PlatMessageBox(context.progressDialog, text, box.caption, style);
 }

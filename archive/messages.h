@@ -55,6 +55,18 @@ struct FormatArgument;
 // with MSG_ATTENTION, owned by the progress dialog. The answer (BoxAnswer).
 int ShowAttention(int id, const FormatArgument* argument, u32 style);
 
+// A message box's texts: message `id` formatted with count arguments (none: the text as
+// it stands, its %% and %s kept) and message captionId as its caption. The box's code,
+// the core's and the interface's, composes them here.
+struct MessageTexts {
+    char format[TEXT_SIZE];
+    char text[TEXT_SIZE];
+    char caption[TEXT_SIZE];
+};
+// Returns the text to show: box->text, or box->format without arguments.
+const char* ComposeMessage(MessageTexts* box, int id, const FormatArgument* arguments, u32 count,
+                           int captionId);
+
 // Message list entry (1..28) that an id is stored in; every id without one maps to the
 // entry of MSG_SYSTEM_ERROR.
 u32 MessageEntry(int id);

@@ -81,26 +81,26 @@ char* FormatText(char* destination, u32 capacity, const char* format,
     u32 next = 0;
     char piece[2] = {0, 0};
     for (const char* p = format; *p; p++) {
-        if (p[0] == '%') {
-            const FormatArgument* argument = 0;
+        // %% is the one % that the copy below appends.
+        if (p[0] == '%' && p[1] == '%') {
+            p++;
+        } else if (p[0] == '%') {
             u32 width = 0;  // characters of the conversion after the %
-            if (p[1] == '%') {
-                AppendText(destination, "%", capacity);
-                p++;
-                continue;
-            }
             if (p[1] == 's' || p[1] == 'i' || p[1] == 'd' || p[1] == 'u')
                 width = 1;
             else if (p[1] == 'l' && p[2] == 'u')
                 width = 2;
             if (width) {
-                if (next < argumentCount)
-                    argument = &arguments[next];
+                if (next < argumentCount) {
+                    const FormatArgument* argument = &arguments[next];
+                    if (p[1] == 's') {
+                        if (argument->text)
+                            AppendText(destination, argument->text, capacity);
+                    } else if (!argument->text) {
+                        AppendNumber(destination, argument->number, capacity);
+                    }
+                }
                 next++;
-                if (argument && p[1] == 's' && argument->text)
-                    AppendText(destination, argument->text, capacity);
-                else if (argument && p[1] != 's' && !argument->text)
-                    AppendNumber(destination, argument->number, capacity);
                 p += width;
                 continue;
             }

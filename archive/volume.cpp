@@ -7,9 +7,7 @@
 
 char* VolumeFileName(u32 n, char* destination)
 {
-    CopyText(destination, "disk", VOLUME_NAME_SIZE);
-    AppendNumber(destination, n, VOLUME_NAME_SIZE);
-    return AppendText(destination, ".pak", VOLUME_NAME_SIZE);
+    return FormatWithNumber(destination, VOLUME_NAME_SIZE, "disk%u.pak", n);
 }
 
 char* VolumePath(const char* directory, u32 n, char* destination)
@@ -56,11 +54,8 @@ void OpenVolume(const char* path)
         context.volumeNumber++;
         VolumePath(archiveDir, context.volumeNumber, candidate);
     }
-    if (context.volumeHandle) {
-        FileHandle old = context.volumeHandle;
-        context.volumeHandle = 0;
+    if (FileHandle old = Taken(&context.volumeHandle))
         PlatClose(old);
-    }
     FileHandle file;
     for (;;) {
         file = PlatOpenRead(candidate);
@@ -106,11 +101,12 @@ u8 ReadStream(u32 count, void* destination)
     if (count < 1 || count > STREAM_BUFFER_SIZE)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     u8* buffer = context.readBuffer;
-    u32 avail = context.readFill - context.readPos;
+    u32 pos = context.readPos;
+    u32 avail = context.readFill - pos;
     if (avail < count) {
         u32 held = avail;
         for (u32 i = 0; i < held; i++)
-            buffer[i] = buffer[context.readPos + i];
+            buffer[i] = buffer[pos + i];
         while (held < count) {
             if (context.volumeRemaining == 0)
                 OpenVolume(0);
@@ -126,15 +122,15 @@ u8 ReadStream(u32 count, void* destination)
             context.volumeRemaining -= n;
         }
         context.readFill = held;
-        context.readPos = 0;
+        pos = 0;
     }
-    u8* from = buffer + context.readPos;
+    u8* from = buffer + pos;
     if (destination) {
         u8* to = (u8*)destination;
         for (u32 i = 0; i < count; i++)
             to[i] = from[i];
     }
-    context.readPos += count;
+    context.readPos = pos + count;
     return from[count - 1];
 }
 

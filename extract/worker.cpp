@@ -11,23 +11,22 @@
 #include "lzari.h"
 
 
-// The current volume's name for a message: volume 1 by its path, later ones as the file
-// disk<N>.pak in the program's directory.
-static void VolumeNameForMessage(char* destination)
+// Damage in the record stream: message 119 with the current volume's name, volume 1 by
+// its path, later ones as the file disk<N>.pak in the program's directory.
+__attribute__((noreturn)) static void RefuseStructure()
 {
     if (context.volumeNumber == 1)
-        CopyText(destination, firstVolumePath, TEXT_SIZE);
+        CopyText(detailText, firstVolumePath, TEXT_SIZE);
     else
-        VolumePath(programDir, context.volumeNumber, destination);
+        VolumePath(programDir, context.volumeNumber, detailText);
+    AbortWorker(MSG_WRONG_STRUCTURE, 0);
 }
 
 static void ReadName(const RecordHeader* record)
 {
     // Names longer than the buffer are damage: refused before a byte lands past it.
-    if (record->nameLength > MAX_NAME_LENGTH) {
-        VolumeNameForMessage(detailText);
-        AbortWorker(MSG_WRONG_STRUCTURE, 0);
-    }
+    if (record->nameLength > MAX_NAME_LENGTH)
+        RefuseStructure();
     char stored[STORED_TEXT_SIZE];
     if (record->nameLength)
         ReadStream(record->nameLength, stored);
@@ -35,7 +34,7 @@ static void ReadName(const RecordHeader* record)
     PlatArchiveText(stored, context.entryName, TEXT_SIZE);
 }
 
-int ExtractFile(InstallContext* install, const RecordHeader* record)
+u32 ExtractFile(InstallContext* install, const RecordHeader* record)
 {
     ResetDecoder(install);
     if (!PlatFullPath(install->entryName, detailText))
@@ -67,7 +66,7 @@ int ExtractFile(InstallContext* install, const RecordHeader* record)
     PlatSetAttributes(install->entryName, record->attributes);
     install->bytesDone += size;
     PlatBarCommand(BAR_SETPOS, install->bytesDone);
-    return 0;
+    return size;
 }
 
 // Message 15 with the command (in detailText).
@@ -90,11 +89,13 @@ u32 ExtractionWorker(void*)
     PlatBarCommand(BAR_SETMIN, 0);
     PlatBarCommand(BAR_SETMAX, context.header.totalSize);
     context.volumeNumber = 1;
-    context.outputBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
-    context.readBuffer = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    u8* output = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    u8* input = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    context.outputBuffer = output;
+    context.readBuffer = input;
     context.readPos = 0;
     context.readFill = 0;
-    if (!context.outputBuffer || !context.readBuffer)
+    if (!output || !input)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
     if (context.embedded)
@@ -121,10 +122,9 @@ u32 ExtractionWorker(void*)
         }
         if (record.type == RECORD_FILE) {
             ReadName(&record);
-            u32 before = context.bytesDone;
-            ExtractFile(&context, &record);
-            InstallLogRecord(&record, context.bytesDone - before, 0);
-            PlatRecordDone(&record, context.bytesDone - before);
+            u32 size = ExtractFile(&context, &record);
+            InstallLogRecord(&record, size, 0);
+            PlatRecordDone(&record, size);
         } else if (record.type == RECORD_DIRECTORY) {
             ReadName(&record);
             int created = PlatCreateDirectory(context.entryName);
@@ -138,8 +138,7 @@ u32 ExtractionWorker(void*)
             InstallLogRecord(&record, 0, 0);
             PlatRecordDone(&record, 0);
         } else {
-            VolumeNameForMessage(detailText);
-            AbortWorker(MSG_WRONG_STRUCTURE, 0);
+            RefuseStructure();
         }
     }
 

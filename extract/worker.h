@@ -11,7 +11,7 @@ struct InstallContext;
 
 // Thread entry; parameter unused. Returns 0 when the record stream was unpacked to its end.
 u32 ExtractionWorker(void* parameter);
-// Writes one file record whose name is in install->entryName. Returns 0.
-int ExtractFile(InstallContext* install, const RecordHeader* record);
+// Writes one file record whose name is in install->entryName. Returns the bytes written.
+u32 ExtractFile(InstallContext* install, const RecordHeader* record);
 
 #endif

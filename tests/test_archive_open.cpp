@@ -48,6 +48,7 @@ TEST(OpenArchive, AppendedOnlyPastTheArchiveOffset)
     EXPECT_EQ(0, OpenAt(program));
     EXPECT_EQ(std::vector<std::string>{TEXT_READING_HEADER}, BoxTexts());
     EXPECT_EQ(TEXT_ERROR_CAPTION, EventsOf(HostEvent::MESSAGE_BOX)[0].caption);
+    EXPECT_TRUE(Host().openFiles.empty());
 
     WriteInstaller(dir.Path(), archive);
     ASSERT_EQ(1, OpenAt(program));
@@ -115,6 +116,8 @@ TEST(OpenArchive, StartupFailuresAreReportedWithTheFixedTexts)
         EXPECT_EQ(0, OpenAt(program)) << size;
         EXPECT_EQ(std::vector<std::string>{TEXT_READING_RESOURCE}, BoxTexts()) << size;
         EXPECT_EQ(nullptr, context.stringBlock);
+        EXPECT_TRUE(Host().openFiles.empty()) << size;
+        EXPECT_TRUE(Host().liveBlocks.empty()) << size;
     }
 }
 
@@ -228,6 +231,15 @@ TEST(Messages, LookupByIdWithFallbackAndShift)
     LookupMessage(121, small, 6);
     EXPECT_STREQ("You h", small);
     EXPECT_EQ('x', small[6]);
+
+    // A box's texts: without arguments the message as stored, with them formatted; the
+    // caption looked up by its own id, a shifted one restored.
+    MessageTexts box;
+    EXPECT_STREQ("Error %s", ComposeMessage(&box, MSG_ERROR, nullptr, 0, MSG_ATTENTION));
+    EXPECT_STREQ("Attention", box.caption);
+    FormatArgument name = {"a.txt", 0};
+    EXPECT_STREQ("Error a.txt", ComposeMessage(&box, MSG_ERROR, &name, 1, MSG_TOP_LINE));
+    EXPECT_STREQ("AA", box.caption);
 }
 
 TEST(Messages, StoredFormOfTheShiftedMessage)
@@ -278,6 +290,8 @@ TEST(Text, FormatSubstitutesOnlyTheKnownPlaceholders)
     EXPECT_STREQ("x  y", FormatWithNumber(out, TEXT_SIZE, "x %s y", 5));
     EXPECT_STREQ("a z b", FormatWithText(out, TEXT_SIZE, "a %s%s b", "z"));
     EXPECT_STREQ("100% %n %x 4294967295", FormatWithNumber(out, TEXT_SIZE, "100%% %n %x %lu", 0xFFFFFFFF));
+    // A %% takes no argument, even before a conversion letter; a last lone % stays.
+    EXPECT_STREQ("%s a% 50%", FormatWithText(out, TEXT_SIZE, "%%s %s%% 50%", "a"));
     // Cut at the capacity, terminated.
     std::string longText(300, 'y');
     FormatWithText(out, 10, "%s!", longText.c_str());

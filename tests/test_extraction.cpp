@@ -349,6 +349,7 @@ TEST(Volumes, NameBuilding)
     char out[TEXT_SIZE];
     EXPECT_STREQ("disk1.pak", VolumeFileName(1, out));
     EXPECT_STREQ("disk10.pak", VolumeFileName(10, out));
+    EXPECT_STREQ("disk4294967295.pak", VolumeFileName(0xFFFFFFFF, out));  // the longest fits
     EXPECT_STREQ("A:\\disk2.pak", VolumePath("A:\\", 2, out));
     EXPECT_STREQ("C:\\Setup\\disk3.pak", VolumePath("C:\\Setup", 3, out));
     EXPECT_STREQ("C:\\disk12.pak", VolumePath("C:", 12, out));

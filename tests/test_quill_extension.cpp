@@ -161,6 +161,10 @@ TEST(QuillExtension, AnInstallerOpensAnArchiveWithItAsAny)
     mkdir((dir / "out").c_str(), 0755);
     EXPECT_EQ(0u, ExtractInto(dir / "out"));
     EXPECT_EQ(TextBytes("a"), ReadTree(dir / "out").at("a.txt"));
+    // Released at the program's end, the block is gone while the header still gives its size.
+    FreeStringBlock();
+    EXPECT_EQ(nullptr, ExtensionValue(KEY_UNINSTALL_ID));
+    EXPECT_EQ(nullptr, ExtensionText(200));
 }
 
 // Which code page list, test and extract read names in, and that they say so when they

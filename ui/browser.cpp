@@ -126,17 +126,20 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int drive = item->CtlID == IDC_DRIVE_LIST;
     text[0] = 0;
     SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
+    // The item data is ours: a GetDriveTypeA result (0 to 6) or a folder kind.
     if (drive) {
-        if (data < sizeof(drivePictures))
-            picture = drivePictures[data];
+        picture = drivePictures[data];
     } else {
-        if (data < sizeof(folderPictures))
-            picture = folderPictures[data];
+        picture = folderPictures[data];
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
-        // Every folder entry starts with its three depth digits.
-        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
-        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
-        shown = text + (text[0] ? 3 : 0);
+        // Every folder entry starts with its three depth digits (FolderEntryText); a text
+        // that could not be read is empty, at depth 0.
+        int depth = 0;
+        if (text[0]) {
+            depth = text[0] * 100 + text[1] * 10 + text[2] - '0' * 111;
+            shown = text + 3;
+        }
+        box.left += ScaleForDpi(depth * DEPTH_INDENT, dpi);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;
@@ -157,8 +160,9 @@ static void AddFolder(const char* entry, int kind)
 static void Refill()
 {
     char* directory = request->currentDir;
-    // A failure (0) and a directory longer than 254 characters both leave it empty.
-    if (!PlatGetCurrentDirectory(directory, TEXT_SIZE) || TextCharacters(directory) > PATH_LENGTH - 1)
+    // A failure (empty here) and a directory longer than 254 characters both leave it empty.
+    PlatGetCurrentDirectory(directory, TEXT_SIZE);
+    if (TextCharacters(directory) > PATH_LENGTH - 1)
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 
@@ -181,9 +185,9 @@ static void Refill()
             AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
             depth++;
         }
+        name = parts + i + 1;
         if (!c)
             break;
-        name = parts + i + 1;
     }
 
     CopyText(parts, directory, TEXT_SIZE);
@@ -229,7 +233,9 @@ static void OpenSelected()
     // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
     int child = kind == FOLDER_CHILD, fits = 1;
-    CopyText(target, child ? request->currentDir : "", TEXT_SIZE);
+    target[0] = 0;
+    if (child)
+        CopyText(target, request->currentDir, TEXT_SIZE);
     for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
         GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
@@ -262,11 +268,11 @@ static void ChooseDrive()
         Refill();
     } else {
         ShowMessage(browser, MSG_CANT_READ_DISK, target, MSG_ATTENTION, MB_ICONINFORMATION);
-        // Back to the drive that the folder list still shows.
+        // Back to the drive that the folder list still shows; the selection's search
+        // ignores case, as the list's lower-case entries need.
         char directory[TEXT_SIZE];
         PlatGetCurrentDirectory(directory, TEXT_SIZE);
         directory[2] = 0;
-        LowerText(directory);
         SelectDrive(directory);
     }
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_ARROW));
@@ -297,7 +303,8 @@ static void FillDriveList(char* preselected)
     char roots[26 * 4 + 1];
     roots[0] = 0;
     GetLogicalDriveStringsA(sizeof(roots), roots);
-    for (const char* root = roots; *root; root += TextLength(root) + 1) {
+    // Every root the system lists is a drive letter's: four bytes with its NUL.
+    for (const char* root = roots; *root; root += 4) {
         // A label: 32 characters at most; a network name: 253.
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
         WCHAR wide[PATH_LENGTH + 1], wideRoot[4] = {(WCHAR)root[0], ':', '\\', 0};
@@ -397,6 +404,5 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 int BrowseForFolder(BrowseRequest* browse)
 {
-    return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_BROWSER), mainWindow, BrowserProc,
-                           (LPARAM)browse) == 1;
+    return RunDialog(IDD_BROWSER, BrowserProc, (LPARAM)browse) == 1;
 }

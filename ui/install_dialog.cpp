@@ -95,10 +95,11 @@ int MakeInstallPath(char* path)
 // Turns the edit text into an absolute drive path in installDir; 0 or the refusing message.
 static int AbsoluteInstallPath(const char* text)
 {
-    // Past 255 characters the current directory is none (length 0): a relative text is refused.
+    // Past 255 characters the current directory is none (empty, length 0): a relative text
+    // is refused.
     char current[TEXT_SIZE];
-    u32 length = PlatGetCurrentDirectory(current, TEXT_SIZE) ? TextCharacters(current) : 0;
-    return InstallPathFromText(context.installDir, text, current, length);
+    PlatGetCurrentDirectory(current, TEXT_SIZE);
+    return InstallPathFromText(context.installDir, text, current, TextCharacters(current));
 }
 
 int ApplyInstallDirectory(HWND dialog)

@@ -29,18 +29,20 @@ static int installOutcome;
 int ShowFormatted(HWND owner, int id, const FormatArgument* arguments, u32 count, int captionId,
                   UINT style)
 {
-    char format[TEXT_SIZE], text[TEXT_SIZE], caption[TEXT_SIZE];
-    LookupMessage(id, format, TEXT_SIZE);
-    // Without arguments the message is shown as it is: its %% and %s stay.
-    const char* shown = count ? FormatText(text, TEXT_SIZE, format, arguments, count) : format;
-    LookupMessage(captionId, caption, TEXT_SIZE);
-    return ShowBox(owner, id, shown, caption, style);
+    MessageTexts box;
+    const char* shown = ComposeMessage(&box, id, arguments, count, captionId);
+    return ShowBox(owner, id, shown, box.caption, style);
 }
 
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style)
 {
     FormatArgument argument = {detail, 0};
     ShowFormatted(owner, id, &argument, detail ? 1 : 0, captionId, style);
+}
+
+__attribute__((noinline)) INT_PTR RunDialog(int id, DLGPROC proc, LPARAM parameter)
+{
+    return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(id), mainWindow, proc, parameter);
 }
 
 static void FillRows(HDC dc, int top, int width, int height, COLORREF colour)
@@ -78,6 +80,7 @@ void PaintBackground(HWND window)
         WCHAR wide[WIDE_SIZE];
         int length = lstrlenW(Wide(productTitle, wide));
         // The grey shadow first, then the white title over it.
+#pragma GCC unroll 1
         for (int pass = 0; pass < 2; pass++) {
             SetTextColor(dc, pass ? RGB(255, 255, 255) : RGB(120, 120, 120));
             int at = ScaleForDpi(pass ? 8 : 10, dpi);
@@ -118,8 +121,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         if (wParam == CMD_START_INSTALL) {
             if (commandLine.silent) {
                 installOutcome = RunSilentInstall();
-            } else if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_INSTALL_DIRECTORY),
-                                       mainWindow, InstallDirectoryProc, 0) == 1) {
+            } else if (RunDialog(IDD_INSTALL_DIRECTORY, InstallDirectoryProc, 0) == 1) {
                 LogLine("directory", context.installDir);
                 installOutcome = RunProgressDialog();
             } else {
@@ -172,12 +174,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return EndLog(EXIT_ALREADY_RUNNING);
     }
 
+    // The background window's class, then the progress bar's from the same record.
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BackgroundProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
     windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
     windowClass.lpszClassName = backgroundClass;
+    RegisterClassW(&windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = BarProc;
+    windowClass.hIcon = 0;
+    windowClass.lpszClassName = L"Diagr";
     RegisterClassW(&windowClass);
     instanceHandle = instance;
 
@@ -187,7 +195,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         CopyText(context.installDir, commandLine.installDir, TEXT_SIZE);
     else
         StartFromEarlierInstall(context.installDir);
-    RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
     // A silent install's window is never shown, and not found by a search for top-level
@@ -197,12 +204,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     int maximized = context.header.backgroundMaximized != 0;
     WCHAR title[WIDE_SIZE];
     int place = shown ? CW_USEDEFAULT : 0;
-    mainWindow = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
-                                 shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
-                                 place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    HWND window = CreateWindowExW(0, backgroundClass, shown ? Wide(windowTitle, title) : 0,
+                                  shown ? WS_OVERLAPPEDWINDOW | (maximized ? WS_MAXIMIZE : WS_MINIMIZE) : 0,
+                                  place, place, place, place, shown ? 0 : HWND_MESSAGE, 0, instance, 0);
+    mainWindow = window;
     if (shown) {
-        ShowWindow(mainWindow, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
-        UpdateWindow(mainWindow);
+        ShowWindow(window, maximized ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED);
+        UpdateWindow(window);
     }
 
     // A loop that ends before the install has run has failed.

@@ -28,11 +28,19 @@ void PlatFree(void* block)
     HeapFree(GetProcessHeap(), 0, block);
 }
 
-FileHandle PlatOpenRead(const char* path)
+// Both opens in one call: reading shares read and write and takes an existing file only;
+// writing (write 1) shares nothing and always creates.
+__attribute__((noinline)) static FileHandle OpenFile(const char* name, u32 write)
 {
     WCHAR wide[WIDE_SIZE];
-    return CoreHandle(CreateFileW(Wide(path, wide), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    return CoreHandle(CreateFileW(Wide(name, wide), GENERIC_READ >> write,
+                                  write ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                  OPEN_EXISTING - write, FILE_ATTRIBUTE_NORMAL, 0));
+}
+
+FileHandle PlatOpenRead(const char* path)
+{
+    return OpenFile(path, 0);
 }
 
 u32 PlatFileSize(FileHandle file)
@@ -58,9 +66,9 @@ u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 
 FileHandle PlatCreateOutput(const char* name)
 {
-    WCHAR wide[WIDE_SIZE];
-    return CoreHandle(CreateFileW(Wide(name, wide), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, 0));
+    static_assert(GENERIC_READ >> 1 == GENERIC_WRITE && OPEN_EXISTING - 1 == CREATE_ALWAYS,
+                  "one step from reading to writing");
+    return OpenFile(name, 1);
 }
 
 u32 PlatWrite(FileHandle file, const void* buffer, u32 count)
@@ -101,7 +109,8 @@ int PlatSetCurrentDirectory(const char* path)
 }
 
 // A path the system gives (length units, 0 on failure) into buffer (capacity bytes):
-// its UTF-8 length, or 0 when it is past 255 characters or does not fit.
+// its UTF-8 length, or 0 and an empty buffer when it is past 255 characters or does not
+// fit. The interface's callers take the empty text as the failure.
 static u32 SystemPath(const WCHAR* wide, DWORD length, char* buffer, u32 capacity)
 {
     if (!length || length > PATH_LENGTH) {
@@ -175,8 +184,8 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
 void PlatSetControlText(u32 controlId, const char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    SendMessageW(GetDlgItem((HWND)context.progressDialog, (int)controlId), WM_SETTEXT, 0,
-                 (LPARAM)Wide(text, wide));
+    SendDlgItemMessageW((HWND)context.progressDialog, (int)controlId, WM_SETTEXT, 0,
+                        (LPARAM)Wide(text, wide));
 }
 
 void PlatBarCommand(u32 command, u32 value)
@@ -185,8 +194,8 @@ void PlatBarCommand(u32 command, u32 value)
     // report's whole cost: one that would paint the same picture stays here.
     if (command == BAR_SETPOS && BarShows(value))
         return;
-    SendMessageW(GetDlgItem((HWND)context.progressDialog, CONTROL_PROGRESS_BAR), WM_COMMAND,
-                 command, (LPARAM)value);
+    SendDlgItemMessageW((HWND)context.progressDialog, CONTROL_PROGRESS_BAR, WM_COMMAND, command,
+                        (LPARAM)value);
 }
 
 void PlatNotifyWorkerAborted()

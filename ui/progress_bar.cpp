@@ -9,8 +9,8 @@
 #include "../archive/text.h"
 
 struct BarState {
-    COLORREF barColor;   // the filled part; the text over the rest
-    COLORREF backColor;  // the rest; the text over the filled part
+    u32 barColor;        // a COLORREF: the filled part; the text over the rest
+    u32 backColor;       // a COLORREF: the rest; the text over the filled part
     u32 lower;
     u32 upper;
     float scale;         // percent per unit, 100 / (upper - lower); 0 for an empty range
@@ -27,7 +27,7 @@ struct BarPicture {
     int filled;
 };
 
-static void Rescale(BarState* bar)
+__attribute__((noinline)) static void Rescale(BarState* bar)
 {
     u32 width = bar->upper - bar->lower;
     // An empty range (an archive of no bytes) has no finite scale: such a bar reads 0%.
@@ -75,13 +75,14 @@ static void PaintBar(HWND window, BarState* bar)
     char text[16];
     text[0] = 0;
     AppendNumber(text, picture.percent, sizeof(text));
-    AppendText(text, "%", sizeof(text));
     int filled = picture.filled;
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
     int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
+    // The sign put behind the digits: ExtTextOutA takes a count, not a terminator.
     int length = (int)TextLength(text);
+    text[length++] = '%';
     // The filled part, then the rest: each with the text in the other one's colour.
     COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
     RECT part = {0, 0, filled, client.bottom};
@@ -110,36 +111,30 @@ int BarShows(u32 position)
 
 static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
 {
-    switch (command) {
-    case BAR_SETPOS:
+    if (command == BAR_SETPOS) {
         bar->position = value < bar->lower ? bar->lower : value > bar->upper ? bar->upper : value;
         // A report that changes neither figure would paint the pixels already shown. The
         // paint waits for this thread's next idle moment, not the worker.
         if (!BarShows(bar->position))
             InvalidateRect(window, 0, TRUE);
-        break;
-    case BAR_SETMAX:
-        bar->upper = value;
-        Rescale(bar);
-        break;
-    case BAR_SETMIN:
-        bar->lower = value;
-        Rescale(bar);
-        break;
-    case BAR_SETBARCOLOR:
-        bar->barColor = value;
-        break;
-    case BAR_SETBACKCOLOR:
-        bar->backColor = value;
-        break;
+        return;
     }
+    // The field of each setting command, BAR_SETMAX to BAR_SETBACKCOLOR in their order: a
+    // table of four bytes, where a switch takes a jump table of five words.
+    static const u8 settingFields[] = {offsetof(BarState, upper), offsetof(BarState, lower),
+                                       offsetof(BarState, barColor), offsetof(BarState, backColor)};
+    static_assert(BAR_SETBACKCOLOR - BAR_SETMAX + 1 == sizeof(settingFields), "a field per command");
+    u32 setting = (u32)command - BAR_SETMAX;
+    if (setting < sizeof(settingFields))
+        *(u32*)((char*)bar + settingFields[setting]) = value;
+    // After a colour the same scale comes out again: one call serves every command.
+    Rescale(bar);
     // As before, these show at the next report or paint; that report then paints whatever
     // its figures.
-    if (command != BAR_SETPOS)
-        MarkStale();
+    MarkStale();
 }
 
-static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     BarState* bar = (BarState*)GetWindowLongW(window, GWL_USERDATA);
     switch (message) {
@@ -151,7 +146,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         bar->backColor = RGB(255, 255, 255);
         bar->upper = 100;
         bar->scale = 1.0f;
-        MarkStale();  // nothing painted yet
+        // Nothing painted yet: the picture is stale from the start and from the last bar's end.
         SetWindowLongW(window, GWL_USERDATA, (LONG)(LONG_PTR)bar);
         return 0;
     case WM_DESTROY:
@@ -177,15 +172,4 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void RegisterBarClass(HINSTANCE instance)
-{
-    WNDCLASSW barClass = {};
-    barClass.style = CS_HREDRAW | CS_VREDRAW;
-    barClass.lpfnWndProc = BarProc;
-    barClass.hInstance = instance;
-    barClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
-    barClass.lpszClassName = L"Diagr";
-    RegisterClassW(&barClass);
 }

@@ -73,11 +73,10 @@ static void InitProgress(HWND dialog)
     SetItemText(dialog, IDC_STATUS, "");
     static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
     SetItemMessages(dialog, labels);
+    // The dialog is up once a process: no volume is open yet and no hold asked for.
     context.progressDialog = dialog;
-    context.volumeHandle = 0;
     runningDialog = dialog;
 
-    holdRequested = 0;
     heldEvent = CreateEventA(0, TRUE, FALSE, 0);
     releaseEvent = CreateEventA(0, FALSE, FALSE, 0);
     if (heldEvent && releaseEvent)
@@ -173,8 +172,7 @@ int EndProgressOnClose()
 
 int RunProgressDialog()
 {
-    INT_PTR result = DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), mainWindow,
-                                     ProgressProc, 0);
+    INT_PTR result = RunDialog(IDD_PROGRESS, ProgressProc, 0);
     runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;
     if (workerThread) {
