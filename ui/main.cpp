@@ -174,18 +174,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return EndLog(EXIT_ALREADY_RUNNING);
     }
 
-    // The background window's class, then the progress bar's from the same record.
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BackgroundProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_INSTALLER));
     windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
     windowClass.lpszClassName = backgroundClass;
-    RegisterClassW(&windowClass);
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = BarProc;
-    windowClass.hIcon = 0;
-    windowClass.lpszClassName = L"Diagr";
     RegisterClassW(&windowClass);
     instanceHandle = instance;
 
@@ -195,6 +189,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         CopyText(context.installDir, commandLine.installDir, TEXT_SIZE);
     else
         StartFromEarlierInstall(context.installDir);
+    RegisterBarClass(instance);
     LoadBrowserBitmaps();
 
     // A silent install's window is never shown, and not found by a search for top-level

@@ -134,7 +134,7 @@ static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
     MarkStale();
 }
 
-LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     BarState* bar = (BarState*)GetWindowLongW(window, GWL_USERDATA);
     switch (message) {
@@ -172,4 +172,15 @@ LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RegisterBarClass(HINSTANCE instance)
+{
+    WNDCLASSW barClass = {};
+    barClass.style = CS_HREDRAW | CS_VREDRAW;
+    barClass.lpfnWndProc = BarProc;
+    barClass.hInstance = instance;
+    barClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
+    barClass.lpszClassName = L"Diagr";
+    RegisterClassW(&barClass);
 }

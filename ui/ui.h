@@ -83,8 +83,8 @@ int HoldWorkerAtSafePoint();  // the worker's side of the hold; nonzero: break c
 // window then closes once RunProgressDialog has returned.
 int EndProgressOnClose();
 
-// Progress bar control "Diagr" (progress_bar.cpp), its class registered by WinMain.
-LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Progress bar control "Diagr" (progress_bar.cpp).
+void RegisterBarClass(HINSTANCE instance);
 // Nonzero when the bar on the screen would look the same at position, short of its end:
 // the worker's report of it need not be sent. Any thread; the bar's copy of its last
 // picture is read.
