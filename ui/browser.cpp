@@ -126,11 +126,12 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int drive = item->CtlID == IDC_DRIVE_LIST;
     text[0] = 0;
     SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
-    // The item data is ours: a GetDriveTypeA result (0 to 6) or a folder kind.
     if (drive) {
-        picture = drivePictures[data];
+        if (data < sizeof(drivePictures))
+            picture = drivePictures[data];
     } else {
-        picture = folderPictures[data];
+        if (data < sizeof(folderPictures))
+            picture = folderPictures[data];
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits (FolderEntryText); a text
         // that could not be read is empty, at depth 0.
