@@ -6,7 +6,6 @@
 
 // Each release marks the field released before the call, so that a second caller (the
 // worker's own end racing the interface's break) skips it.
-
 void ReleaseWorkerResources()
 {
     if (FileHandle output = Taken(&context.outputHandle))
