@@ -48,7 +48,8 @@ int PlatProgramFilesDir(char* buffer);   // TEXT_SIZE bytes: the registry value,
 
 // Dialogs, shown by the calling thread.
 int PlatMessageBox(WindowHandle owner, const char* text, const char* caption, u32 style);
-// The open-file dialog: filter is a double-NUL-ended list of description/pattern pairs,
+// The open-file dialog: filter is a list of description/pattern pairs, each part ended by
+// a '|' (the platform turns them into its own separators),
 // path (TEXT_SIZE bytes) holds the initial file name and receives the full path chosen.
 // Nonzero when the user chose a file.
 int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path, const char* defaultExtension);

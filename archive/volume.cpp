@@ -20,16 +20,12 @@ char* VolumePath(const char* directory, u32 n, char* destination)
 
 int AskForVolume(u32 n, char* path)
 {
-    // Filter: "Archive Files (diskN.pak)" NUL "diskN.pak" NUL NUL, written as one text
-    // with a '|' for each of the first two NULs (a volume's name has none).
+    // Filter: "Archive Files (diskN.pak)|diskN.pak|" (a volume's name has no '|').
     char name[VOLUME_NAME_SIZE];
     char filter[2 * VOLUME_NAME_SIZE + 24];
     VolumeFileName(n, name);
     FormatArgument names[2] = {{name, 0}, {name, 0}};
     FormatText(filter, sizeof(filter), "Archive Files (%s)|%s|", names, 2);
-    for (char* p = filter; *p; p++)
-        if (*p == '|')
-            *p = 0;
     CopyText(path, name, TEXT_SIZE);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }

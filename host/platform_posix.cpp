@@ -483,7 +483,7 @@ int PlatOpenFileDialog(WindowHandle, const char* filter, char* path, const char*
         chosen = host.openFile(path);
     std::string full = chosen ? ToWindowsPath(*chosen) : "";
     bool fits = chosen && full.size() + 1 <= 260;
-    Record(HostEvent::OPEN_FILE, 0, fits ? 1 : 0, path, filter);
+    Record(HostEvent::OPEN_FILE, 0, fits ? 1 : 0, path, std::string(filter, strcspn(filter, "|")));
     if (!fits)
         return 0;
     memcpy(path, full.c_str(), full.size() + 1);

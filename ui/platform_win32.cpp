@@ -163,11 +163,12 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
     // The filter (a volume's name, twice) and the extension are short ASCII texts.
     WCHAR wideFilter[64], file[MAX_PATH], extension[8];
     WideIn(defaultExtension, extension, 8);
-    // Up to the second NUL, 62 units at most, and a NUL behind.
+    // Each '|' a NUL, up to the second, 62 units at most, and a NUL behind.
     u32 i = 0, parts = 0;
-    do
-        parts += !(wideFilter[i] = (u8)filter[i]);
-    while (++i < 62 && parts < 2);
+    do {
+        WCHAR c = (u8)filter[i];
+        parts += !(wideFilter[i] = c == '|' ? 0 : c);
+    } while (++i < 62 && parts < 2);
     wideFilter[i] = 0;
     WideIn(path, file, MAX_PATH);
     OPENFILENAMEW request = {};
