@@ -6,6 +6,7 @@
 #include "../archive/commands.h"
 #include "../archive/context.h"
 #include "../archive/platform.h"
+#include "../extract/install_log.h"
 
 static HANDLE Win32Handle(FileHandle file)
 {
@@ -141,10 +142,16 @@ int PlatProgramPath(char* buffer)
     return SystemPath(wide, length < WIDE_SIZE ? length : 0, buffer, TEXT_SIZE) != 0;
 }
 
+// The value's key is the Uninstall key's parent: its path is cut from that text, which
+// the program holds anyway.
+#define CURRENT_VERSION_KEY "Software\\Microsoft\\Windows\\CurrentVersion"
+static_assert(UNINSTALL_KEY_PATH[sizeof(CURRENT_VERSION_KEY) - 1] == '\\', "the Uninstall key's parent");
+
 int PlatProgramFilesDir(char* buffer)
 {
-    return ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir",
-                            buffer);
+    char path[sizeof(CURRENT_VERSION_KEY)];
+    CopyText(path, UNINSTALL_KEY_PATH, sizeof(path));
+    return ReadRegistryText(HKEY_LOCAL_MACHINE, path, L"ProgramFilesDir", buffer);
 }
 
 int PlatMessageBox(WindowHandle owner, const char* text, const char* caption, u32 style)
