@@ -86,14 +86,13 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
             event[7] = 0;
         LogLine(event, text);
     }
+    // Nobody to answer: the volume prompt gives up, and so does every question.
+    int answer = style & MB_OKCANCEL ? IDCANCEL : style & MB_YESNO ? IDNO : IDOK;
     if (!commandLine.silent) {
         WCHAR wideText[WIDE_SIZE], wideCaption[STORED_TEXT_SIZE];
-        return MessageBoxW(owner, Wide(text, wideText), WideIn(caption, wideCaption, STORED_TEXT_SIZE), style);
+        answer = MessageBoxW(owner, Wide(text, wideText), WideIn(caption, wideCaption, STORED_TEXT_SIZE), style);
     }
-    // Nobody to answer: the volume prompt gives up, and so does every question.
-    if (style & MB_OKCANCEL)
-        return IDCANCEL;
-    return style & MB_YESNO ? IDNO : IDOK;
+    return answer;
 }
 
 int ShowUsage()
