@@ -37,6 +37,14 @@ static int AskForDisk()
     return ShowAttention(MSG_INSERT_DISK, &volume, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
+// Back to the directory OpenVolume found (the open-file dialog may change it); none when
+// it could not be read.
+static __attribute__((noinline)) void RestoreDirectory(const char* saved)
+{
+    if (saved[0])
+        PlatSetCurrentDirectory(saved);
+}
+
 void OpenVolume(const char* path)
 {
     char savedDirectory[TEXT_SIZE];
@@ -67,8 +75,7 @@ void OpenVolume(const char* path)
         if (!AskForVolume(context.volumeNumber, chosen)) {
             WorkerSafePoint();
             // The dialog's initial file name: the volume's bare name.
-            if (savedDirectory[0])
-                PlatSetCurrentDirectory(savedDirectory);
+            RestoreDirectory(savedDirectory);
             AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, chosen));
         }
         DirectoryOfPath(chosen, archiveDir);
@@ -76,8 +83,7 @@ void OpenVolume(const char* path)
     }
     context.volumeHandle = file;
     context.volumeRemaining = PlatFileSize(file);
-    if (savedDirectory[0])
-        PlatSetCurrentDirectory(savedDirectory);
+    RestoreDirectory(savedDirectory);
 }
 
 static void FailRead()
