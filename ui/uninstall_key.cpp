@@ -99,14 +99,17 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
             WCHAR name[24];
             WideIn(valueName, name, 24);
             DWORD size = sizeof(DWORD);
+            DWORD type = REG_DWORD;
             if (i >= FIRST_ARCHIVE_TEXT && i < FIRST_NUMBER)
                 value = (const BYTE*)EntryText((const char*)value);
-            if (value && i < FIRST_NUMBER) {
+            if (!value)
+                continue;
+            if (i < FIRST_NUMBER) {
                 value = (const BYTE*)Wide((const char*)value, entry.wide);
                 size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
+                type = REG_SZ;
             }
-            if (value)
-                ok = RegSetValueExW(key, name, 0, i < FIRST_NUMBER ? REG_SZ : REG_DWORD, value, size) == ERROR_SUCCESS;
+            ok = RegSetValueExW(key, name, 0, type, value, size) == ERROR_SUCCESS;
         }
         RegCloseKey(key);
     }
