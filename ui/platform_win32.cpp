@@ -138,8 +138,8 @@ int PlatFullPath(const char* name, char* buffer)
 int PlatProgramPath(char* buffer)
 {
     WCHAR wide[WIDE_SIZE];
-    DWORD length = GetModuleFileNameW(0, wide, WIDE_SIZE);
-    return SystemPath(wide, length < WIDE_SIZE ? length : 0, buffer, TEXT_SIZE) != 0;
+    // A cut name comes back as the whole buffer's length, which SystemPath refuses as too long.
+    return SystemPath(wide, GetModuleFileNameW(0, wide, WIDE_SIZE), buffer, TEXT_SIZE) != 0;
 }
 
 // The value's key is the Uninstall key's parent: its path is cut from that text, which
