@@ -131,15 +131,16 @@ int PlatFullPath(const char* name, char* buffer)
 {
     WCHAR wide[WIDE_SIZE], full[PATH_LENGTH + 1];
     WCHAR* filePart;
-    return SystemPath(full, GetFullPathNameW(Wide(name, wide), PATH_LENGTH + 1, full, &filePart), buffer,
-                      TEXT_SIZE) != 0;
+    // The length: nonzero on success, as a path has a character at least.
+    return (int)SystemPath(full, GetFullPathNameW(Wide(name, wide), PATH_LENGTH + 1, full, &filePart), buffer,
+                           TEXT_SIZE);
 }
 
 int PlatProgramPath(char* buffer)
 {
     WCHAR wide[WIDE_SIZE];
     // A cut name comes back as the whole buffer's length, which SystemPath refuses as too long.
-    return SystemPath(wide, GetModuleFileNameW(0, wide, WIDE_SIZE), buffer, TEXT_SIZE) != 0;
+    return (int)SystemPath(wide, GetModuleFileNameW(0, wide, WIDE_SIZE), buffer, TEXT_SIZE);
 }
 
 // The value's key is the Uninstall key's parent: its path is cut from that text, which
@@ -186,7 +187,7 @@ int PlatOpenFileDialog(WindowHandle owner, const char* filter, char* path,
     request.nMaxFile = MAX_PATH;
     request.Flags = OFN_HIDEREADONLY;
     request.lpstrDefExt = extension;
-    return GetOpenFileNameW(&request) && SystemPath(file, lstrlenW(file), path, TEXT_SIZE);
+    return GetOpenFileNameW(&request) ? (int)SystemPath(file, lstrlenW(file), path, TEXT_SIZE) : 0;
 }
 
 void PlatSetControlText(u32 controlId, const char* text)
