@@ -96,5 +96,5 @@ int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* te
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return 0;
     wide[size / sizeof(WCHAR)] = 0;
-    return wide[0] && Narrow(wide, text, TEXT_SIZE);
+    return wide[0] ? (int)Narrow(wide, text, TEXT_SIZE) : 0;  // its length
 }
