@@ -100,13 +100,13 @@ void PlatSetAttributes(const char* name, u32 attributes)
 int PlatCreateDirectory(const char* name)
 {
     WCHAR wide[WIDE_SIZE];
-    return CreateDirectoryW(Wide(name, wide), 0) != 0;
+    return CreateDirectoryW(Wide(name, wide), 0);
 }
 
 int PlatSetCurrentDirectory(const char* path)
 {
     WCHAR wide[WIDE_SIZE];
-    return SetCurrentDirectoryW(Wide(path, wide)) != 0;
+    return SetCurrentDirectoryW(Wide(path, wide));
 }
 
 // A path the system gives (length units, 0 on failure) into buffer (capacity bytes):
