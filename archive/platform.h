@@ -29,7 +29,7 @@ void PlatFree(void* block);
 FileHandle PlatOpenRead(const char* path);          // existing files only, shares read and write
 u32 PlatFileSize(FileHandle file);                  // sizes past 4 GiB - 1 read as 0xFFFFFFFF
 int PlatSeek(FileHandle file, u32 offset);          // from the start; nonzero on success
-u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok);  // bytes read
+u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok);  // bytes read; *ok 0 on failure
 FileHandle PlatCreateOutput(const char* name);      // write, no sharing, always create
 u32 PlatWrite(FileHandle file, const void* buffer, u32 count);    // bytes written
 void PlatSetFileTime(FileHandle file, u64 fileTime);  // creation, access and write time

@@ -61,7 +61,7 @@ int PlatSeek(FileHandle file, u32 offset)
 u32 PlatRead(FileHandle file, void* buffer, u32 count, int* ok)
 {
     DWORD got = 0;
-    *ok = ReadFile(Win32Handle(file), buffer, count, &got, 0) != 0;
+    *ok = ReadFile(Win32Handle(file), buffer, count, &got, 0);
     return got;
 }
 
