@@ -91,10 +91,11 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
     entry.kilobytes = (context.header.totalSize + 1023) / 1024;
 
     HKEY key;
-    int ok = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0) == ERROR_SUCCESS;
-    if (ok) {
+    // ERROR_SUCCESS (0) until a call fails.
+    LONG status = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0);
+    if (status == ERROR_SUCCESS) {
         const char* valueName = valueNames;
-        for (u32 i = 0; ok && i < VALUE_COUNT; i++, valueName += TextLength(valueName) + 1) {
+        for (u32 i = 0; status == ERROR_SUCCESS && i < VALUE_COUNT; i++, valueName += TextLength(valueName) + 1) {
             const BYTE* value = (const BYTE*)values[i];
             WCHAR name[24];
             WideIn(valueName, name, 24);
@@ -109,13 +110,13 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
                 size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
                 type = REG_SZ;
             }
-            ok = RegSetValueExW(key, name, 0, type, value, size) == ERROR_SUCCESS;
+            status = RegSetValueExW(key, name, 0, type, value, size);
         }
         RegCloseKey(key);
     }
     AppendText(FormatWithText(detailText, TEXT_SIZE, "%s\\", rootName), path, TEXT_SIZE);
     LogLine("key", detailText);
-    return ok ? 0 : MSG_WRITE_ERROR;
+    return status == ERROR_SUCCESS ? 0 : MSG_WRITE_ERROR;
 }
 
 int PlatInstallStarting()
