@@ -157,16 +157,20 @@ int InstallLogOpen(const InstallLogHead* head)
 
     // Replaced whole: an upgrade's entries are carried over from the copy just read.
     logFile = PlatCreateOutput(logName);
-    char key[TEXT_SIZE], number[12];
+    static char key[TEXT_SIZE], number[12];
     number[0] = 0;
     CopyText(key, head->keyRoot, TEXT_SIZE);
     AppendText(key, " ", TEXT_SIZE);
     AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(key, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteLine(logStart, 0) &&
-             WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
-             WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
+    // The head's lines by one loop over two tables, not a call each; 0 stands for the
+    // directory, the one text not known before the call.
+    static const char* const headTags[] = {"id", "title", "program", "key", "directory", "created"};
+    static const char* const headTexts[] = {idText, productTitle, programText, key, 0, number};
+    int ok = WriteLine(logStart, 0);
+    for (u32 i = 0; ok && i < sizeof(headTags) / sizeof(headTags[0]); i++)
+        ok = WriteLine(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
     for (u32 textId = 200; ok && textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
