@@ -159,10 +159,11 @@ int InstallLogOpen(const InstallLogHead* head)
     logFile = PlatCreateOutput(logName);
     static char key[TEXT_SIZE], number[12];
     number[0] = 0;
-    CopyText(key, head->keyRoot, TEXT_SIZE);
-    AppendText(key, " ", TEXT_SIZE);
-    AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    AppendText(key, id, TEXT_SIZE);
+    // Each step goes on from the text the last returned, not from the buffer's address.
+    char* text = CopyText(key, head->keyRoot, TEXT_SIZE);
+    text = AppendText(text, " ", TEXT_SIZE);
+    text = AppendText(text, UNINSTALL_KEY_PATH, TEXT_SIZE);
+    AppendText(text, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
     // The head's lines by one loop over two tables, not a call each; 0 stands for the
     // directory, the one text not known before the call.
