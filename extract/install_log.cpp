@@ -137,14 +137,18 @@ static int Carried(const char* line)
 
 int InstallLogOpen(const InstallLogHead* head)
 {
-    const char* storedId = ExtensionValue(KEY_UNINSTALL_ID);
-    const char* storedProgram = ExtensionValue(KEY_UNINSTALL_PROGRAM);
-    if (!storedId || !storedProgram)
+    // Both values or no log; an id copied before the program is found missing is read by
+    // nobody.
+    const char* stored = ExtensionValue(KEY_UNINSTALL_ID);
+    if (!stored)
         return 0;
+    PlatArchiveText(stored, idText, TEXT_SIZE);
+    stored = ExtensionValue(KEY_UNINSTALL_PROGRAM);
+    if (!stored)
+        return 0;
+    PlatArchiveText(stored, programText, TEXT_SIZE);
     const char* id = idText;
     const char* program = programText;
-    PlatArchiveText(storedId, idText, TEXT_SIZE);
-    PlatArchiveText(storedProgram, programText, TEXT_SIZE);
     InstallLogName(program, logName);
     walkPath[0] = 0;
     aboveTop = 0;
