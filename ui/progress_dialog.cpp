@@ -77,9 +77,11 @@ static void InitProgress(HWND dialog)
     context.progressDialog = dialog;
     runningDialog = dialog;
 
-    heldEvent = CreateEventA(0, TRUE, FALSE, 0);
-    releaseEvent = CreateEventA(0, FALSE, FALSE, 0);
-    if (heldEvent && releaseEvent)
+    // Tested from locals, not read back from the fields just stored.
+    HANDLE held = CreateEventA(0, TRUE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
+    heldEvent = held;
+    releaseEvent = release;
+    if (held && release)
         workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
     if (!workerThread)
