@@ -73,7 +73,8 @@ static void InitProgress(HWND dialog)
     SetItemText(dialog, IDC_STATUS, "");
     static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
     SetItemMessages(dialog, labels);
-    // The dialog is up once a process: no volume is open yet and no hold asked for.
+    // The dialog is up once a process: no volume is open yet, no hold asked for and no
+    // worker started.
     context.progressDialog = dialog;
     runningDialog = dialog;
 
@@ -81,10 +82,11 @@ static void InitProgress(HWND dialog)
     HANDLE held = CreateEventA(0, TRUE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
     heldEvent = held;
     releaseEvent = release;
+    HANDLE thread = 0;
     if (held && release)
-        workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
+        workerThread = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
-    if (!workerThread)
+    if (!thread)
         EndDialog(dialog, 1);
 }
 
