@@ -106,9 +106,9 @@ static void OnActionButton(HWND dialog)
         return;
     asking = 1;
     breakConfirmed = 0;
-    ResetEvent(heldEvent);
-    InterlockedExchange(&holdRequested, 1);
     HANDLE objects[2] = {heldEvent, workerThread};
+    ResetEvent(objects[0]);
+    InterlockedExchange(&holdRequested, 1);
     if (WaitPumping(2, objects, dialog) != 0) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
