@@ -90,9 +90,8 @@ static const char* NextLine(u32* at)
 
 static void DropEarlier()
 {
-    if (earlier)
-        PlatFree(earlier);
-    earlier = 0;
+    if (char* copy = Taken(&earlier))
+        PlatFree(copy);
     earlierSize = 0;
 }
 
@@ -285,8 +284,7 @@ void InstallLogComplete()
 
 void InstallLogClose()
 {
-    if (logFile)
-        PlatClose(logFile);
-    logFile = 0;
+    if (FileHandle file = Taken(&logFile))
+        PlatClose(file);
     DropEarlier();
 }
