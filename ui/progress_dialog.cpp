@@ -9,6 +9,7 @@
 // waits for the other; once it holds, the bar and the status line stand still.
 #include "ui.h"
 
+#include "../archive/abort.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
 #include "../archive/messages.h"
@@ -184,8 +185,7 @@ int RunProgressDialog()
         // files are closed before the program ends.
         WaitPumping(1, &workerThread, 0);
         GetExitCodeThread(workerThread, &code);
-        CloseHandle(workerThread);
-        workerThread = 0;
+        CloseHandle(Taken(&workerThread));
     }
     if (heldEvent)
         CloseHandle(heldEvent);
