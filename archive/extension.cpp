@@ -27,8 +27,8 @@ u32 FindExtension(const char* block, u32 size)
     if (found != tag)
         return 0;
     u32 offset = 0;
-    for (u32 i = 4; i < 12; i++) {
-        u32 digit = HexDigit(block[trailer + i]);
+    for (const char* hex = block + trailer + 4; hex < block + trailer + 12; hex++) {
+        u32 digit = HexDigit(*hex);
         if (digit > 15)
             return 0;
         offset = offset << 4 | digit;
