@@ -20,13 +20,15 @@ u32 FindExtension(const char* block, u32 size)
     // The trailer is a whole entry of its own: the block's start or a NUL before it.
     if (trailer && block[trailer - 1])
         return 0;
-    const char* tag = EXTENSION_TRAILER_TAG;
-    for (u32 i = 0; i < 4; i++)
-        if (block[trailer + i] != tag[i])
-            return 0;
+    // The tag's four bytes compared as one word: the copies are loads, the literal's a constant.
+    u32 found, tag;
+    __builtin_memcpy(&found, block + trailer, 4);
+    __builtin_memcpy(&tag, EXTENSION_TRAILER_TAG, 4);
+    if (found != tag)
+        return 0;
     u32 offset = 0;
-    for (u32 i = 4; i < 12; i++) {
-        u32 digit = HexDigit(block[trailer + i]);
+    for (const char* hex = block + trailer + 4; hex < block + trailer + 12; hex++) {
+        u32 digit = HexDigit(*hex);
         if (digit > 15)
             return 0;
         offset = offset << 4 | digit;

@@ -90,9 +90,8 @@ static const char* NextLine(u32* at)
 
 static void DropEarlier()
 {
-    if (earlier)
-        PlatFree(earlier);
-    earlier = 0;
+    if (char* copy = Taken(&earlier))
+        PlatFree(copy);
     earlierSize = 0;
 }
 
@@ -137,14 +136,18 @@ static int Carried(const char* line)
 
 int InstallLogOpen(const InstallLogHead* head)
 {
-    const char* storedId = ExtensionValue(KEY_UNINSTALL_ID);
-    const char* storedProgram = ExtensionValue(KEY_UNINSTALL_PROGRAM);
-    if (!storedId || !storedProgram)
+    // Both values or no log; an id copied before the program is found missing is read by
+    // nobody.
+    const char* stored = ExtensionValue(KEY_UNINSTALL_ID);
+    if (!stored)
         return 0;
+    PlatArchiveText(stored, idText, TEXT_SIZE);
+    stored = ExtensionValue(KEY_UNINSTALL_PROGRAM);
+    if (!stored)
+        return 0;
+    PlatArchiveText(stored, programText, TEXT_SIZE);
     const char* id = idText;
     const char* program = programText;
-    PlatArchiveText(storedId, idText, TEXT_SIZE);
-    PlatArchiveText(storedProgram, programText, TEXT_SIZE);
     InstallLogName(program, logName);
     walkPath[0] = 0;
     aboveTop = 0;
@@ -157,16 +160,21 @@ int InstallLogOpen(const InstallLogHead* head)
 
     // Replaced whole: an upgrade's entries are carried over from the copy just read.
     logFile = PlatCreateOutput(logName);
-    char key[TEXT_SIZE], number[12];
+    static char key[TEXT_SIZE], number[12];
     number[0] = 0;
-    CopyText(key, head->keyRoot, TEXT_SIZE);
-    AppendText(key, " ", TEXT_SIZE);
-    AppendText(key, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    AppendText(key, id, TEXT_SIZE);
+    // Each step goes on from the text the last returned, not from the buffer's address.
+    char* text = CopyText(key, head->keyRoot, TEXT_SIZE);
+    text = AppendText(text, " ", TEXT_SIZE);
+    text = AppendText(text, UNINSTALL_KEY_PATH, TEXT_SIZE);
+    AppendText(text, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    int ok = WriteLine(logStart, 0) &&
-             WriteLine("id", id) && WriteLine("title", productTitle) && WriteLine("program", program) &&
-             WriteLine("key", key) && WriteLine("directory", head->directory) && WriteLine("created", number);
+    // The head's lines by one loop over two tables, not a call each; 0 stands for the
+    // directory, the one text not known before the call.
+    static const char* const headTags[] = {"id", "title", "program", "key", "directory", "created"};
+    static const char* const headTexts[] = {idText, productTitle, programText, key, 0, number};
+    int ok = WriteLine(logStart, 0);
+    for (u32 i = 0; ok && i < sizeof(headTags) / sizeof(headTags[0]); i++)
+        ok = WriteLine(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
     for (u32 textId = 200; ok && textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
@@ -276,8 +284,7 @@ void InstallLogComplete()
 
 void InstallLogClose()
 {
-    if (logFile)
-        PlatClose(logFile);
-    logFile = 0;
+    if (FileHandle file = Taken(&logFile))
+        PlatClose(file);
     DropEarlier();
 }

@@ -2,6 +2,7 @@
 // must be read as it means it, and anything else refused rather than guessed.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "ui/command_line.h"
@@ -35,6 +36,18 @@ TEST(CommandLine, NoArgumentsIsTheInteractiveInstall)
     EXPECT_TRUE(p.understood);
     EXPECT_FALSE(p.line.silent);
     EXPECT_STREQ(p.line.logFile, "x.log");
+}
+
+TEST(CommandLine, EveryFieldStartsClearedWhateverTheStructureHeld)
+{
+    // A structure full of leftovers: every byte that no option sets comes back zero.
+    CommandLine line;
+    std::memset(&line, 0xA5, sizeof(line));
+    EXPECT_TRUE(ParseCommandLine("setup.exe /NOGROUP", &line));
+    CommandLine expected;
+    std::memset(&expected, 0, sizeof(expected));
+    expected.noGroup = 1;
+    EXPECT_EQ(0, std::memcmp(&line, &expected, sizeof(line)));
 }
 
 TEST(CommandLine, OptionsInAnyCaseAndOrder)

@@ -131,6 +131,8 @@ TEST(QuillExtension, LookAlikeBlocksAreRefused)
         {"offset 0", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(0))},
         {"seven digits", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "QSXT%07X"))},
         {"another tag", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "QSXU%08X"))},
+        {"another first letter", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "PSXT%08X"))},
+        {"a lower-case tag", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "qsxt%08X"))},
         {"no final NUL", Bytes(sound.begin(), sound.end() - 1)},
         {"a block shorter than a trailer", Bytes(sound.end() - EXTENSION_TRAILER_SIZE + 1, sound.end())},
     };

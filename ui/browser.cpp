@@ -181,9 +181,10 @@ static void Refill()
             FolderEntryText(entry, ENTRY_SIZE, depth, name);
             if (!depth)
                 AppendText(entry, "\\", ENTRY_SIZE);
-            // The last part, also when a root's backslash follows it.
-            int last = !c || !parts[i + 1];
-            AddFolder(entry, last ? FOLDER_CURRENT : FOLDER_ANCESTOR);
+            // The last part, also when a root's backslash follows it: the current folder,
+            // the kind after an ancestor's.
+            static_assert(FOLDER_CURRENT == FOLDER_ANCESTOR + 1, "the kinds in this order");
+            AddFolder(entry, FOLDER_ANCESTOR + (!c || !parts[i + 1]));
             depth++;
         }
         name = parts + i + 1;

@@ -58,8 +58,7 @@ static int TakeValue(const char* value, char* destination)
 int ParseCommandLine(const char* line, CommandLine* result)
 {
     char* bytes = (char*)result;
-    for (u32 i = 0; i < sizeof(*result); i++)
-        bytes[i] = 0;
+    *result = {};
     const char* p = line;
     // The program's name: quoted, or up to the first blank.
     if (*p == '"') {

@@ -11,6 +11,7 @@
 #include <dde.h>
 
 #include "shell_text.h"
+#include "../archive/abort.h"
 #include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/platform.h"
@@ -56,10 +57,8 @@ static u32 BuildCommands(char* out, u32 capacity)
 
 static void EndConversation(HWND client)
 {
-    GlobalFree(commandBlock);
-    commandBlock = 0;
-    PostMessageA(groupServer, WM_DDE_TERMINATE, (WPARAM)client, 0);
-    groupServer = 0;
+    GlobalFree(Taken(&commandBlock));
+    PostMessageA(Taken(&groupServer), WM_DDE_TERMINATE, (WPARAM)client, 0);
 }
 
 static void SendGroupCommands(HWND server, HWND client)

@@ -9,6 +9,7 @@
 // waits for the other; once it holds, the bar and the status line stand still.
 #include "ui.h"
 
+#include "../archive/abort.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
 #include "../archive/messages.h"
@@ -73,16 +74,20 @@ static void InitProgress(HWND dialog)
     SetItemText(dialog, IDC_STATUS, "");
     static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
     SetItemMessages(dialog, labels);
-    // The dialog is up once a process: no volume is open yet and no hold asked for.
+    // The dialog is up once a process: no volume is open yet, no hold asked for and no
+    // worker started.
     context.progressDialog = dialog;
     runningDialog = dialog;
 
-    heldEvent = CreateEventA(0, TRUE, FALSE, 0);
-    releaseEvent = CreateEventA(0, FALSE, FALSE, 0);
-    if (heldEvent && releaseEvent)
-        workerThread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
+    // Tested from locals, not read back from the fields just stored.
+    HANDLE held = CreateEventA(0, TRUE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
+    heldEvent = held;
+    releaseEvent = release;
+    HANDLE thread = 0;
+    if (held && release)
+        workerThread = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
-    if (!workerThread)
+    if (!thread)
         EndDialog(dialog, 1);
 }
 
@@ -102,9 +107,9 @@ static void OnActionButton(HWND dialog)
         return;
     asking = 1;
     breakConfirmed = 0;
-    ResetEvent(heldEvent);
-    InterlockedExchange(&holdRequested, 1);
     HANDLE objects[2] = {heldEvent, workerThread};
+    ResetEvent(objects[0]);
+    InterlockedExchange(&holdRequested, 1);
     if (WaitPumping(2, objects, dialog) != 0) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
@@ -180,8 +185,7 @@ int RunProgressDialog()
         // files are closed before the program ends.
         WaitPumping(1, &workerThread, 0);
         GetExitCodeThread(workerThread, &code);
-        CloseHandle(workerThread);
-        workerThread = 0;
+        CloseHandle(Taken(&workerThread));
     }
     if (heldEvent)
         CloseHandle(heldEvent);

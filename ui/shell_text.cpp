@@ -18,8 +18,7 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
             CopyText(installDir, text, TEXT_SIZE);
             return MSG_CANT_OPEN_DIRECTORY;
         }
-        CopyText(joined, current, sizeof(joined));
-        u32 length = TextLength(joined);
+        u32 length = TextLength(CopyText(joined, current, sizeof(joined)));
         // A leading backslash is joined as it is (it does not mean the drive's root), and
         // no second backslash goes behind a root such as C:\ .
         if (text[0] != '\\' && length && joined[length - 1] != '\\')
@@ -50,8 +49,7 @@ int AppendPathPart(char* path, u32 capacity, const char* name)
         AppendText(path, "\\", capacity);
         wanted++;
     }
-    AppendText(path, name, capacity);
-    return TextLength(path) == wanted;
+    return TextLength(AppendText(path, name, capacity)) == wanted;
 }
 
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
@@ -60,8 +58,7 @@ void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
     digits[3] = 0;
     for (u32 i = 3; i--; depth /= 10)
         digits[i] = (char)('0' + depth % 10);
-    CopyText(entry, digits, capacity);
-    AppendText(entry, name, capacity);
+    AppendText(CopyText(entry, digits, capacity), name, capacity);
 }
 
 u32 FolderEntryDepth(const char* entry)
@@ -74,8 +71,7 @@ u32 FolderEntryDepth(const char* entry)
 
 void DriveEntryText(char* entry, u32 capacity, const char* root, const char* suffix)
 {
-    CopyText(entry, root, capacity);
-    u32 length = TextLength(entry);
+    u32 length = TextLength(CopyText(entry, root, capacity));
     if (length && entry[length - 1] == '\\')
         entry[length - 1] = ' ';
     AppendText(entry, suffix, capacity);
