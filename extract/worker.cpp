@@ -120,26 +120,24 @@ u32 ExtractionWorker(void*)
             PlatRecordDone(&record, 0);
             break;
         }
+        u32 size = 0;
+        int created = 0;
         if (record.type == RECORD_FILE) {
             ReadName(&record);
-            u32 size = ExtractFile(&context, &record);
-            InstallLogRecord(&record, size, 0);
-            PlatRecordDone(&record, size);
+            size = ExtractFile(&context, &record);
         } else if (record.type == RECORD_DIRECTORY) {
             ReadName(&record);
-            int created = PlatCreateDirectory(context.entryName);
+            created = PlatCreateDirectory(context.entryName);
             if (!PlatSetCurrentDirectory(context.entryName))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, context.entryName);
-            InstallLogRecord(&record, 0, created);
-            PlatRecordDone(&record, 0);
         } else if (record.type == RECORD_UP) {
             if (!PlatSetCurrentDirectory(".."))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");
-            InstallLogRecord(&record, 0, 0);
-            PlatRecordDone(&record, 0);
         } else {
             RefuseStructure();
         }
+        InstallLogRecord(&record, size, created);
+        PlatRecordDone(&record, size);
     }
 
     ReleaseWorkerResources();
