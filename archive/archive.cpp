@@ -173,11 +173,9 @@ static int ReadArchiveStart(FileHandle file, u32 start)
     StringBlockText(0, ENTRY_PRODUCT_TITLE, productTitle);
     StringBlockText(0, ENTRY_WINDOW_TITLE, windowTitle);
     char programFiles[TEXT_SIZE], entry[TEXT_SIZE];
-    // Without the registry value the base is the one DefaultInstallDirectory takes for none.
-    if (!PlatProgramFilesDir(programFiles))
-        CopyText(programFiles, "c:", TEXT_SIZE);
+    int haveProgramFiles = PlatProgramFilesDir(programFiles);
     StringBlockText(0, ENTRY_INSTALL_DIR, entry);
-    DefaultInstallDirectory(entry, programFiles, context.installDir);
+    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : 0, context.installDir);
     return 1;
 }
 

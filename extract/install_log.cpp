@@ -56,12 +56,6 @@ int InstallLogEntry(const char* tag, const char* text)
     return WriteRaw(line, length);
 }
 
-// The writer's own lines; inlined, so that it adds no call of its own.
-static int WriteLine(const char* tag, const char* text)
-{
-    return InstallLogEntry(tag, text);
-}
-
 // Ends the worker: the log cannot hold what the install wrote.
 static void LogFailed()
 {
@@ -172,9 +166,9 @@ int InstallLogOpen(const InstallLogHead* head)
     // directory, the one text not known before the call.
     static const char* const headTags[] = {"id", "title", "program", "key", "directory", "created"};
     static const char* const headTexts[] = {idText, productTitle, programText, key, 0, number};
-    int ok = WriteLine(logStart, 0);
+    int ok = InstallLogEntry(logStart, 0);
     for (u32 i = 0; ok && i < sizeof(headTags) / sizeof(headTags[0]); i++)
-        ok = WriteLine(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
+        ok = InstallLogEntry(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
     for (u32 textId = 200; ok && textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
@@ -184,7 +178,7 @@ int InstallLogOpen(const InstallLogHead* head)
         line[0] = 0;
         AppendNumber(line, textId, sizeof(line))[3] = ' ';
         ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + 4, sizeof(line) - 4) || !text[0]) &&
-             WriteLine("text", line);
+             InstallLogEntry("text", line);
     }
     at = 0;
     for (const char* line; ok && (line = NextLine(&at)) != 0;)
@@ -235,7 +229,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         // The walk's folder extended in place (its copy into itself changes nothing).
         if (!WalkPathOf(context.entryName, walkPath))
             LogFailed();
-        if (created && !WriteLine("folder", walkPath))
+        if (created && !InstallLogEntry("folder", walkPath))
             LogFailed();
         return;
     }
@@ -254,7 +248,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         line[length + digit] = HEX[time & 15];
     length += 16;
     line[length++] = ' ';
-    if (!WalkPathOf(context.entryName, line + length) || !WriteLine("file", line))
+    if (!WalkPathOf(context.entryName, line + length) || !InstallLogEntry("file", line))
         LogFailed();
 }
 
@@ -278,7 +272,7 @@ int InstallLogListed(const char* name)
 
 void InstallLogComplete()
 {
-    if (logFile && !WriteLine("complete", 0))
+    if (logFile && !InstallLogEntry("complete", 0))
         LogFailed();
 }
 

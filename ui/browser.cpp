@@ -135,12 +135,9 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits (FolderEntryText); a text
         // that could not be read is empty, at depth 0.
-        int depth = 0;
-        if (text[0]) {
-            depth = text[0] * 100 + text[1] * 10 + text[2] - '0' * 111;
-            shown = text + 3;
-        }
-        box.left += ScaleForDpi(depth * DEPTH_INDENT, dpi);
+        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
+        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
+        shown = text + (text[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;

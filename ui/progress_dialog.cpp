@@ -74,12 +74,12 @@ static void InitProgress(HWND dialog)
     SetItemText(dialog, IDC_STATUS, "");
     static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
     SetItemMessages(dialog, labels);
-    // The dialog is up once a process: no volume is open yet, no hold asked for and no
-    // worker started.
     context.progressDialog = dialog;
     runningDialog = dialog;
 
-    // Tested from locals, not read back from the fields just stored.
+    // Nothing to clear first: the dialog is up once a process, before any volume is open,
+    // hold asked for or worker started. The handles are tested from locals, not read back
+    // from the fields just stored.
     HANDLE held = CreateEventA(0, TRUE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
     heldEvent = held;
     releaseEvent = release;
