@@ -22,7 +22,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
         $sudo dpkg --add-architecture i386
     fi
-    $sudo apt-get update -qq
+    # A mirror caught mid-sync fails one index with the rest fetched; the install below
+    # still fails cleanly if what it needs is not among them.
+    if ! $sudo apt-get update -qq; then
+        sleep 10
+        $sudo apt-get update -qq || echo "warning: not every package list could be updated" >&2
+    fi
     $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
