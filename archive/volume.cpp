@@ -2,6 +2,7 @@
 
 #include "abort.h"
 #include "context.h"
+#include "held.h"
 #include "messages.h"
 #include "text.h"
 
@@ -47,6 +48,7 @@ static __attribute__((noinline)) void RestoreDirectory(const char* saved)
 
 void OpenVolume(const char* path)
 {
+    InstallContext& x = *Held(&context);
     char savedDirectory[TEXT_SIZE];
     char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
@@ -55,10 +57,10 @@ void OpenVolume(const char* path)
     if (path) {
         CopyText(candidate, path, sizeof(candidate));
     } else {
-        context.volumeNumber++;
-        VolumePath(archiveDir, context.volumeNumber, candidate);
+        x.volumeNumber++;
+        VolumePath(archiveDir, x.volumeNumber, candidate);
     }
-    if (FileHandle old = Taken(&context.volumeHandle))
+    if (FileHandle old = Taken(&x.volumeHandle))
         PlatClose(old);
     FileHandle file;
     for (;;) {
@@ -72,17 +74,17 @@ void OpenVolume(const char* path)
         // here, before another dialog waits for somebody who is not there.
         WorkerSafePoint();
         char chosen[TEXT_SIZE];
-        if (!AskForVolume(context.volumeNumber, chosen)) {
+        if (!AskForVolume(x.volumeNumber, chosen)) {
             WorkerSafePoint();
             // The dialog's initial file name: the volume's bare name.
             RestoreDirectory(savedDirectory);
-            AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(context.volumeNumber, chosen));
+            AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(x.volumeNumber, chosen));
         }
         DirectoryOfPath(chosen, archiveDir);
         CopyText(candidate, chosen, sizeof(candidate));
     }
-    context.volumeHandle = file;
-    context.volumeRemaining = PlatFileSize(file);
+    x.volumeHandle = file;
+    x.volumeRemaining = PlatFileSize(file);
     RestoreDirectory(savedDirectory);
 }
 

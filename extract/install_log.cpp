@@ -1,6 +1,7 @@
 // The install log's writer (the worker's side); install_log.h draws the format.
 #include "install_log.h"
 
+#include "../archive/held.h"
 #include "../archive/abort.h"
 #include "../archive/context.h"
 #include "../archive/extension.h"
@@ -40,7 +41,7 @@ static int WriteRaw(const char* bytes, u32 length)
 // without a text (0), the tag alone.
 int InstallLogEntry(const char* tag, const char* text)
 {
-    char* line = lineText;
+    char* line = Held(lineText);
     u32 capacity = sizeof(lineText) - 2;
     u32 length = TextLength(CopyText(line, tag, capacity));
     if (text) {

@@ -3,6 +3,7 @@
 
 #include "../archive/commands.h"
 #include "../archive/context.h"
+#include "../archive/held.h"
 #include "../archive/messages.h"
 #include "../archive/volume.h"
 #include "../archive/abort.h"
@@ -31,14 +32,17 @@ struct Coder {
     u32 bitCount;                       // 0..7 between symbols: unread bits of the last byte
 };
 static Coder state;
-static u32 uncompressedSize;            // of the current file
 static u32 decodedCount;                // bytes decoded so far (a match may overshoot)
-static u32 outputCount;                 // bytes waiting in outputBuffer
-static u32 progressThreshold;           // next progress report when decodedCount passes it
 static InstallContext* install;         // output handle and buffer, entry name, bytesDone
-static u8 ring[LZ_RING_SIZE];           // zero at start; 4036..4095 carried between files
-static SymbolModel symbols;
-static u16 positionCumulative[LZ_RING_SIZE + 1];
+// What the loop reaches at every symbol, together: DecodeFile holds its address (held.h).
+static struct Tables {
+    u32 outputCount;                    // bytes waiting in outputBuffer
+    u32 progressThreshold;              // next progress report when decodedCount passes it
+    u32 uncompressedSize;               // of the current file
+    u8 ring[LZ_RING_SIZE];              // zero at start; 4036..4095 carried between files
+    SymbolModel symbols;
+    u16 positionCumulative[LZ_RING_SIZE + 1];
+} tables;
 
 void ResetDecoder(InstallContext* target)
 {
@@ -47,9 +51,9 @@ void ResetDecoder(InstallContext* target)
     state.offset = 0;
     state.bitBuffer = 0;
     state.bitCount = 0;
-    outputCount = 0;
-    progressThreshold = 0;
-    uncompressedSize = 0;
+    tables.outputCount = 0;
+    tables.progressThreshold = 0;
+    tables.uncompressedSize = 0;
     decodedCount = 0;
     install = target;
 }
@@ -100,16 +104,16 @@ u32 NextBit()
 static void WriteOutput()
 {
     FileHandle file = install->outputHandle;
-    if (PlatWrite(file, install->outputBuffer, outputCount) != outputCount)
+    if (PlatWrite(file, install->outputBuffer, tables.outputCount) != tables.outputCount)
         AbortWorker(MSG_WRITE_ERROR, install->entryName);
-    outputCount = 0;
+    tables.outputCount = 0;
 }
 
 void PutByte(u8 byte)
 {
-    if (outputCount >= STREAM_BUFFER_SIZE)
+    if (tables.outputCount >= STREAM_BUFFER_SIZE)
         WriteOutput();
-    install->outputBuffer[outputCount++] = byte;
+    install->outputBuffer[tables.outputCount++] = byte;
 }
 
 // Narrows the interval to [total - cumulativeLow, total - cumulativeHigh) of the model's
@@ -128,14 +132,14 @@ static inline void Narrow(Coder& c, u32 range, u32 upper, u32 lower, u32 total)
     c.offset = (c.offset << steps) | TakeBits(c, steps);
 }
 
-static inline u32 DecodeCharacter(Coder& c)
+static inline u32 DecodeCharacter(Coder& c, Tables& t)
 {
     u32 range = c.high - c.low;
-    u32 total = symbols.cumulative[0];
-    u32 s = SearchSymbol(&symbols, ((c.offset + 1) * total - 1) / range);
-    Narrow(c, range, symbols.cumulative[s - 1], symbols.cumulative[s], total);
-    u32 character = symbols.symbolToChar[s];
-    UpdateSymbolModel(&symbols, s);
+    u32 total = t.symbols.cumulative[0];
+    u32 s = SearchSymbol(&t.symbols, ((c.offset + 1) * total - 1) / range);
+    Narrow(c, range, t.symbols.cumulative[s - 1], t.symbols.cumulative[s], total);
+    u32 character = t.symbols.symbolToChar[s];
+    UpdateSymbolModel(&t.symbols, s);
     return character;
 }
 
@@ -152,9 +156,9 @@ static void InitPositionStart()
     for (u32 b = 0; b <= (LZ_POSITION_TOTAL >> POSITION_BUCKET_BITS); b++) {
         // Largest key of the bucket: its position is the smallest any key of it can have.
         u32 key = (b << POSITION_BUCKET_BITS) + (1u << POSITION_BUCKET_BITS) - 1;
-        while (p > 0 && positionCumulative[p] <= key)
+        while (p > 0 && tables.positionCumulative[p] <= key)
             p--;
-        while (p < LZ_RING_SIZE - 1 && positionCumulative[p + 1] > key)
+        while (p < LZ_RING_SIZE - 1 && tables.positionCumulative[p + 1] > key)
             p++;
         positionStart[b] = (u16)p;
     }
@@ -162,21 +166,21 @@ static void InitPositionStart()
 
 #endif
 
-static inline u32 DecodePosition(Coder& c)
+static inline u32 DecodePosition(Coder& c, Tables& t)
 {
     u32 range = c.high - c.low;
     u32 x = (u16)(((c.offset + 1) * LZ_POSITION_TOTAL - 1) / range);
 #ifdef QUILL_DECODER_SMALL
-    u32 p = SearchPosition(positionCumulative, x);
+    u32 p = SearchPosition(t.positionCumulative, x);
 #else
     u32 p = 0;  // keys past the total only come from damaged streams; the search gives 0
     if (x < LZ_POSITION_TOTAL) {
         p = positionStart[x >> POSITION_BUCKET_BITS];
-        while (positionCumulative[p + 1] > x)
+        while (t.positionCumulative[p + 1] > x)
             p++;
     }
 #endif
-    Narrow(c, range, positionCumulative[p], positionCumulative[p + 1], LZ_POSITION_TOTAL);
+    Narrow(c, range, t.positionCumulative[p], t.positionCumulative[p + 1], LZ_POSITION_TOTAL);
     return p;
 }
 
@@ -185,71 +189,72 @@ static inline u32 DecodePosition(Coder& c)
 // for a sound payload lies within the four zero bytes behind the bit stream.
 u32 DecodeFile()
 {
+    Tables& t = *Held(&tables);
     u8 size[4];
     ReadStream(4, size);
-    uncompressedSize = (u32)size[0] | (u32)size[1] << 8 | (u32)size[2] << 16 | (u32)size[3] << 24;
-    if (uncompressedSize == 0)
+    t.uncompressedSize = (u32)size[0] | (u32)size[1] << 8 | (u32)size[2] << 16 | (u32)size[3] << 24;
+    if (t.uncompressedSize == 0)
         return 0;
     Coder c = state;
     c.offset = TakeBits(c, LZ_INITIAL_BITS);  // value, with low still 0
-    InitSymbolModel(&symbols);
-    if (!positionCumulative[0]) {  // fixed for good: built once
-        InitPositionModel(positionCumulative);
+    InitSymbolModel(&t.symbols);
+    if (!t.positionCumulative[0]) {  // fixed for good: built once
+        InitPositionModel(t.positionCumulative);
 #ifndef QUILL_DECODER_SMALL
         InitPositionStart();
 #endif
     }
     for (u32 i = 0; i < LZ_FIRST_WRITE; i++)
-        ring[i] = ' ';
+        t.ring[i] = ' ';
     u32 r = LZ_FIRST_WRITE;
     u32 done = 0;
     u8* out = install->outputBuffer;
-    while (done < uncompressedSize) {
-        u32 character = DecodeCharacter(c);
+    while (done < t.uncompressedSize) {
+        u32 character = DecodeCharacter(c, t);
         // A literal is a match of one byte that starts where it is put.
         u32 i = r, j = 1;
         if (character < 256) {
-            ring[r] = (u8)character;
+            t.ring[r] = (u8)character;
         } else {
-            i = (r - DecodePosition(c) - 1) & LZ_RING_MASK;
+            i = (r - DecodePosition(c, t) - 1) & LZ_RING_MASK;
             j = character - (255 - LZ_THRESHOLD);
         }
         done += j;
         if (done < j)  // a damaged stream near 4 GiB must not wrap into a second pass
             done = 0xFFFFFFFF;
 #ifndef QUILL_DECODER_SMALL
-        if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && outputCount + j <= STREAM_BUFFER_SIZE) {
-            u8* to = out + outputCount;
+        if (i + j <= LZ_RING_SIZE && r + j <= LZ_RING_SIZE && t.outputCount + j <= STREAM_BUFFER_SIZE) {
+            u8* to = out + t.outputCount;
             for (u32 k = 0; k < j; k++) {
-                u8 b = ring[i + k];
-                ring[r + k] = b;
+                u8 b = t.ring[i + k];
+                t.ring[r + k] = b;
                 to[k] = b;
             }
-            outputCount += j;
+            t.outputCount += j;
             r = (r + j) & LZ_RING_MASK;
         } else
 #endif
         {
             for (u32 k = 0; k < j; k++) {
-                u8 b = ring[(i + k) & LZ_RING_MASK];
-                if (outputCount >= STREAM_BUFFER_SIZE)
+                u8 b = t.ring[(i + k) & LZ_RING_MASK];
+                if (t.outputCount >= STREAM_BUFFER_SIZE)
                     WriteOutput();
-                out[outputCount++] = b;
-                ring[r] = b;
+                out[t.outputCount++] = b;
+                t.ring[r] = b;
                 r = (r + 1) & LZ_RING_MASK;
             }
         }
-        if (done > progressThreshold) {
+        if (done > t.progressThreshold) {
             decodedCount = done;
-            PlatBarCommand(BAR_SETPOS, install->bytesDone + progressThreshold);
-            progressThreshold += LZ_PROGRESS_STEP;
+            PlatBarCommand(BAR_SETPOS, install->bytesDone + t.progressThreshold);
+            t.progressThreshold += LZ_PROGRESS_STEP;
             if (PlatWorkerSafePoint())
                 BreakWorker();
         }
     }
     state = c;
     decodedCount = done;
-    if (outputCount)
+    if (t.outputCount)
         WriteOutput();
-    return uncompressedSize;
+    return t.uncompressedSize;
 }

@@ -4,6 +4,7 @@
 #include "../archive/archive.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
+#include "../archive/held.h"
 #include "../archive/messages.h"
 #include "../archive/text.h"
 #include "../archive/volume.h"
@@ -36,6 +37,7 @@ static void ReadName(const RecordHeader* record)
 
 u32 ExtractFile(InstallContext* install, const RecordHeader* record)
 {
+    install = Held(install);
     ResetDecoder(install);
     if (!PlatFullPath(install->entryName, detailText))
         CopyText(detailText, install->entryName, TEXT_SIZE);
@@ -84,28 +86,29 @@ static void SetControlMessage(u32 control, int id)
 
 u32 ExtractionWorker(void*)
 {
+    InstallContext& x = *Held(&context);
     PlatSetControlText(CONTROL_STATUS_LINE, "");
     SetControlMessage(CONTROL_ACTION_BUTTON, MSG_BREAK);
     PlatBarCommand(BAR_SETMIN, 0);
-    PlatBarCommand(BAR_SETMAX, context.header.totalSize);
-    context.volumeNumber = 1;
+    PlatBarCommand(BAR_SETMAX, x.header.totalSize);
+    x.volumeNumber = 1;
     u8* output = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
     u8* input = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
-    context.outputBuffer = output;
-    context.readBuffer = input;
-    context.readPos = 0;
-    context.readFill = 0;
+    x.outputBuffer = output;
+    x.readBuffer = input;
+    x.readPos = 0;
+    x.readFill = 0;
     if (!output || !input)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
-    if (context.embedded)
-        context.volumeRemaining = context.programFileSize;  // a signature's table is no volume
+    if (x.embedded)
+        x.volumeRemaining = x.programFileSize;  // a signature's table is no volume
 
-    u32 offset = (context.embedded ? ARCHIVE_OFFSET : 0) + ARCHIVE_HEADER_SIZE +
-                 context.header.stringBlockSize;
-    if (!PlatSeek(context.volumeHandle, offset) || offset > context.volumeRemaining)
+    u32 offset = (x.embedded ? ARCHIVE_OFFSET : 0) + ARCHIVE_HEADER_SIZE +
+                 x.header.stringBlockSize;
+    if (!PlatSeek(x.volumeHandle, offset) || offset > x.volumeRemaining)
         AbortWorker(MSG_READ_ERROR, firstVolumePath);
-    context.volumeRemaining -= offset;
+    x.volumeRemaining -= offset;
     int failure = PlatInstallStarting();
     if (failure)
         AbortWorker(failure, 0);
@@ -124,12 +127,12 @@ u32 ExtractionWorker(void*)
         int created = 0;
         if (record.type == RECORD_FILE) {
             ReadName(&record);
-            size = ExtractFile(&context, &record);
+            size = ExtractFile(&x, &record);
         } else if (record.type == RECORD_DIRECTORY) {
             ReadName(&record);
-            created = PlatCreateDirectory(context.entryName);
-            if (!PlatSetCurrentDirectory(context.entryName))
-                AbortWorker(MSG_CANT_OPEN_DIRECTORY, context.entryName);
+            created = PlatCreateDirectory(x.entryName);
+            if (!PlatSetCurrentDirectory(x.entryName))
+                AbortWorker(MSG_CANT_OPEN_DIRECTORY, x.entryName);
         } else if (record.type == RECORD_UP) {
             if (!PlatSetCurrentDirectory(".."))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");

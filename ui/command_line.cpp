@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 
+#include "../archive/held.h"
 #include "../archive/text.h"
 
 // Byte-aligned: GCC would move an array this long to a 32-byte boundary and pad .text.
@@ -57,6 +58,7 @@ static int TakeValue(const char* value, char* destination)
 
 int ParseCommandLine(const char* line, CommandLine* result)
 {
+    result = Held(result);
     char* bytes = (char*)result;
     *result = {};
     const char* p = line;

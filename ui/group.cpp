@@ -11,6 +11,7 @@
 #include <dde.h>
 
 #include "shell_text.h"
+#include "../archive/held.h"
 #include "../archive/abort.h"
 #include "../archive/archive.h"
 #include "../archive/context.h"
@@ -36,19 +37,20 @@ static struct {
 // whose joined path would pass 511 characters is left out: no shell takes such a path.
 static u32 BuildCommands(char* out, u32 capacity)
 {
-    char* name = command.name;
-    u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, command.group, command.group);
+    auto& c = *Held(&command);
+    char* name = c.name;
+    u32 length = PutCommand(out, capacity, 0, GROUP_CREATE_FORMAT, c.group, c.group);
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
         StringBlockText(items, 2 * i, name);
-        if (!JoinItemPath(command.joined, sizeof(command.joined), context.installDir, name))
+        if (!JoinItemPath(c.joined, sizeof(c.joined), context.installDir, name))
             continue;
-        const char* sent = command.joined;
+        const char* sent = c.joined;
         DWORD shortLength = TextLength(sent) < TEXT_SIZE
-                                ? GetShortPathNameW(Wide(sent, command.wide), command.shortWide, WIDE_SIZE)
+                                ? GetShortPathNameW(Wide(sent, c.wide), c.shortWide, WIDE_SIZE)
                                 : 0;
-        if (shortLength && shortLength < WIDE_SIZE && Narrow(command.shortWide, command.shortPath, TEXT_SIZE))
-            sent = command.shortPath;
+        if (shortLength && shortLength < WIDE_SIZE && Narrow(c.shortWide, c.shortPath, TEXT_SIZE))
+            sent = c.shortPath;
         StringBlockText(items, 2 * i - 1, name);
         length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent, name);
     }

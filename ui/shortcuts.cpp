@@ -10,6 +10,7 @@
 #include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/extension.h"
+#include "../archive/held.h"
 #include "../archive/messages.h"
 #include "../archive/platform.h"
 #include "../archive/text.h"
@@ -58,20 +59,21 @@ static const WCHAR* LinkText(const char* text)
 // The shortcut at path for the item text of group entry n, read into link.arguments.
 static int SaveShortcut(const char* path, u32 n)
 {
-    StringBlockText(context.header.groupItemsOffset, n, link.arguments);
-    if (!JoinItemPath(link.text, TEXT_SIZE, context.installDir, link.arguments))
+    auto& k = *Held(&link);
+    StringBlockText(context.header.groupItemsOffset, n, k.arguments);
+    if (!JoinItemPath(k.text, TEXT_SIZE, context.installDir, k.arguments))
         return 0;
-    SplitItemText(link.text, link.target, link.arguments, FileExists);
-    ParentFolder(link.text, link.target);
+    SplitItemText(k.text, k.target, k.arguments, FileExists);
+    ParentFolder(k.text, k.target);
     void* created;
     if (FAILED(CoCreateInstance(clsidShellLink, 0, CLSCTX_INPROC_SERVER, iidShellLinkW, &created)))
         return 0;
     // A local whose address no call has seen, so it is not read back from the stack.
     IShellLinkW* shellLink = (IShellLinkW*)created;
     void* persisted;
-    int ok = SUCCEEDED(shellLink->SetPath(LinkText(link.target))) &&
-             SUCCEEDED(shellLink->SetArguments(LinkText(link.arguments))) &&
-             SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(link.text))) &&
+    int ok = SUCCEEDED(shellLink->SetPath(LinkText(k.target))) &&
+             SUCCEEDED(shellLink->SetArguments(LinkText(k.arguments))) &&
+             SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(k.text))) &&
              SUCCEEDED(shellLink->QueryInterface(iidPersistFile, &persisted));
     if (ok) {
         IPersistFile* file = (IPersistFile*)persisted;
@@ -105,7 +107,9 @@ int CreateShortcuts()
     // user's, every other install's are every user's (the process's token is no guide:
     // Wine reports every process as elevated).
     const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
-    static char folder[TEXT_SIZE], path[TEXT_SIZE];
+    static char folderText[TEXT_SIZE], pathText[TEXT_SIZE];
+    char* folder = Held(folderText);
+    char* path = Held(pathText);
     WCHAR programs[MAX_PATH];
     if (!SHGetSpecialFolderPathW(0, programs, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||

@@ -3,6 +3,7 @@
 // too, and the directory of an earlier install, where an upgrade starts.
 #include "ui.h"
 
+#include "../archive/held.h"
 #include "../archive/context.h"
 #include "../archive/extension.h"
 #include "../archive/messages.h"
@@ -78,21 +79,22 @@ static const void* const values[VALUE_COUNT] __attribute__((aligned(4))) = {
 // Writes every value of the entry; 0, or message 11 with the key's name in detailText.
 static int RegisterProduct(HKEY root, const char* rootName, const char* path)
 {
-    char* program = entry.program;
-    char* quoted = entry.quoted;
-    char* quiet = entry.quiet;
-    FormatWithText(program, sizeof(entry.program), "%s\\", context.installDir);
-    AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM), sizeof(entry.program));
-    FormatWithText(quoted, sizeof(entry.quoted), "\"%s\"", program);
-    FormatWithText(quiet, sizeof(entry.quiet), "%s /S", quoted);
+    auto& e = *Held(&entry);
+    char* program = e.program;
+    char* quoted = e.quoted;
+    char* quiet = e.quiet;
+    FormatWithText(program, sizeof(e.program), "%s\\", context.installDir);
+    AppendText(program, EntryText(KEY_UNINSTALL_PROGRAM), sizeof(e.program));
+    FormatWithText(quoted, sizeof(e.quoted), "\"%s\"", program);
+    FormatWithText(quiet, sizeof(e.quiet), "%s /S", quoted);
     SYSTEMTIME today;
     GetLocalTime(&today);
-    AppendNumber(entry.date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(entry.date));
-    entry.kilobytes = (context.header.totalSize + 1023) / 1024;
+    AppendNumber(e.date, today.wYear * 10000u + today.wMonth * 100u + today.wDay, sizeof(e.date));
+    e.kilobytes = (context.header.totalSize + 1023) / 1024;
 
     HKEY key;
     // ERROR_SUCCESS (0) until a call fails.
-    LONG status = RegCreateKeyExW(root, Wide(path, entry.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0);
+    LONG status = RegCreateKeyExW(root, Wide(path, e.wide), 0, 0, 0, KEY_SET_VALUE, 0, &key, 0);
     if (status == ERROR_SUCCESS) {
         const char* valueName = valueNames;
         for (u32 i = 0; status == ERROR_SUCCESS && i < VALUE_COUNT; i++, valueName += TextLength(valueName) + 1) {
@@ -106,8 +108,8 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
             if (!value)
                 continue;
             if (i < FIRST_NUMBER) {
-                value = (const BYTE*)Wide((const char*)value, entry.wide);
-                size = (lstrlenW(entry.wide) + 1) * sizeof(WCHAR);
+                value = (const BYTE*)Wide((const char*)value, e.wide);
+                size = (lstrlenW(e.wide) + 1) * sizeof(WCHAR);
                 type = REG_SZ;
             }
             status = RegSetValueExW(key, name, 0, type, value, size);
