@@ -175,9 +175,8 @@ int RunSilentInstall()
         return outcome;
     LogLine("directory", context.installDir);
 
-    // No progress dialog: the worker's texts and bar commands go to no window.
-    context.progressDialog = 0;
-    context.volumeHandle = 0;
+    // No progress dialog: the worker's texts and bar commands go to no window (the
+    // dialog's field, like the volume's, is still 0 in the one run a process has).
     // A worker that cannot start, or whose end cannot be read, is a system error.
     DWORD threadId, code = MSG_SYSTEM_ERROR;
     HANDLE thread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
