@@ -6,6 +6,7 @@
 
 #include "../archive/context.h"
 #include "../archive/messages.h"
+#include "../archive/platform.h"
 #include "../archive/text.h"
 #include "../extract/worker.h"
 
@@ -35,9 +36,8 @@ int OpenLog()
         return 0;
     logFile = file;
     // UTF-8, said at the start of a new log so that every editor reads it so.
-    DWORD high = 0, written;
-    if (!GetFileSize(file, &high) && !high)
-        WriteFile(file, "\xEF\xBB\xBF", 3, &written, 0);
+    if (!PlatFileSize(file))
+        PlatWrite(file, "\xEF\xBB\xBF", 3);
     return 1;
 }
 
@@ -57,8 +57,7 @@ void LogLine(const char* event, const char* text)
     u32 length = TextLength(AppendText(line, text, sizeof(line) - 2));
     line[length++] = '\r';
     line[length++] = '\n';
-    DWORD written;
-    WriteFile(logFile, line, length, &written, 0);
+    PlatWrite(logFile, line, length);
 }
 
 // The end line, with the exit code; every way out of the program passes here.
