@@ -4,6 +4,7 @@
 // without any window being shown.
 #include "ui.h"
 
+#include "../archive/abort.h"
 #include "../archive/context.h"
 #include "../archive/messages.h"
 #include "../archive/platform.h"
@@ -66,9 +67,8 @@ int EndLog(int exitCode)
     char text[24];
     CopyText(text, "exit code ", sizeof(text));
     LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
-    if (logFile)
-        CloseHandle(logFile);
-    logFile = 0;
+    if (HANDLE file = Taken(&logFile))
+        PlatClose(file);
     return exitCode;
 }
 
