@@ -166,8 +166,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     int first = InterlockedIncrement(&instanceCounter) == 0;
     if (!ClaimInstance(first)) {
         // A silent install has none to raise: its window is never shown.
-        HWND running = FindWindowW(backgroundClass, 0);
         if (!commandLine.silent) {
+            HWND running = FindWindowW(backgroundClass, 0);
             ShowWindow(running, SW_MINIMIZE);
             ShowWindow(running, SW_SHOWMAXIMIZED);
         }
