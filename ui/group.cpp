@@ -85,13 +85,17 @@ static void SendGroupCommands(HWND server, HWND client)
         EndConversation(client);
 }
 
-void StartGroupConversation(HWND client)
+// The name is read and logged once for either way of making the group: the shortcuts,
+// when the archive asks for them, or else the conversation.
+void CreateGroup(HWND client)
 {
     if (!context.createGroup)
         return;
     char* name = command.group;
     StringBlockText(0, ENTRY_GROUP_NAME, name);
     LogLine("group", name);
+    if (CreateShortcuts(name))
+        return;
     // A name the conversation cannot carry as written made no group to remove.
     if (InstallLogGroupNameSound(name))
         InstallLogEntry("dde-group", name);

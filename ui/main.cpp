@@ -130,8 +130,8 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
             PostMessageA(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        if (wParam == CMD_CREATE_GROUP && !CreateShortcuts())
-            StartGroupConversation(window);
+        if (wParam == CMD_CREATE_GROUP)
+            CreateGroup(window);
         break;
     case WM_DDE_ACK:
         ContinueGroupConversation(window, wParam, lParam);

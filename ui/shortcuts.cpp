@@ -93,16 +93,12 @@ static const char* FileNameOf(const char* title)
     return name;
 }
 
-int CreateShortcuts()
+int CreateShortcuts(const char* group)
 {
     const char* kind = ExtensionValue(KEY_GROUP_KIND);
     if (!kind || kind[0] != 's')
         return 0;
-    if (!context.createGroup)
-        return 1;
-    char group[TEXT_SIZE], title[TEXT_SIZE];
-    StringBlockText(0, ENTRY_GROUP_NAME, group);
-    LogLine("group", group);
+    char title[TEXT_SIZE];
     // The folder follows the uninstall's key: a per-user install's shortcuts are the
     // user's, every other install's are every user's (the process's token is no guide:
     // Wine reports every process as elevated).

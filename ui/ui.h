@@ -68,12 +68,12 @@ void FreeBrowserBitmaps();
 // The conversation must not block: it goes on in messages to the client window, which
 // the silent install keeps handling (a window never shown) until
 // GroupConversationRunning gives 0 or a time limit passes.
-void StartGroupConversation(HWND client);  // does nothing unless createGroup is set
+void CreateGroup(HWND client);  // does nothing unless createGroup is set
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam);
 int GroupConversationRunning();  // nonzero from the start until it has ended or given up
-// The group as shortcuts (shortcuts.cpp), at CMD_CREATE_GROUP: 0 when the archive does not
-// ask for them (the conversation then runs); else 1, whatever could be made.
-int CreateShortcuts();
+// The group named group as shortcuts (shortcuts.cpp), made by CreateGroup: 0 when the
+// archive does not ask for them (the conversation then runs); else 1, whatever could be made.
+int CreateShortcuts(const char* group);
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
