@@ -102,12 +102,11 @@ int CreateShortcuts(const char* group)
     // The folder follows the uninstall's key: a per-user install's shortcuts are the
     // user's, every other install's are every user's (the process's token is no guide:
     // Wine reports every process as elevated).
-    const char* scope = ExtensionValue(KEY_UNINSTALL_SCOPE);
     static char folderText[TEXT_SIZE], pathText[TEXT_SIZE];
     char* folder = Held(folderText);
     char* path = Held(pathText);
     WCHAR programs[MAX_PATH];
-    if (!SHGetSpecialFolderPathW(0, programs, scope && scope[0] == 'u' ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
+    if (!SHGetSpecialFolderPathW(0, programs, PerUserInstall() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||
         !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
         (!PlatCreateDirectory(folder) && GetLastError() != ERROR_ALREADY_EXISTS)) {

@@ -52,6 +52,7 @@ extern u32 createdLevels;                // levels of the install directory Make
 // The uninstall's entry (uninstall_key.cpp): an earlier install's directory, when the
 // archive's id has one, replaces installDir (the default).
 void StartFromEarlierInstall(char* installDir);
+int PerUserInstall();  // nonzero when the archive's uninstall scope is the user's
 
 // Folder browser (browser.cpp). Each field holds TEXT_SIZE bytes.
 struct BrowseRequest {
