@@ -22,9 +22,9 @@ int PerUserInstall()
 // The archive's scope decides where the entry goes: a per-user install under HKCU, whoever
 // runs it, everything else for the machine. HKEY_CURRENT_USER is the value just below
 // HKEY_LOCAL_MACHINE: one subtraction instead of a choice.
-static HKEY Root()
+static HKEY Root(int perUser)
 {
-    return (HKEY)((ULONG_PTR)HKEY_LOCAL_MACHINE - (ULONG_PTR)PerUserInstall());
+    return (HKEY)((ULONG_PTR)HKEY_LOCAL_MACHINE - (ULONG_PTR)perUser);
 }
 
 // The key's path under its root, from the archive's id, in UTF-8 (TEXT_SIZE bytes); 0
@@ -44,7 +44,7 @@ void StartFromEarlierInstall(char* installDir)
 {
     char path[TEXT_SIZE];
     if (KeyPath(path))
-        ReadRegistryText(Root(), path, L"InstallLocation", installDir);
+        ReadRegistryText(Root(PerUserInstall()), path, L"InstallLocation", installDir);
 }
 
 // The entry's texts, off the stack (the worker alone writes the key): the program's path,
@@ -134,8 +134,10 @@ int PlatInstallStarting()
     char path[TEXT_SIZE];
     if (!KeyPath(path) || !ExtensionValue(KEY_UNINSTALL_PROGRAM))
         return 0;
-    HKEY root = Root();
-    const char* rootName = root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU";
+    // The root's name for the install log and the key's log line: the second for a per-user install.
+    int perUser = PerUserInstall();
+    HKEY root = Root(perUser);
+    const char* rootName = "HKLM\0HKCU" + 5 * perUser;
     InstallLogHead head = {rootName, context.installDir, createdLevels};
     int failure = InstallLogOpen(&head);
     if (failure)
