@@ -76,14 +76,11 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
 {
     // Questions are not events; what they lead to is.
     if (!(style & MB_YESNO)) {
-        // "message", and a blank and the id when there is one.
+        // "message", and a blank and the id when there is one: without one, the room for
+        // "message" alone, where the number's digits find none.
         char event[24];
-        CopyText(event, "message ", sizeof(event));
-        if (id)
-            AppendNumber(event, (u32)id, sizeof(event));
-        else
-            event[7] = 0;
-        LogLine(event, text);
+        u32 room = id ? sizeof(event) : sizeof("message");
+        LogLine(AppendNumber(CopyText(event, "message ", room), (u32)id, room), text);
     }
     // Nobody to answer: the volume prompt gives up, and so does every question.
     int answer = style & MB_OKCANCEL ? IDCANCEL : style & MB_YESNO ? IDNO : IDOK;
