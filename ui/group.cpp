@@ -91,7 +91,7 @@ void CreateGroup(HWND client)
 {
     if (!context.createGroup)
         return;
-    char* name = command.group;
+    char* name = Held(command.group);
     StringBlockText(0, ENTRY_GROUP_NAME, name);
     LogLine("group", name);
     if (CreateShortcuts(name))
