@@ -130,7 +130,8 @@ void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
         return;
     }
     // The answer to the execute; another server's late answer to the initiate is ignored.
-    if (server && server == groupServer && commandBlock) {
+    // The server is set while the block is out, and only then (both are taken together).
+    if (server && server == groupServer) {
         FreeDDElParam(WM_DDE_ACK, lParam);
         EndConversation(client);
     }
