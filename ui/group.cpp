@@ -75,8 +75,8 @@ static void SendGroupCommands(HWND server, HWND client)
     commandBlock = block;
     WCHAR* wide = block ? (WCHAR*)GlobalLock(block) : 0;
     if (wide) {
-        BuildCommands(text, size);
-        text[size - 1] = 0;
+        // The heap's block comes zeroed: its last byte, left out of the build, ends the text.
+        BuildCommands(text, size - 1);
         MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, (int)size);
         GlobalUnlock(block);
     }
