@@ -20,9 +20,12 @@
 
 static const char programManager[] = "PROGMAN";  // the application and its topic
 
-static int ddeAwaitingAck;    // the initiate is out; the first ack naming PROGMAN is taken
-static HWND groupServer;      // the program manager's window while the execute is out; 0 else
-static HGLOBAL commandBlock;  // the posted command string, until its acknowledgement
+// The conversation's state, in one record so that its answers reach it through one address.
+static struct {
+    int awaitingAck;  // the initiate is out; the first ack naming PROGMAN is taken
+    HWND server;      // the program manager's window while the execute is out; 0 else
+    HGLOBAL block;    // the posted command string, until its acknowledgement
+} dde;
 
 // The texts of one command, off the stack (the interface thread alone talks to the shell).
 // The group's name is read once, when the conversation starts.
@@ -59,20 +62,21 @@ static u32 BuildCommands(char* out, u32 capacity)
 
 static void EndConversation(HWND client)
 {
-    GlobalFree(Taken(&commandBlock));
-    PostMessageA(Taken(&groupServer), WM_DDE_TERMINATE, (WPARAM)client, 0);
+    GlobalFree(Taken(&dde.block));
+    PostMessageA(Taken(&dde.server), WM_DDE_TERMINATE, (WPARAM)client, 0);
 }
 
 static void SendGroupCommands(HWND server, HWND client)
 {
-    groupServer = server;
+    auto& d = *Held(&dde);
+    d.server = server;
     // Built in UTF-8 and posted in UTF-16, as a Unicode window's execute travels: the
     // system converts it for a program manager that reads ANSI.
     u32 size = BuildCommands(0, 0) + 1;
     char* text = (char*)PlatAlloc(size);
     // The block in a local as well: the calls below cannot change it.
     HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size * sizeof(WCHAR)) : 0;
-    commandBlock = block;
+    d.block = block;
     WCHAR* wide = block ? (WCHAR*)GlobalLock(block) : 0;
     if (wide) {
         // The heap's block comes zeroed: its last byte, left out of the build, ends the text.
@@ -101,7 +105,7 @@ void CreateGroup(HWND client)
         InstallLogEntry("dde-group", name);
     ATOM application = GlobalAddAtomA(programManager);
     ATOM topic = GlobalAddAtomA(programManager);
-    ddeAwaitingAck = 1;
+    dde.awaitingAck = 1;
     // A hung top-level window must not hold the install: each gets a second to answer.
     DWORD_PTR answer;
     SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client,
@@ -114,7 +118,8 @@ void CreateGroup(HWND client)
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
 {
     HWND server = (HWND)wParam;
-    if (ddeAwaitingAck) {
+    auto& d = *Held(&dde);
+    if (d.awaitingAck) {
         // The answer to the initiate: its atoms name the application and the topic.
         char name[TEXT_SIZE];
         name[0] = 0;
@@ -122,7 +127,7 @@ void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
         GlobalGetAtomNameA(application, name, TEXT_SIZE);
         if (lstrcmpiA(name, programManager))
             return;
-        ddeAwaitingAck = 0;
+        d.awaitingAck = 0;
         GlobalDeleteAtom(application);
         GlobalDeleteAtom(HIWORD(lParam));
         if (server)
@@ -131,7 +136,7 @@ void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
     }
     // The answer to the execute; another server's late answer to the initiate is ignored.
     // The server is set while the block is out, and only then (both are taken together).
-    if (server && server == groupServer) {
+    if (server && server == d.server) {
         FreeDDElParam(WM_DDE_ACK, lParam);
         EndConversation(client);
     }
@@ -141,5 +146,5 @@ int GroupConversationRunning()
 {
     // Waiting for the program manager to answer the initiate, or for its answer to the
     // execute: the silent install keeps the messages coming until neither is out.
-    return ddeAwaitingAck || commandBlock;
+    return dde.awaitingAck || dde.block;
 }
