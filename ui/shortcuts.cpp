@@ -1,10 +1,6 @@
 // The program group as shortcuts (group.kind=shortcuts): a folder in the Start menu's
 // Programs and one .lnk file per group item, made through the shell's link object. No
 // program manager takes part, so no window of the shell opens.
-//
-// The interfaces in their C form: their function tables are structures whose fields a
-// table of offsets can name, so that the link's three texts are set by one loop.
-#define CINTERFACE
 #include "ui.h"
 
 #include <shlobj.h>
@@ -48,21 +44,14 @@ static int FileExists(const char* path)
     return !(GetFileAttributesW(Wide(path, wide)) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The link's texts, each in UTF-8 and then UTF-16: the item split, and the folder (first
-// the item joined); in the order they are set.
+// The link's texts, each in UTF-8 and then UTF-16: the item joined and split, the folder.
 static struct {
-    char target[TEXT_SIZE], arguments[TEXT_SIZE], text[TEXT_SIZE];
+    char text[TEXT_SIZE], target[TEXT_SIZE], arguments[TEXT_SIZE];
     WCHAR wide[WIDE_SIZE];
 } link;
 
-// The link object's calls that set its target, arguments and folder, each taking one text.
-typedef HRESULT(STDMETHODCALLTYPE* LinkSetter)(IShellLinkW* shellLink, LPCWSTR text);
-static const u8 linkSetters[] = {offsetof(IShellLinkWVtbl, SetPath), offsetof(IShellLinkWVtbl, SetArguments),
-                                 offsetof(IShellLinkWVtbl, SetWorkingDirectory)};
-
-// wide holds text as UTF-16 (the interface thread alone makes shortcuts). Kept a call: two
-// copies would each load the buffer's address.
-__attribute__((noinline)) static const WCHAR* LinkText(const char* text)
+// wide holds text as UTF-16 (the interface thread alone makes shortcuts).
+static const WCHAR* LinkText(const char* text)
 {
     return Wide(text, link.wide);
 }
@@ -81,22 +70,18 @@ static int SaveShortcut(const char* path, u32 n)
         return 0;
     // A local whose address no call has seen, so it is not read back from the stack.
     IShellLinkW* shellLink = (IShellLinkW*)created;
-    HRESULT result = S_OK;
-    const char* text = k.target;
-    for (u32 i = 0; SUCCEEDED(result) && i < sizeof(linkSetters); i++, text += TEXT_SIZE) {
-        LinkSetter set = *(const LinkSetter*)((const char*)shellLink->lpVtbl + linkSetters[i]);
-        result = set(shellLink, LinkText(text));
-    }
     void* persisted;
-    if (SUCCEEDED(result))
-        result = shellLink->lpVtbl->QueryInterface(shellLink, iidPersistFile, &persisted);
-    if (SUCCEEDED(result)) {
+    int ok = SUCCEEDED(shellLink->SetPath(LinkText(k.target))) &&
+             SUCCEEDED(shellLink->SetArguments(LinkText(k.arguments))) &&
+             SUCCEEDED(shellLink->SetWorkingDirectory(LinkText(k.text))) &&
+             SUCCEEDED(shellLink->QueryInterface(iidPersistFile, &persisted));
+    if (ok) {
         IPersistFile* file = (IPersistFile*)persisted;
-        result = file->lpVtbl->Save(file, LinkText(path), TRUE);
-        file->lpVtbl->Release(file);
+        ok = SUCCEEDED(file->Save(LinkText(path), TRUE));
+        file->Release();
     }
-    shellLink->lpVtbl->Release(shellLink);
-    return SUCCEEDED(result);
+    shellLink->Release();
+    return ok;
 }
 
 // A group or item title as one file's name: name holds it, sanitised.
