@@ -54,13 +54,14 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
     u32 size = DecodeFile();
 
     // Skip the zero padding: z leading zero bytes of the next four are consumed, the
-    // first nonzero byte (the next record's type) is given back.
+    // first nonzero byte (the next record's type) is given back. StepBack's own check is
+    // not needed: the four bytes just delivered lie before readPos.
     u8 next[PADDING_SIZE];
     ReadStream(PADDING_SIZE, next);
     u32 zeros = 0;
     while (zeros < PADDING_SIZE && next[zeros] == 0)
         zeros++;
-    StepBack(PADDING_SIZE - zeros);
+    install->readPos -= PADDING_SIZE - zeros;
 
     PlatSetFileTime(file, record->fileTime);
     install->outputHandle = 0;
