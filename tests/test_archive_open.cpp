@@ -289,6 +289,7 @@ TEST(Text, FormatSubstitutesOnlyTheKnownPlaceholders)
     // Wrong kinds and missing arguments print nothing; unknown conversions stay literal.
     EXPECT_STREQ("x  y", FormatWithNumber(out, TEXT_SIZE, "x %s y", 5));
     EXPECT_STREQ("a z b", FormatWithText(out, TEXT_SIZE, "a %s%s b", "z"));
+    EXPECT_STREQ("[%ld|%l]", FormatWithText(out, TEXT_SIZE, "[%i%ld|%l]", "t"));
     EXPECT_STREQ("100% %n %x 4294967295", FormatWithNumber(out, TEXT_SIZE, "100%% %n %x %lu", 0xFFFFFFFF));
     // A %% takes no argument, even before a conversion letter; a last lone % stays.
     EXPECT_STREQ("%s a% 50%", FormatWithText(out, TEXT_SIZE, "%%s %s%% 50%", "a"));
