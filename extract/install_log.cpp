@@ -210,7 +210,8 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 {
     if (!logFile)
         return;
-    if (record->type == RECORD_UP) {
+    u8 type = record->type;
+    if (type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
         u32 cut = TextLength(walkPath);
@@ -221,35 +222,44 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         walkPath[cut ? cut - 1 : 0] = 0;
         return;
     }
-    if (aboveTop) {
-        if (record->type == RECORD_DIRECTORY)
-            aboveTop++;  // undone by its up record
-        return;
-    }
-    if (record->type == RECORD_DIRECTORY) {
-        // The walk's folder extended in place (its copy into itself changes nothing).
-        if (!WalkPathOf(context.entryName, walkPath))
-            LogFailed();
-        if (created && !InstallLogEntry("folder", walkPath))
-            LogFailed();
-        return;
-    }
-    if (record->type != RECORD_FILE)
-        return;
-    // The size, the time and the path, which is built in place: the 28 bytes before it at
-    // most leave it its INSTALL_LOG_PATH_SIZE.
+    // One line for each kind; the end record's is the tag alone, wherever the walk is.
+    const char* tag = "complete";
+    const char* text = 0;
     char line[INSTALL_LOG_PATH_SIZE + 32];
-    line[0] = 0;
-    AppendNumber(line, size, sizeof(line));
-    u32 length = TextLength(line);
-    line[length++] = ' ';
-    // The time's 16 digits, the last first.
-    u64 time = record->fileTime;
-    for (u32 digit = 16; digit--; time >>= 4)
-        line[length + digit] = HEX[time & 15];
-    length += 16;
-    line[length++] = ' ';
-    if (!WalkPathOf(context.entryName, line + length) || !InstallLogEntry("file", line))
+    if (type != RECORD_END) {
+        if (aboveTop) {
+            if (type == RECORD_DIRECTORY)
+                aboveTop++;  // undone by its up record
+            return;
+        }
+        if (type == RECORD_DIRECTORY) {
+            // The walk's folder extended in place (its copy into itself changes nothing).
+            if (!WalkPathOf(context.entryName, walkPath))
+                LogFailed();
+            if (!created)
+                return;
+            tag = "folder";
+            text = walkPath;
+        } else {
+            // A file record. The size, the time and the path, which is built in place:
+            // the 28 bytes before it at most leave it its INSTALL_LOG_PATH_SIZE.
+            line[0] = 0;
+            AppendNumber(line, size, sizeof(line));
+            u32 length = TextLength(line);
+            line[length++] = ' ';
+            // The time's 16 digits, the last first.
+            u64 time = record->fileTime;
+            for (u32 digit = 16; digit--; time >>= 4)
+                line[length + digit] = HEX[time & 15];
+            length += 16;
+            line[length++] = ' ';
+            if (!WalkPathOf(context.entryName, line + length))
+                LogFailed();
+            tag = "file";
+            text = line;
+        }
+    }
+    if (!InstallLogEntry(tag, text))
         LogFailed();
 }
 
@@ -269,12 +279,6 @@ int InstallLogListed(const char* name)
             return 1;
     }
     return 0;
-}
-
-void InstallLogComplete()
-{
-    if (logFile && !InstallLogEntry("complete", 0))
-        LogFailed();
 }
 
 void InstallLogClose()

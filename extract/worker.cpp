@@ -119,11 +119,6 @@ u32 ExtractionWorker(void*)
         PlatRecordStart();
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
-        if (record.type == RECORD_END) {
-            InstallLogComplete();
-            PlatRecordDone(&record, 0);
-            break;
-        }
         u32 size = 0;
         int created = 0;
         if (record.type == RECORD_FILE) {
@@ -137,11 +132,13 @@ u32 ExtractionWorker(void*)
         } else if (record.type == RECORD_UP) {
             if (!PlatSetCurrentDirectory(".."))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");
-        } else {
+        } else if (record.type != RECORD_END) {
             RefuseStructure();
         }
         InstallLogRecord(&record, size, created);
         PlatRecordDone(&record, size);
+        if (record.type == RECORD_END)
+            break;
     }
 
     ReleaseWorkerResources();
