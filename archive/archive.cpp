@@ -54,14 +54,13 @@ char* StringBlockText(u32 offset, u32 n, char* destination)
 
 void DefaultInstallDirectory(const char* entry, const char* programFiles, char* destination)
 {
-    if (entry[0] && entry[1] == ':') {
-        CopyText(destination, entry, TEXT_SIZE);
-        return;
+    destination[0] = 0;
+    if (!entry[0] || entry[1] != ':') {
+        // The base without its trailing backslash, then one backslash and the entry.
+        DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
+        if (entry[0] != '\\')
+            AppendText(destination, "\\", TEXT_SIZE);
     }
-    // The base without its trailing backslash, then one backslash and the entry.
-    DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
-    if (entry[0] != '\\')
-        AppendText(destination, "\\", TEXT_SIZE);
     AppendText(destination, entry, TEXT_SIZE);
 }
 

@@ -158,6 +158,8 @@ TEST(OpenArchive, DefaultInstallDirectory)
     EXPECT_STREQ("C:\\Program Files\\Tools\\Viewer", out);
     DefaultInstallDirectory("Tools\\Viewer", nullptr, out);
     EXPECT_STREQ("c:\\Tools\\Viewer", out);
+    DefaultInstallDirectory("", "C:\\Program Files", out);
+    EXPECT_STREQ("C:\\Program Files\\", out);
     // Too long for the buffer: cut, never overrun.
     std::string longEntry(TEXT_SIZE + 100, 'x');
     DefaultInstallDirectory(longEntry.c_str(), "C:\\Program Files", out);
