@@ -163,14 +163,18 @@ int InstallLogOpen(const InstallLogHead* head)
     text = AppendText(text, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(text, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    // The head's lines by one loop over two tables, not a call each; 0 stands for the
-    // directory, the one text not known before the call.
-    static const char* const headTags[] = {"id", "title", "program", "key", "directory", "created"};
-    static const char* const headTexts[] = {idText, productTitle, programText, key, 0, number};
-    int ok = InstallLogEntry(logStart, 0);
-    for (u32 i = 0; ok && i < sizeof(headTags) / sizeof(headTags[0]); i++)
-        ok = InstallLogEntry(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
-    for (u32 textId = 200; ok && textId < 300; textId++) {
+    // The magic line and the head's lines by one loop over two tables, not a call each;
+    // the directory is the one text not known before the call.
+    enum { HEAD_DIRECTORY = 5 };
+    static const char* const headTags[] = {logStart, "id", "title", "program", "key", "directory", "created"};
+    static const char* const headTexts[] = {0, idText, productTitle, programText, key, 0, number};
+    // The first line that cannot be written ends the log: the file could not be made, or
+    // not written to.
+    int failure = logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
+    for (u32 i = 0; i < sizeof(headTags) / sizeof(headTags[0]); i++)
+        if (!InstallLogEntry(headTags[i], i == HEAD_DIRECTORY ? head->directory : headTexts[i]))
+            goto done;
+    for (u32 textId = 200; textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
@@ -178,17 +182,18 @@ int InstallLogOpen(const InstallLogHead* head)
         char line[TEXT_SIZE + 8];
         line[0] = 0;
         AppendNumber(line, textId, sizeof(line))[3] = ' ';
-        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + 4, sizeof(line) - 4) || !text[0]) &&
-             InstallLogEntry("text", line);
+        if (TextLength(text) >= STORED_TEXT_SIZE || (!PlatArchiveText(text, line + 4, sizeof(line) - 4) && text[0]) ||
+            !InstallLogEntry("text", line))
+            goto done;
     }
     at = 0;
-    for (const char* line; ok && (line = NextLine(&at)) != 0;)
-        if (Carried(line))
-            ok = WriteRaw(line, TextLength(line)) && WriteRaw("\r\n", 2);
+    for (const char* line; (line = NextLine(&at)) != 0;)
+        if (Carried(line) && (!WriteRaw(line, TextLength(line)) || !WriteRaw("\r\n", 2)))
+            goto done;
+    failure = 0;
+done:
     CopyText(detailText, logName, TEXT_SIZE);
-    if (!ok)
-        return logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
-    return 0;
+    return failure;
 }
 
 // The path of name in the walk's folder, from the install directory; 0 when it is too long.

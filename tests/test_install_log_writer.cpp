@@ -179,6 +179,17 @@ TEST(InstallLogWriter, WhatTheLogCannotHoldEndsTheInstallAndABreakLeavesARemovab
     struct stat info;
     EXPECT_NE(0, stat((locked / "target/uninstall.exe").c_str(), &info));
 
+    // Made but its head cut short (the magic line fits, the id's does not): message 11.
+    TempDir full;
+    setup = WriteInstaller(full.Path(), ArchiveWithExtension(one, UNINSTALL));
+    ASSERT_EQ(1, OpenAt(setup));
+    Host().installLog = true;
+    Host().writeLimit = 40;
+    mkdir((full / "target").c_str(), 0755);
+    EXPECT_EQ((u32)MSG_WRITE_ERROR, ExtractInto(full / "target"));
+    EXPECT_STREQ("uninstall.log", detailText);
+    EXPECT_NE(0, stat((full / "target/uninstall.exe").c_str(), &info));
+
     // Broken off after two files: the log lists them and has no end.
     TempDir broken;
     setup = WriteInstaller(broken.Path(), ArchiveWithExtension(one, UNINSTALL));
