@@ -99,18 +99,21 @@ static void ReadEarlier(const char* id)
         return;
     u32 size = PlatFileSize(file);
     int ok = 1;
-    earlierSize = size;
-    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
-    if (earlier && (PlatRead(file, earlier, size, &ok) != size || !ok))
-        DropEarlier();
+    char* copy = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
+    if (copy && (PlatRead(file, copy, size, &ok) != size || !ok)) {
+        PlatFree(copy);
+        copy = 0;
+    }
     PlatClose(file);
-    if (!earlier)
+    if (!copy)
         return;
+    earlier = copy;
+    earlierSize = size;
     for (u32 i = 0; i < size; i++)
-        if (earlier[i] == '\r' || earlier[i] == '\n')
-            earlier[i] = 0;
+        if (copy[i] == '\r' || copy[i] == '\n')
+            copy[i] = 0;
     // The mark, when there, is passed (the copy ends in a NUL, which none of its bytes is).
-    u32 at = InstallLogSameFolded(earlier, logStart, 3) ? 3 : 0;
+    u32 at = InstallLogSameFolded(copy, logStart, 3) ? 3 : 0;
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
