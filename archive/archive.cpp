@@ -110,7 +110,8 @@ u32 ProgramImageEnd(FileHandle file, u32 fileSize)
     // "PE\0\0" is the word 0x4550; the magic is the low half of the word at 24.
     if (pe[0] != 0x4550 || (u16)pe[6] != 0x10B || bytes[116] < 5)
         return fileSize;
-    if (size && offset <= fileSize && fileSize - offset == size)
+    // An empty table (size 0) yields fileSize either way.
+    if (offset <= fileSize && fileSize - offset == size)
         return offset;
     return fileSize;
 }
