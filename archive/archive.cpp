@@ -54,14 +54,13 @@ char* StringBlockText(u32 offset, u32 n, char* destination)
 
 void DefaultInstallDirectory(const char* entry, const char* programFiles, char* destination)
 {
-    if (entry[0] && entry[1] == ':') {
-        CopyText(destination, entry, TEXT_SIZE);
-        return;
+    destination[0] = 0;
+    if (!entry[0] || entry[1] != ':') {
+        // The base without its trailing backslash, then one backslash and the entry.
+        DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
+        if (entry[0] != '\\')
+            AppendText(destination, "\\", TEXT_SIZE);
     }
-    // The base without its trailing backslash, then one backslash and the entry.
-    DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
-    if (entry[0] != '\\')
-        AppendText(destination, "\\", TEXT_SIZE);
     AppendText(destination, entry, TEXT_SIZE);
 }
 
@@ -111,7 +110,8 @@ u32 ProgramImageEnd(FileHandle file, u32 fileSize)
     // "PE\0\0" is the word 0x4550; the magic is the low half of the word at 24.
     if (pe[0] != 0x4550 || (u16)pe[6] != 0x10B || bytes[116] < 5)
         return fileSize;
-    if (size && offset <= fileSize && fileSize - offset == size)
+    // An empty table (size 0) yields fileSize either way.
+    if (offset <= fileSize && fileSize - offset == size)
         return offset;
     return fileSize;
 }
@@ -123,9 +123,8 @@ static void ShowStartupError(const char* text)
 
 static void ClearContext()
 {
-    char* bytes = (char*)&context;
-    for (u32 i = 0; i < sizeof(context); i++)
-        bytes[i] = 0;
+    // Value-initialised: every field zero, cleared by one block store rather than a loop.
+    context = InstallContext();
 }
 
 static void ShowCantOpen(const char* path)

@@ -6,9 +6,11 @@
 // The value of an upper-case hex digit; any other byte gives more than 15.
 static u32 HexDigit(char c)
 {
-    u32 digit = (u8)(c - '0');
-    if (digit > 9)
-        digit = (u8)(c - 'A') + 10u;  // 'A' to 'F' give 10 to 15, the rest wraps past them
+    u32 digit = (u8)c - (u32)'0';
+    if (digit > 9) {
+        digit -= 'A' - '0';  // 'A' to 'F' give 0 to 5, the rest wraps past them
+        digit = digit < 6 ? digit + 10 : 16;
+    }
     return digit;
 }
 

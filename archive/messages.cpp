@@ -15,25 +15,13 @@ u32 MessageEntry(int id)
 
 PlaceholderKind MessagePlaceholders(int id)
 {
-    switch (id) {
-    case MSG_CANT_READ_DISK:
-    case MSG_CANT_OPEN_DIRECTORY:
-    case MSG_CANT_CREATE_DIRECTORY:
-    case MSG_CANT_OPEN_FILE:
-    case MSG_WRITE_ERROR:
-    case MSG_CANT_RUN_PROCESS:
-    case MSG_READ_ERROR:
-    case MSG_WRONG_STRUCTURE:
-        return PLACEHOLDERS_STRING;
-    case MSG_REQUIRED_SPACE:
-        return PLACEHOLDERS_KILOBYTES;
-    case MSG_INSERT_DISK:
-        return PLACEHOLDERS_VOLUME;
-    case MSG_NOT_ENOUGH_SPACE:
-        return PLACEHOLDERS_FREE_NEEDED;
-    default:
-        return PLACEHOLDERS_NONE;
-    }
+    // By message entry: ids 1 to 17, then 111 to 121; an id without an entry has none.
+    static const u8 kinds[MESSAGE_COUNT] = {
+        0, 0, 0, 0, 0, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0,
+        PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0, 0, 0, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0,
+        0, 0, PLACEHOLDERS_KILOBYTES, 0, 0, 0, 0, PLACEHOLDERS_VOLUME, PLACEHOLDERS_STRING, 0,
+        PLACEHOLDERS_FREE_NEEDED};
+    return (PlaceholderKind)kinds[MessageEntry(id) - 1];
 }
 
 char* LookupMessage(int id, char* destination, u32 capacity)

@@ -79,34 +79,35 @@ char* FormatText(char* destination, u32 capacity, const char* format,
 {
     CopyText(destination, "", capacity);  // empty; no room at all takes nothing
     u32 next = 0;
-    char piece[2] = {0, 0};
     for (const char* p = format; *p; p++) {
-        // %% is the one % that the copy below appends.
-        if (p[0] == '%' && p[1] == '%') {
-            p++;
-        } else if (p[0] == '%') {
-            u32 width = 0;  // characters of the conversion after the %
-            if (p[1] == 's' || p[1] == 'i' || p[1] == 'd' || p[1] == 'u')
-                width = 1;
-            else if (p[1] == 'l' && p[2] == 'u')
-                width = 2;
-            if (width) {
+        // What one step appends: the character itself, or a placeholder's argument
+        // (none when it is missing or of the other kind). %% appends its one %.
+        char piece[12];  // the one character, or a number's digits
+        piece[0] = *p;
+        piece[1] = 0;
+        const char* text = piece;
+        if (p[0] == '%') {
+            char kind = p[1];
+            u32 width = kind == 'l' && p[2] == 'u' ? 2 : kind == 's' || kind == 'i' || kind == 'd' || kind == 'u';
+            if (kind == '%') {
+                p++;
+            } else if (width) {
+                text = 0;
                 if (next < argumentCount) {
                     const FormatArgument* argument = &arguments[next];
-                    if (p[1] == 's') {
-                        if (argument->text)
-                            AppendText(destination, argument->text, capacity);
+                    if (kind == 's') {
+                        text = argument->text;
                     } else if (!argument->text) {
-                        AppendNumber(destination, argument->number, capacity);
+                        piece[0] = 0;
+                        text = AppendNumber(piece, argument->number, sizeof(piece));
                     }
                 }
                 next++;
                 p += width;
-                continue;
             }
         }
-        piece[0] = *p;
-        AppendText(destination, piece, capacity);
+        if (text)
+            AppendText(destination, text, capacity);
     }
     return destination;
 }

@@ -99,18 +99,21 @@ static void ReadEarlier(const char* id)
         return;
     u32 size = PlatFileSize(file);
     int ok = 1;
-    earlierSize = size;
-    earlier = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
-    if (earlier && (PlatRead(file, earlier, size, &ok) != size || !ok))
-        DropEarlier();
+    char* copy = size < 0x40000000 ? (char*)PlatAlloc(size + 1) : 0;
+    if (copy && (PlatRead(file, copy, size, &ok) != size || !ok)) {
+        PlatFree(copy);
+        copy = 0;
+    }
     PlatClose(file);
-    if (!earlier)
+    if (!copy)
         return;
+    earlier = copy;
+    earlierSize = size;
     for (u32 i = 0; i < size; i++)
-        if (earlier[i] == '\r' || earlier[i] == '\n')
-            earlier[i] = 0;
+        if (copy[i] == '\r' || copy[i] == '\n')
+            copy[i] = 0;
     // The mark, when there, is passed (the copy ends in a NUL, which none of its bytes is).
-    u32 at = InstallLogSameFolded(earlier, logStart, 3) ? 3 : 0;
+    u32 at = InstallLogSameFolded(copy, logStart, 3) ? 3 : 0;
     const char* magic = NextLine(&at);
     const char* idLine = NextLine(&at);
     const char* value = idLine ? Field(idLine, "id") : 0;
@@ -163,14 +166,18 @@ int InstallLogOpen(const InstallLogHead* head)
     text = AppendText(text, UNINSTALL_KEY_PATH, TEXT_SIZE);
     AppendText(text, id, TEXT_SIZE);
     AppendNumber(number, levels, sizeof(number));
-    // The head's lines by one loop over two tables, not a call each; 0 stands for the
-    // directory, the one text not known before the call.
-    static const char* const headTags[] = {"id", "title", "program", "key", "directory", "created"};
-    static const char* const headTexts[] = {idText, productTitle, programText, key, 0, number};
-    int ok = InstallLogEntry(logStart, 0);
-    for (u32 i = 0; ok && i < sizeof(headTags) / sizeof(headTags[0]); i++)
-        ok = InstallLogEntry(headTags[i], headTexts[i] ? headTexts[i] : head->directory);
-    for (u32 textId = 200; ok && textId < 300; textId++) {
+    // The magic line and the head's lines by one loop over two tables, not a call each;
+    // the directory is the one text not known before the call.
+    enum { HEAD_DIRECTORY = 5 };
+    static const char* const headTags[] = {logStart, "id", "title", "program", "key", "directory", "created"};
+    static const char* const headTexts[] = {0, idText, productTitle, programText, key, 0, number};
+    // The first line that cannot be written ends the log: the file could not be made, or
+    // not written to.
+    int failure = logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
+    for (u32 i = 0; i < sizeof(headTags) / sizeof(headTags[0]); i++)
+        if (!InstallLogEntry(headTags[i], i == HEAD_DIRECTORY ? head->directory : headTexts[i]))
+            goto done;
+    for (u32 textId = 200; textId < 300; textId++) {
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
@@ -178,17 +185,18 @@ int InstallLogOpen(const InstallLogHead* head)
         char line[TEXT_SIZE + 8];
         line[0] = 0;
         AppendNumber(line, textId, sizeof(line))[3] = ' ';
-        ok = TextLength(text) < STORED_TEXT_SIZE && (PlatArchiveText(text, line + 4, sizeof(line) - 4) || !text[0]) &&
-             InstallLogEntry("text", line);
+        if (TextLength(text) >= STORED_TEXT_SIZE || (!PlatArchiveText(text, line + 4, sizeof(line) - 4) && text[0]) ||
+            !InstallLogEntry("text", line))
+            goto done;
     }
     at = 0;
-    for (const char* line; ok && (line = NextLine(&at)) != 0;)
-        if (Carried(line))
-            ok = WriteRaw(line, TextLength(line)) && WriteRaw("\r\n", 2);
+    for (const char* line; (line = NextLine(&at)) != 0;)
+        if (Carried(line) && (!WriteRaw(line, TextLength(line)) || !WriteRaw("\r\n", 2)))
+            goto done;
+    failure = 0;
+done:
     CopyText(detailText, logName, TEXT_SIZE);
-    if (!ok)
-        return logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
-    return 0;
+    return failure;
 }
 
 // The path of name in the walk's folder, from the install directory; 0 when it is too long.
@@ -210,7 +218,8 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 {
     if (!logFile)
         return;
-    if (record->type == RECORD_UP) {
+    u8 type = record->type;
+    if (type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
         u32 cut = TextLength(walkPath);
@@ -221,35 +230,44 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         walkPath[cut ? cut - 1 : 0] = 0;
         return;
     }
-    if (aboveTop) {
-        if (record->type == RECORD_DIRECTORY)
-            aboveTop++;  // undone by its up record
-        return;
-    }
-    if (record->type == RECORD_DIRECTORY) {
-        // The walk's folder extended in place (its copy into itself changes nothing).
-        if (!WalkPathOf(context.entryName, walkPath))
-            LogFailed();
-        if (created && !InstallLogEntry("folder", walkPath))
-            LogFailed();
-        return;
-    }
-    if (record->type != RECORD_FILE)
-        return;
-    // The size, the time and the path, which is built in place: the 28 bytes before it at
-    // most leave it its INSTALL_LOG_PATH_SIZE.
+    // One line for each kind; the end record's is the tag alone, wherever the walk is.
+    const char* tag = "complete";
+    const char* text = 0;
     char line[INSTALL_LOG_PATH_SIZE + 32];
-    line[0] = 0;
-    AppendNumber(line, size, sizeof(line));
-    u32 length = TextLength(line);
-    line[length++] = ' ';
-    // The time's 16 digits, the last first.
-    u64 time = record->fileTime;
-    for (u32 digit = 16; digit--; time >>= 4)
-        line[length + digit] = HEX[time & 15];
-    length += 16;
-    line[length++] = ' ';
-    if (!WalkPathOf(context.entryName, line + length) || !InstallLogEntry("file", line))
+    if (type != RECORD_END) {
+        if (aboveTop) {
+            if (type == RECORD_DIRECTORY)
+                aboveTop++;  // undone by its up record
+            return;
+        }
+        if (type == RECORD_DIRECTORY) {
+            // The walk's folder extended in place (its copy into itself changes nothing).
+            if (!WalkPathOf(context.entryName, walkPath))
+                LogFailed();
+            if (!created)
+                return;
+            tag = "folder";
+            text = walkPath;
+        } else {
+            // A file record. The size, the time and the path, which is built in place:
+            // the 28 bytes before it at most leave it its INSTALL_LOG_PATH_SIZE.
+            line[0] = 0;
+            AppendNumber(line, size, sizeof(line));
+            u32 length = TextLength(line);
+            line[length++] = ' ';
+            // The time's 16 digits, the last first.
+            u64 time = record->fileTime;
+            for (u32 digit = 16; digit--; time >>= 4)
+                line[length + digit] = HEX[time & 15];
+            length += 16;
+            line[length++] = ' ';
+            if (!WalkPathOf(context.entryName, line + length))
+                LogFailed();
+            tag = "file";
+            text = line;
+        }
+    }
+    if (!InstallLogEntry(tag, text))
         LogFailed();
 }
 
@@ -269,12 +287,6 @@ int InstallLogListed(const char* name)
             return 1;
     }
     return 0;
-}
-
-void InstallLogComplete()
-{
-    if (logFile && !InstallLogEntry("complete", 0))
-        LogFailed();
 }
 
 void InstallLogClose()

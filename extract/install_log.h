@@ -77,17 +77,16 @@ struct InstallLogHead {
 int InstallLogOpen(const InstallLogHead* head);
 // Nonzero while a log is open.
 int InstallLogActive();
-// After the worker has handled a record (size: a file's uncompressedSize): the folder
-// it created (created nonzero) or the file it wrote, with the path kept from the
-// directory records. A line that cannot be written ends the worker with message 11.
+// After the worker has handled a record of one of the four kinds (size: a file's
+// uncompressedSize): the folder it created (created nonzero) or the file it wrote, with
+// the path kept from the directory records; for the end record "complete". A line that
+// cannot be written ends the worker with message 11.
 void InstallLogRecord(const RecordHeader* record, u32 size, int created);
 // Whether the earlier install's log lists the file name in the current directory of the
 // walk (an upgrade replaces such a file even when it is read-only).
 int InstallLogListed(const char* name);
 // An entry of tag and text, from any thread (the shortcuts, the group). Nonzero when written.
 int InstallLogEntry(const char* tag, const char* text);
-// The end record was reached.
-void InstallLogComplete();
 // Closes the log and releases the earlier log's copy (program end).
 void InstallLogClose();
 

@@ -54,13 +54,14 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
     u32 size = DecodeFile();
 
     // Skip the zero padding: z leading zero bytes of the next four are consumed, the
-    // first nonzero byte (the next record's type) is given back.
+    // first nonzero byte (the next record's type) is given back. StepBack's own check is
+    // not needed: the four bytes just delivered lie before readPos.
     u8 next[PADDING_SIZE];
     ReadStream(PADDING_SIZE, next);
     u32 zeros = 0;
     while (zeros < PADDING_SIZE && next[zeros] == 0)
         zeros++;
-    StepBack(PADDING_SIZE - zeros);
+    install->readPos -= PADDING_SIZE - zeros;
 
     PlatSetFileTime(file, record->fileTime);
     install->outputHandle = 0;
@@ -118,11 +119,6 @@ u32 ExtractionWorker(void*)
         PlatRecordStart();
         RecordHeader record;
         ReadStream(RECORD_HEADER_SIZE, &record);
-        if (record.type == RECORD_END) {
-            InstallLogComplete();
-            PlatRecordDone(&record, 0);
-            break;
-        }
         u32 size = 0;
         int created = 0;
         if (record.type == RECORD_FILE) {
@@ -136,11 +132,13 @@ u32 ExtractionWorker(void*)
         } else if (record.type == RECORD_UP) {
             if (!PlatSetCurrentDirectory(".."))
                 AbortWorker(MSG_CANT_OPEN_DIRECTORY, "..");
-        } else {
+        } else if (record.type != RECORD_END) {
             RefuseStructure();
         }
         InstallLogRecord(&record, size, created);
         PlatRecordDone(&record, size);
+        if (record.type == RECORD_END)
+            break;
     }
 
     ReleaseWorkerResources();

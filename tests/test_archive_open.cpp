@@ -158,6 +158,8 @@ TEST(OpenArchive, DefaultInstallDirectory)
     EXPECT_STREQ("C:\\Program Files\\Tools\\Viewer", out);
     DefaultInstallDirectory("Tools\\Viewer", nullptr, out);
     EXPECT_STREQ("c:\\Tools\\Viewer", out);
+    DefaultInstallDirectory("", "C:\\Program Files", out);
+    EXPECT_STREQ("C:\\Program Files\\", out);
     // Too long for the buffer: cut, never overrun.
     std::string longEntry(TEXT_SIZE + 100, 'x');
     DefaultInstallDirectory(longEntry.c_str(), "C:\\Program Files", out);
@@ -289,6 +291,7 @@ TEST(Text, FormatSubstitutesOnlyTheKnownPlaceholders)
     // Wrong kinds and missing arguments print nothing; unknown conversions stay literal.
     EXPECT_STREQ("x  y", FormatWithNumber(out, TEXT_SIZE, "x %s y", 5));
     EXPECT_STREQ("a z b", FormatWithText(out, TEXT_SIZE, "a %s%s b", "z"));
+    EXPECT_STREQ("[%ld|%l]", FormatWithText(out, TEXT_SIZE, "[%i%ld|%l]", "t"));
     EXPECT_STREQ("100% %n %x 4294967295", FormatWithNumber(out, TEXT_SIZE, "100%% %n %x %lu", 0xFFFFFFFF));
     // A %% takes no argument, even before a conversion letter; a last lone % stays.
     EXPECT_STREQ("%s a% 50%", FormatWithText(out, TEXT_SIZE, "%%s %s%% 50%", "a"));

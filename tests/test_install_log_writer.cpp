@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 
@@ -146,6 +147,16 @@ TEST(InstallLogWriter, AnUpgradeCarriesTheEarlierLogAndReplacesOnlyWhatItLists)
     fourth.End();
     EXPECT_EQ((u32)MSG_CANT_OPEN_FILE, Install(dir.Path(), ArchiveWithExtension(fourth, other), target));
     EXPECT_EQ(TextBytes("version 2"), ReadBytes(target + "/locked.txt"));
+
+    // A log too large to read (a sparse GiB) counts as none: replaced by a fresh one.
+    ASSERT_EQ(0, truncate((target + "/uninstall.log").c_str(), 0x40000000));
+    RecordWriter fifth;
+    fifth.File("fresh.txt", TextBytes("five"), ATTRIBUTE_ARCHIVE, TIME);
+    fifth.End();
+    ASSERT_EQ(0u, Install(dir.Path(), ArchiveWithExtension(fifth, UNINSTALL), target));
+    log = LogText(target + "/uninstall.log");
+    EXPECT_EQ(std::string::npos, log.find("locked.txt"));
+    EXPECT_NE(std::string::npos, log.find("file 4 01D9C1E2A3B4C5D6 fresh.txt\r\ncomplete\r\n"));
 }
 
 TEST(InstallLogWriter, WhatTheLogCannotHoldEndsTheInstallAndABreakLeavesARemovableLog)
@@ -178,6 +189,17 @@ TEST(InstallLogWriter, WhatTheLogCannotHoldEndsTheInstallAndABreakLeavesARemovab
     EXPECT_STREQ("uninstall.log", detailText);
     struct stat info;
     EXPECT_NE(0, stat((locked / "target/uninstall.exe").c_str(), &info));
+
+    // Made but its head cut short (the magic line fits, the id's does not): message 11.
+    TempDir full;
+    setup = WriteInstaller(full.Path(), ArchiveWithExtension(one, UNINSTALL));
+    ASSERT_EQ(1, OpenAt(setup));
+    Host().installLog = true;
+    Host().writeLimit = 40;
+    mkdir((full / "target").c_str(), 0755);
+    EXPECT_EQ((u32)MSG_WRITE_ERROR, ExtractInto(full / "target"));
+    EXPECT_STREQ("uninstall.log", detailText);
+    EXPECT_NE(0, stat((full / "target/uninstall.exe").c_str(), &info));
 
     // Broken off after two files: the log lists them and has no end.
     TempDir broken;

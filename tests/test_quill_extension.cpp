@@ -130,6 +130,9 @@ TEST(QuillExtension, LookAlikeBlocksAreRefused)
         {"an offset past the trailer", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(0x7FFFFFF))},
         {"offset 0", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(0))},
         {"seven digits", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "QSXT%07X"))},
+        // The last letter as the byte that follows '9' by as much: digits end at '9'.
+        {"a byte past '9'", WithLastEntry(WithLastEntry(plain, "codepage=1252"),
+                                          Trailer(entries).substr(0, 11) + (char)(':' + entries % 16 - 10))},
         {"another tag", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "QSXU%08X"))},
         {"another first letter", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "PSXT%08X"))},
         {"a lower-case tag", WithLastEntry(WithLastEntry(plain, "codepage=1252"), Trailer(entries, "qsxt%08X"))},

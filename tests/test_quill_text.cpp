@@ -80,6 +80,9 @@ TEST(QuillMessages, PlaceholdersMustMatchTheTable)
         SCOPED_TRACE(std::to_string(c.id) + " \"" + c.text + "\"");
         EXPECT_EQ(c.good, CheckMessagePlaceholders(c.id, c.text).empty());
     }
+    // Exit codes without a message entry (a break's 100 among them) carry no argument.
+    for (int id : {0, 18, (int)WORKER_BROKEN, 110, 122})
+        EXPECT_EQ(PLACEHOLDERS_NONE, MessagePlaceholders(id)) << id;
 }
 
 TEST(QuillMessages, StoredFormLimits)
