@@ -15,7 +15,8 @@ u32 MessageEntry(int id)
 
 PlaceholderKind MessagePlaceholders(int id)
 {
-    // By message entry: ids 1 to 17, then 111 to 121; an id without an entry has none.
+    // By message entry: ids 1 to 17, then 111 to 121. An id without an entry takes message
+    // 14's (MessageEntry), which has none.
     static const u8 kinds[MESSAGE_COUNT] = {
         0, 0, 0, 0, 0, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0,
         PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0, 0, 0, PLACEHOLDERS_STRING, PLACEHOLDERS_STRING, 0,
