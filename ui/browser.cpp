@@ -119,13 +119,14 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     RECT box = item->rcItem;
     FillRect(dc, &box, (HBRUSH)(INT_PTR)(background + 1));  // a system colour's brush
 
-    WCHAR text[ENTRY_SIZE];
-    const WCHAR* shown = text;
+    // The entry in UTF-8, as it was added, for its digits; drawn widened again (a name of
+    // 255 characters has 765 bytes at most: Wide never cuts it).
+    char entry[ENTRY_SIZE];
+    const char* shown = entry;
     int picture = 0, mask = IDB_DRIVE_MASK;
     ULONG_PTR data = item->itemData;
     int drive = item->CtlID == IDC_DRIVE_LIST;
-    text[0] = 0;
-    SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
+    GetEntry(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
     if (drive) {
         if (data < sizeof(drivePictures))
             picture = drivePictures[data];
@@ -135,9 +136,8 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits (FolderEntryText); a text
         // that could not be read is empty, at depth 0.
-        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
-        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
-        shown = text + (text[0] ? 3 : 0);
+        box.left += ScaleForDpi(FolderEntryDepth(entry) * DEPTH_INDENT, dpi);
+        shown = entry + (entry[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;
@@ -146,7 +146,8 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SetBkColor(dc, GetSysColor(background));
     box.left += ScaleForDpi(TEXT_OFFSET, dpi);
-    DrawTextW(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    WCHAR wide[WIDE_SIZE];
+    DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
 static void AddFolder(const char* entry, int kind)
