@@ -107,13 +107,19 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     DeleteDC(memory);
 }
 
+// ScaleForDpi as a call: at the browser's six uses shorter than its multiply and division.
+__attribute__((noinline)) static int Scaled(int value, u32 dpi)
+{
+    return ScaleForDpi(value, dpi);
+}
+
 static void DrawEntry(const DRAWITEMSTRUCT* item)
 {
     if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
         return;
     HDC dc = item->hDC;
     u32 dpi = WindowDpi(item->hwndItem);
-    int size = ScaleForDpi(PICTURE_SIZE, dpi);
+    int size = Scaled(PICTURE_SIZE, dpi);
     int selected = (item->itemState & ODS_SELECTED) != 0;
     int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
     RECT box = item->rcItem;
@@ -136,16 +142,16 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits (FolderEntryText); a text
         // that could not be read is empty, at depth 0.
-        box.left += ScaleForDpi(FolderEntryDepth(entry) * DEPTH_INDENT, dpi);
+        box.left += Scaled(FolderEntryDepth(entry) * DEPTH_INDENT, dpi);
         shown = entry + (entry[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;
-        DrawPicture(dc, box.left + ScaleForDpi(2, dpi), y < 0 ? 0 : y, size, picture, mask);
+        DrawPicture(dc, box.left + Scaled(2, dpi), y < 0 ? 0 : y, size, picture, mask);
     }
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SetBkColor(dc, GetSysColor(background));
-    box.left += ScaleForDpi(TEXT_OFFSET, dpi);
+    box.left += Scaled(TEXT_OFFSET, dpi);
     WCHAR wide[WIDE_SIZE];
     DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
@@ -390,7 +396,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_MEASUREITEM: {
         // Rows as high as the font makes them, and never lower than a scaled picture.
         MEASUREITEMSTRUCT* measure = (MEASUREITEMSTRUCT*)lParam;
-        UINT least = (UINT)ScaleForDpi(PICTURE_SIZE, WindowDpi(dialog));
+        UINT least = (UINT)Scaled(PICTURE_SIZE, WindowDpi(dialog));
         if (measure->itemHeight < least)
             measure->itemHeight = least;
         return 1;
