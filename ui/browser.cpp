@@ -5,9 +5,9 @@
 // after the dialog has closed.
 //
 // Bounds: paths are held in TEXT_SIZE bytes of UTF-8, the lists' entries in UTF-16. A
-// current directory longer than 254 characters shows no entries; a folder whose joined path would not fit cannot be
-// entered (message 7 with the path cut to fit); list entries hold the three depth digits
-// and a name of at most 255 characters.
+// current directory longer than 254 characters shows no path entries, only its subfolders;
+// a folder whose joined path would not fit cannot be entered (message 7 with the path cut
+// to fit); list entries hold the three depth digits and a name of at most 255 characters.
 #include "ui.h"
 
 #include "desktop_text.h"
@@ -171,7 +171,7 @@ static void Refill()
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 
-    // parts holds the path's parts, then the search pattern, a found name and the path shown.
+    // parts holds the path's parts, then a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
     CopyText(parts, directory, TEXT_SIZE);
     u32 depth = 0;
@@ -196,14 +196,10 @@ static void Refill()
             break;
     }
 
-    CopyText(parts, directory, TEXT_SIZE);
+    // The pattern without a path searches the current directory: the one just read, also
+    // when it was too long to keep.
     WIN32_FIND_DATAW found;
-    HANDLE search = INVALID_HANDLE_VALUE;
-    if (AppendPathPart(parts, TEXT_SIZE, "*.*")) {
-        // A current directory has 255 units at most: with \*.* behind it, never cut here.
-        WCHAR pattern[PATH_LENGTH + 8];
-        search = FindFirstFileW(WideIn(parts, pattern, PATH_LENGTH + 8), &found);
-    }
+    HANDLE search = FindFirstFileW(L"*.*", &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             // Hidden and system folders too; ".", ".." and every other dot-name not.
