@@ -334,10 +334,9 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
 {
     browser = dialog;
     request = browse;
-    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK, 0};
+    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK,
+                                 LABEL_CAPTION, MSG_SELECT_DIRECTORY, 0};
     SetItemMessages(dialog, labels);
-    char text[TEXT_SIZE];
-    SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
     listProc = SetFolderListProc(FolderListFilter);
     char preselected[TEXT_SIZE];
     preselected[0] = 0;
