@@ -311,16 +311,17 @@ static void FillDriveList(char* preselected)
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
         WCHAR wide[PATH_LENGTH + 1], wideRoot[4] = {(WCHAR)root[0], ':', '\\', 0};
         UINT type = GetDriveTypeA(root);
-        wide[0] = 0;
+        // Other drives, and a failed call, have no suffix.
+        int named = 0;
         if (type == DRIVE_FIXED) {
-            if (!GetVolumeInformationW(wideRoot, wide, PATH_LENGTH + 1, 0, 0, 0, 0, 0))
-                wide[0] = 0;
+            named = GetVolumeInformationW(wideRoot, wide, PATH_LENGTH + 1, 0, 0, 0, 0, 0);
         } else if (type == DRIVE_REMOTE) {
             wideRoot[2] = 0;
             DWORD length = PATH_LENGTH + 1;
-            if (WNetGetConnectionW(wideRoot, wide, &length) != NO_ERROR)
-                wide[0] = 0;
+            named = WNetGetConnectionW(wideRoot, wide, &length) == NO_ERROR;
         }
+        if (!named)
+            wide[0] = 0;
         Narrow(wide, suffix, TEXT_SIZE);
         DriveEntryText(entry, TEXT_SIZE, root, suffix);
         // The first fixed drive, unless a drive matches the start path.
