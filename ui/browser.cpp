@@ -5,9 +5,9 @@
 // after the dialog has closed.
 //
 // Bounds: paths are held in TEXT_SIZE bytes of UTF-8, the lists' entries in UTF-16. A
-// current directory longer than 254 characters shows no entries; a folder whose joined path would not fit cannot be
-// entered (message 7 with the path cut to fit); list entries hold the three depth digits
-// and a name of at most 255 characters.
+// current directory longer than 254 characters shows no path entries, only its subfolders;
+// a folder whose joined path would not fit cannot be entered (message 7 with the path cut
+// to fit); list entries hold the three depth digits and a name of at most 255 characters.
 #include "ui.h"
 
 #include "desktop_text.h"
@@ -107,25 +107,32 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     DeleteDC(memory);
 }
 
+// ScaleForDpi as a call: at the browser's six uses shorter than its multiply and division.
+__attribute__((noinline)) static int Scaled(int value, u32 dpi)
+{
+    return ScaleForDpi(value, dpi);
+}
+
 static void DrawEntry(const DRAWITEMSTRUCT* item)
 {
     if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
         return;
     HDC dc = item->hDC;
     u32 dpi = WindowDpi(item->hwndItem);
-    int size = ScaleForDpi(PICTURE_SIZE, dpi);
+    int size = Scaled(PICTURE_SIZE, dpi);
     int selected = (item->itemState & ODS_SELECTED) != 0;
     int background = selected ? COLOR_HIGHLIGHT : COLOR_WINDOW;
     RECT box = item->rcItem;
     FillRect(dc, &box, (HBRUSH)(INT_PTR)(background + 1));  // a system colour's brush
 
-    WCHAR text[ENTRY_SIZE];
-    const WCHAR* shown = text;
+    // The entry in UTF-8, as it was added, for its digits; drawn widened again (a name of
+    // 255 characters has 765 bytes at most: Wide never cuts it).
+    char entry[ENTRY_SIZE];
+    const char* shown = entry;
     int picture = 0, mask = IDB_DRIVE_MASK;
     ULONG_PTR data = item->itemData;
     int drive = item->CtlID == IDC_DRIVE_LIST;
-    text[0] = 0;
-    SendItem(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, (LPARAM)text);
+    GetEntry(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
     if (drive) {
         if (data < sizeof(drivePictures))
             picture = drivePictures[data];
@@ -135,18 +142,18 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         mask = data == FOLDER_CHILD ? IDB_CLOSED_FOLDER_MASK : IDB_OPEN_FOLDER_MASK;
         // Every folder entry starts with its three depth digits (FolderEntryText); a text
         // that could not be read is empty, at depth 0.
-        char digits[4] = {(char)text[0], (char)text[1], (char)text[2], 0};
-        box.left += ScaleForDpi(FolderEntryDepth(digits) * DEPTH_INDENT, dpi);
-        shown = text + (text[0] ? 3 : 0);
+        box.left += Scaled(FolderEntryDepth(entry) * DEPTH_INDENT, dpi);
+        shown = entry + (entry[0] ? 3 : 0);
     }
     if (picture && box.top >= 0) {
         int y = box.top + (box.bottom - box.top - size) / 2;
-        DrawPicture(dc, box.left + ScaleForDpi(2, dpi), y < 0 ? 0 : y, size, picture, mask);
+        DrawPicture(dc, box.left + Scaled(2, dpi), y < 0 ? 0 : y, size, picture, mask);
     }
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     SetBkColor(dc, GetSysColor(background));
-    box.left += ScaleForDpi(TEXT_OFFSET, dpi);
-    DrawTextW(dc, shown, -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    box.left += Scaled(TEXT_OFFSET, dpi);
+    WCHAR wide[WIDE_SIZE];
+    DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
 static void AddFolder(const char* entry, int kind)
@@ -164,7 +171,7 @@ static void Refill()
         directory[0] = 0;
     SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
 
-    // parts holds the path's parts, then the search pattern, a found name and the path shown.
+    // parts holds the path's parts, then a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
     CopyText(parts, directory, TEXT_SIZE);
     u32 depth = 0;
@@ -189,14 +196,10 @@ static void Refill()
             break;
     }
 
-    CopyText(parts, directory, TEXT_SIZE);
+    // The pattern without a path searches the current directory: the one just read, also
+    // when it was too long to keep.
     WIN32_FIND_DATAW found;
-    HANDLE search = INVALID_HANDLE_VALUE;
-    if (AppendPathPart(parts, TEXT_SIZE, "*.*")) {
-        // A current directory has 255 units at most: with \*.* behind it, never cut here.
-        WCHAR pattern[PATH_LENGTH + 8];
-        search = FindFirstFileW(WideIn(parts, pattern, PATH_LENGTH + 8), &found);
-    }
+    HANDLE search = FindFirstFileW(L"*.*", &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             // Hidden and system folders too; ".", ".." and every other dot-name not.
@@ -308,16 +311,17 @@ static void FillDriveList(char* preselected)
         char suffix[TEXT_SIZE], entry[TEXT_SIZE];
         WCHAR wide[PATH_LENGTH + 1], wideRoot[4] = {(WCHAR)root[0], ':', '\\', 0};
         UINT type = GetDriveTypeA(root);
-        wide[0] = 0;
+        // Other drives, and a failed call, have no suffix.
+        int named = 0;
         if (type == DRIVE_FIXED) {
-            if (!GetVolumeInformationW(wideRoot, wide, PATH_LENGTH + 1, 0, 0, 0, 0, 0))
-                wide[0] = 0;
+            named = GetVolumeInformationW(wideRoot, wide, PATH_LENGTH + 1, 0, 0, 0, 0, 0);
         } else if (type == DRIVE_REMOTE) {
             wideRoot[2] = 0;
             DWORD length = PATH_LENGTH + 1;
-            if (WNetGetConnectionW(wideRoot, wide, &length) != NO_ERROR)
-                wide[0] = 0;
+            named = WNetGetConnectionW(wideRoot, wide, &length) == NO_ERROR;
         }
+        if (!named)
+            wide[0] = 0;
         Narrow(wide, suffix, TEXT_SIZE);
         DriveEntryText(entry, TEXT_SIZE, root, suffix);
         // The first fixed drive, unless a drive matches the start path.
@@ -331,10 +335,9 @@ static void InitBrowser(HWND dialog, BrowseRequest* browse)
 {
     browser = dialog;
     request = browse;
-    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK, 0};
+    static const u16 labels[] = {IDCANCEL, MSG_CANCEL, IDOK, MSG_OK,
+                                 LABEL_CAPTION, MSG_SELECT_DIRECTORY, 0};
     SetItemMessages(dialog, labels);
-    char text[TEXT_SIZE];
-    SetText(dialog, LookupMessage(MSG_SELECT_DIRECTORY, text, TEXT_SIZE));
     listProc = SetFolderListProc(FolderListFilter);
     char preselected[TEXT_SIZE];
     preselected[0] = 0;
@@ -389,7 +392,7 @@ static INT_PTR CALLBACK BrowserProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_MEASUREITEM: {
         // Rows as high as the font makes them, and never lower than a scaled picture.
         MEASUREITEMSTRUCT* measure = (MEASUREITEMSTRUCT*)lParam;
-        UINT least = (UINT)ScaleForDpi(PICTURE_SIZE, WindowDpi(dialog));
+        UINT least = (UINT)Scaled(PICTURE_SIZE, WindowDpi(dialog));
         if (measure->itemHeight < least)
             measure->itemHeight = least;
         return 1;

@@ -13,9 +13,11 @@ u32 WindowDpi(HWND window)
     DpiForWindow forWindow = (DpiForWindow)(void*)GetProcAddress(GetModuleHandleA("user32"), "GetDpiForWindow");
     UINT dpi = forWindow ? forWindow(window) : 0;
     if (!dpi) {
-        HDC dc = GetDC(window);
+        // Any screen context gives the one DPI: a memory one, whose calls the browser's
+        // pictures need anyway.
+        HDC dc = CreateCompatibleDC(0);
         dpi = (UINT)GetDeviceCaps(dc, LOGPIXELSY);
-        ReleaseDC(window, dc);
+        DeleteDC(dc);
     }
     return dpi ? dpi : 96;
 }

@@ -14,7 +14,8 @@ void SetItemMessages(HWND dialog, const u16* labels)
 {
     char text[TEXT_SIZE];
     for (; *labels; labels += 2)
-        SetItemText(dialog, labels[0], LookupMessage(labels[1], text, TEXT_SIZE));
+        SetText(labels[0] == LABEL_CAPTION ? dialog : GetDlgItem(dialog, labels[0]),
+                LookupMessage(labels[1], text, TEXT_SIZE));
 }
 
 static void InitInstallDirectory(HWND dialog)

@@ -19,7 +19,8 @@
 
 static volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
 static volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
-static HANDLE heldEvent;              // manual reset: the worker holds at a safe point
+static HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
+                                      // break's wait for it takes the signal
 static HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
 static int asking;                    // the break question is being prepared or shown
 static volatile LONG closeRequested;  // a close from outside: break at the next safe point
@@ -80,7 +81,7 @@ static void InitProgress(HWND dialog)
     // Nothing to clear first: the dialog is up once a process, before any volume is open,
     // hold asked for or worker started. The handles are tested from locals, not read back
     // from the fields just stored.
-    HANDLE held = CreateEventA(0, TRUE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
+    HANDLE held = CreateEventA(0, FALSE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
     heldEvent = held;
     releaseEvent = release;
     HANDLE thread = 0;
@@ -108,7 +109,6 @@ static void OnActionButton(HWND dialog)
     asking = 1;
     breakConfirmed = 0;
     HANDLE objects[2] = {heldEvent, workerThread};
-    ResetEvent(objects[0]);
     InterlockedExchange(&holdRequested, 1);
     if (WaitPumping(2, objects, dialog) != 0) {
         // The worker ended before reaching a safe point (finished, or failed and said so):

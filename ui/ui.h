@@ -95,7 +95,9 @@ int BarShows(u32 position);
 // text's one %s, if any, is filled with detail when detail is given.
 void ShowMessage(HWND owner, int id, const char* detail, int captionId, UINT style);
 // Sets dialog controls' texts to messages (install_dialog.cpp): labels holds pairs of a
-// control and a message id, ended by a 0; they are set in that order.
+// control (LABEL_CAPTION: the dialog's own caption) and a message id, ended by a 0; they are
+// set in that order.
+enum { LABEL_CAPTION = 0xFFFF };
 void SetItemMessages(HWND dialog, const u16* labels);
 // The same as ShowMessage with message id formatted with count arguments (none: shown as it is), through
 // ShowBox; returns its answer.
