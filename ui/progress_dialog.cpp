@@ -64,7 +64,7 @@ static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
     return woken - WAIT_OBJECT_0;
 }
 
-static DWORD WINAPI WorkerEntry(LPVOID parameter)
+DWORD WINAPI WorkerEntry(LPVOID parameter)
 {
     return ExtractionWorker(parameter);
 }
@@ -197,8 +197,12 @@ int RunProgressDialog()
         return 0;
     if (result == 0 || code == WORKER_BROKEN)
         return OUTCOME_QUIT;
-    ShowMessage(mainWindow, (int)code,
-                MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
-                MSG_ERROR, MB_ICONERROR | MB_OK);
-    return (int)code;
+    return ShowWorkerFailure((int)code);
+}
+
+int ShowWorkerFailure(int code)
+{
+    ShowMessage(mainWindow, code, MessagePlaceholders(code) == PLACEHOLDERS_STRING ? detailText : 0, MSG_ERROR,
+                MB_ICONERROR | MB_OK);
+    return code;
 }

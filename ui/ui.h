@@ -78,6 +78,10 @@ int CreateShortcuts(const char* group);
 
 // Progress dialog and the worker's break hold (progress_dialog.cpp).
 int RunProgressDialog();  // 0, OUTCOME_QUIT after a break, or the failure's message id
+DWORD WINAPI WorkerEntry(LPVOID parameter);  // the worker thread, the silent install's too
+// The worker's failure code as its message (with detailText where it has a %s), shown or,
+// in a silent install, logged; returns code.
+int ShowWorkerFailure(int code);
 int HoldWorkerAtSafePoint();  // the worker's side of the hold; nonzero: break confirmed
 // A close request from outside (taskkill, a logoff) while the worker runs: the install ends
 // as a confirmed break does, without the question. Nonzero when it did; the background

@@ -156,11 +156,6 @@ int ClaimInstance(int first)
     }
 }
 
-static DWORD WINAPI SilentWorker(LPVOID parameter)
-{
-    return ExtractionWorker(parameter);
-}
-
 int RunSilentInstall()
 {
     context.createGroup = context.header.groupItemCount && !commandLine.noGroup;
@@ -175,7 +170,7 @@ int RunSilentInstall()
     // dialog's field, like the volume's, is still 0 in the one run a process has).
     // A worker that cannot start, or whose end cannot be read, is a system error.
     DWORD threadId, code = MSG_SYSTEM_ERROR;
-    HANDLE thread = CreateThread(0, 0, SilentWorker, 0, 0, &threadId);
+    HANDLE thread = CreateThread(0, 0, WorkerEntry, 0, 0, &threadId);
     workerThread = thread;
     if (thread) {
         PumpMessages(thread, INFINITE);
@@ -183,12 +178,8 @@ int RunSilentInstall()
         CloseHandle(thread);
         workerThread = 0;
     }
-    if (code) {
-        ShowMessage(0, (int)code,
-                    MessagePlaceholders((int)code) == PLACEHOLDERS_STRING ? detailText : 0,
-                    MSG_ERROR, MB_ICONERROR);
-        return (int)code;
-    }
+    if (code)
+        return ShowWorkerFailure((int)code);
     // The worker posted CMD_CREATE_GROUP before it ended; the conversation it starts
     // needs this thread's messages until it is over.
     DWORD start = GetTickCount();
