@@ -21,7 +21,7 @@ void ReleaseWorkerResources()
 void AbortWorker(int messageId, const char* detail)
 {
     if (detail)
-        CopyText(detailText, detail, TEXT_SIZE);
+        CopyText(detailText, detail);
     ReleaseWorkerResources();
     PlatNotifyWorkerAborted();
     PlatExitWorker((u32)messageId);

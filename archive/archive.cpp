@@ -57,11 +57,11 @@ void DefaultInstallDirectory(const char* entry, const char* programFiles, char* 
     destination[0] = 0;
     if (!entry[0] || entry[1] != ':') {
         // The base without its trailing backslash, then one backslash and the entry.
-        DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:", TEXT_SIZE));
+        DropTrailingBackslash(CopyText(destination, programFiles ? programFiles : "c:"));
         if (entry[0] != '\\')
-            AppendText(destination, "\\", TEXT_SIZE);
+            AppendText(destination, "\\");
     }
-    AppendText(destination, entry, TEXT_SIZE);
+    AppendText(destination, entry);
 }
 
 int StringBlockIsSound(const char* block, u32 size, const ArchiveHeader* header)
@@ -183,7 +183,7 @@ static int ReadArchiveStart(FileHandle file, u32 start)
 static FileHandle StartAt(const char* path)
 {
     ClearContext();
-    CopyText(firstVolumePath, path, TEXT_SIZE);
+    CopyText(firstVolumePath, path);
     DirectoryOfPath(path, programDir);
     DirectoryOfPath(path, archiveDir);
     FileHandle file = PlatOpenRead(path);
@@ -211,7 +211,7 @@ int OpenArchive()
         char path[TEXT_SIZE];
         VolumePath(programDir, 1, path);
         for (;;) {
-            CopyText(firstVolumePath, path, TEXT_SIZE);
+            CopyText(firstVolumePath, path);
             file = PlatOpenRead(firstVolumePath);
             if (file)
                 break;

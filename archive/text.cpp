@@ -37,6 +37,16 @@ char* AppendText(char* destination, const char* text, u32 capacity)
     return destination;
 }
 
+__attribute__((noinline)) char* CopyText(char* destination, const char* text)
+{
+    return CopyText(destination, text, TEXT_SIZE);
+}
+
+__attribute__((noinline)) char* AppendText(char* destination, const char* text)
+{
+    return AppendText(destination, text, TEXT_SIZE);
+}
+
 char* AppendNumber(char* destination, u32 value, u32 capacity)
 {
     char digits[12];
@@ -58,7 +68,7 @@ void DropTrailingBackslash(char* path)
 
 void DirectoryOfPath(const char* path, char* directory)
 {
-    CopyText(directory, path, TEXT_SIZE);
+    CopyText(directory, path);
     char* lastSlash = 0;
     for (char* p = directory; *p; p++)
         if (*p == '\\')

@@ -13,6 +13,10 @@ u32 TextCharacters(const char* text);
 char* CopyText(char* destination, const char* text, u32 capacity);
 // Appends text, cut to fit the capacity; always terminated.
 char* AppendText(char* destination, const char* text, u32 capacity);
+// The same into a TEXT_SIZE buffer, the common case: in the installer one call with one
+// argument less at each of its many uses.
+char* CopyText(char* destination, const char* text);
+char* AppendText(char* destination, const char* text);
 // Appends the decimal digits of value.
 char* AppendNumber(char* destination, u32 value, u32 capacity);
 // Copies path into directory (TEXT_SIZE bytes) cut at its last backslash.

@@ -14,9 +14,9 @@ char* VolumeFileName(u32 n, char* destination)
 char* VolumePath(const char* directory, u32 n, char* destination)
 {
     char name[VOLUME_NAME_SIZE];
-    DropTrailingBackslash(CopyText(destination, directory, TEXT_SIZE));
-    AppendText(destination, "\\", TEXT_SIZE);
-    return AppendText(destination, VolumeFileName(n, name), TEXT_SIZE);
+    DropTrailingBackslash(CopyText(destination, directory));
+    AppendText(destination, "\\");
+    return AppendText(destination, VolumeFileName(n, name));
 }
 
 int AskForVolume(u32 n, char* path)
@@ -27,7 +27,7 @@ int AskForVolume(u32 n, char* path)
     VolumeFileName(n, name);
     FormatArgument names[2] = {{name, 0}, {name, 0}};
     FormatText(filter, sizeof(filter), "Archive Files (%s)|%s|", names, 2);
-    CopyText(path, name, TEXT_SIZE);
+    CopyText(path, name);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }
 

@@ -161,10 +161,10 @@ int InstallLogOpen(const InstallLogHead* head)
     static char key[TEXT_SIZE], number[12];
     number[0] = 0;
     // Each step goes on from the text the last returned, not from the buffer's address.
-    char* text = CopyText(key, head->keyRoot, TEXT_SIZE);
-    text = AppendText(text, " ", TEXT_SIZE);
-    text = AppendText(text, UNINSTALL_KEY_PATH, TEXT_SIZE);
-    AppendText(text, id, TEXT_SIZE);
+    char* text = CopyText(key, head->keyRoot);
+    text = AppendText(text, " ");
+    text = AppendText(text, UNINSTALL_KEY_PATH);
+    AppendText(text, id);
     AppendNumber(number, levels, sizeof(number));
     // The magic line and the head's lines by one loop over two tables, not a call each;
     // the directory is the one text not known before the call.
@@ -195,7 +195,7 @@ int InstallLogOpen(const InstallLogHead* head)
             goto done;
     failure = 0;
 done:
-    CopyText(detailText, logName, TEXT_SIZE);
+    CopyText(detailText, logName);
     return failure;
 }
 

@@ -6,7 +6,7 @@
 
 void InstallLogName(const char* program, char* destination)
 {
-    CopyText(destination, program, TEXT_SIZE);
+    CopyText(destination, program);
     // The extension is what follows the last dot of the last name (none: ".log" appended).
     char* dot = 0;
     char* p = destination;

@@ -17,7 +17,7 @@
 __attribute__((noreturn)) static void RefuseStructure()
 {
     if (context.volumeNumber == 1)
-        CopyText(detailText, firstVolumePath, TEXT_SIZE);
+        CopyText(detailText, firstVolumePath);
     else
         VolumePath(programDir, context.volumeNumber, detailText);
     AbortWorker(MSG_WRONG_STRUCTURE, 0);
@@ -40,7 +40,7 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
     install = Held(install);
     ResetDecoder(install);
     if (!PlatFullPath(install->entryName, detailText))
-        CopyText(detailText, install->entryName, TEXT_SIZE);
+        CopyText(detailText, install->entryName);
     PlatSetControlText(CONTROL_STATUS_LINE, detailText);
     FileHandle file = PlatCreateOutput(install->entryName);
     // An upgrade replaces what the earlier install wrote, read-only or hidden as it may be.

@@ -173,7 +173,7 @@ static void Refill()
 
     // parts holds the path's parts, then a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
-    CopyText(parts, directory, TEXT_SIZE);
+    CopyText(parts, directory);
     u32 depth = 0;
     const char* name = parts;
     for (u32 i = 0;; i++) {
@@ -215,7 +215,7 @@ static void Refill()
     // it is the last of them (none: no selection).
     SendItem(IDC_FOLDER_LIST, LB_SETCURSEL, depth - 1, 0);
 
-    CopyText(parts, directory, TEXT_SIZE);
+    CopyText(parts, directory);
     if (request->leafName[0])
         AppendPathPart(parts, TEXT_SIZE, request->leafName);
     SetItemText(browser, IDC_BROWSE_PATH, parts);
@@ -237,7 +237,7 @@ static void OpenSelected()
     int child = kind == FOLDER_CHILD, fits = 1;
     target[0] = 0;
     if (child)
-        CopyText(target, request->currentDir, TEXT_SIZE);
+        CopyText(target, request->currentDir);
     for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
         GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
         fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
@@ -326,7 +326,7 @@ static void FillDriveList(char* preselected)
         DriveEntryText(entry, TEXT_SIZE, root, suffix);
         // The first fixed drive, unless a drive matches the start path.
         if ((type == DRIVE_FIXED && !preselected[0]) || SameDrive(root, request->startPath))
-            CopyText(preselected, entry, TEXT_SIZE);
+            CopyText(preselected, entry);
         SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
     }
 }

@@ -52,7 +52,7 @@ static int TakeValue(const char* value, char* destination)
 {
     if (!value[0] || TextCharacters(value) > PATH_LENGTH)
         return 0;
-    CopyText(destination, value, TEXT_SIZE);
+    CopyText(destination, value);
     return 1;
 }
 
@@ -114,7 +114,7 @@ int ParseCommandLine(const char* line, CommandLine* result)
                 }
         }
         if (!understood && !result->unknown[0])
-            CopyText(result->unknown, token[0] ? token : "\"\"", TEXT_SIZE);
+            CopyText(result->unknown, token[0] ? token : "\"\"");
     }
     return !result->unknown[0];
 }

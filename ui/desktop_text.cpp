@@ -32,7 +32,7 @@ void SplitItemText(const char* text, char* target, char* arguments, int (*exists
         CopyText(target, text + 1, length + 1 < (u32)TEXT_SIZE ? length + 1 : (u32)TEXT_SIZE);
         rest = *end ? end + 1 : end;
     } else {
-        CopyText(target, text, TEXT_SIZE);
+        CopyText(target, text);
         // The whole text, then shorter and shorter parts up to a blank, the longest first;
         // each blank is put back after its part, so that the whole text is left when none
         // names a file.
@@ -48,12 +48,12 @@ void SplitItemText(const char* text, char* target, char* arguments, int (*exists
                 target[length] = ' ';
             }
     }
-    CopyText(arguments, SkipBlanks(rest), TEXT_SIZE);
+    CopyText(arguments, SkipBlanks(rest));
 }
 
 void ParentFolder(char* folder, const char* path)
 {
-    CopyText(folder, path, TEXT_SIZE);
+    CopyText(folder, path);
     u32 cut = 0;
     for (u32 i = 0; folder[i]; i++)
         if (folder[i] == '\\')

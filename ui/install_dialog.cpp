@@ -68,7 +68,7 @@ int MakeInstallPath(char* path)
     if (!PlatSetCurrentDirectory(root))
         return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
-    CopyText(components, path, TEXT_SIZE);
+    CopyText(components, path);
     createdLevels = 0;
     // Each name after the root, cut off at its backslash, is entered or made and entered.
     char* name = components + 3;

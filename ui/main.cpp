@@ -186,7 +186,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (!OpenArchive())
         return EndLog(EXIT_INSTALL_FAILED);
     if (commandLine.installDir[0])
-        CopyText(context.installDir, commandLine.installDir, TEXT_SIZE);
+        CopyText(context.installDir, commandLine.installDir);
     else
         StartFromEarlierInstall(context.installDir);
     RegisterBarClass(instance);

@@ -8,14 +8,14 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
 {
     char joined[2 * TEXT_SIZE];
     if (text[0] == '\\' && text[1] == '\\') {
-        CopyText(installDir, text, TEXT_SIZE);
+        CopyText(installDir, text);
         return MSG_CANT_OPEN_DIRECTORY;
     }
     if (text[0] && text[1] == ':') {
         CopyText(joined, text, sizeof(joined));
     } else {
         if (!currentLength || currentLength > PATH_LENGTH) {
-            CopyText(installDir, text, TEXT_SIZE);
+            CopyText(installDir, text);
             return MSG_CANT_OPEN_DIRECTORY;
         }
         u32 length = TextLength(CopyText(joined, current, sizeof(joined)));
@@ -35,7 +35,7 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
     // One trailing backslash goes, except the root's own.
     if (length > 3 && joined[length - 1] == '\\')
         joined[--length] = 0;
-    CopyText(installDir, joined, TEXT_SIZE);
+    CopyText(installDir, joined);
     if (TextCharacters(joined) > PATH_LENGTH || length >= TEXT_SIZE || joined[1] != ':' || joined[2] != '\\')
         return MSG_CANT_OPEN_DIRECTORY;
     return 0;

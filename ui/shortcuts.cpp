@@ -88,7 +88,7 @@ static int SaveShortcut(const char* path, u32 n)
 static char name[TEXT_SIZE];
 static const char* FileNameOf(const char* title)
 {
-    CopyText(name, title, TEXT_SIZE);
+    CopyText(name, title);
     SanitiseFileName(name);
     return name;
 }
@@ -119,10 +119,10 @@ int CreateShortcuts(const char* group)
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
         StringBlockText(items, 2 * i - 1, title);
         FileNameOf(title);
-        CopyText(path, folder, TEXT_SIZE);
+        CopyText(path, folder);
         u32 length = TextLength(path) + 1 + TextLength(name) + 4;
         AppendPathPart(path, TEXT_SIZE, name);
-        if (TextLength(AppendText(path, ".lnk", TEXT_SIZE)) == length &&
+        if (TextLength(AppendText(path, ".lnk")) == length &&
             SaveShortcut(path, 2 * i)) {
             LogLine("shortcut", path);
             InstallLogEntry("shortcut", path);

@@ -160,7 +160,7 @@ int RunSilentInstall()
 {
     context.createGroup = context.header.groupItemCount && !commandLine.noGroup;
     char text[TEXT_SIZE];
-    CopyText(text, context.installDir, TEXT_SIZE);
+    CopyText(text, context.installDir);
     int outcome = SetUpInstallDirectory(0, text);
     if (outcome)
         return outcome;

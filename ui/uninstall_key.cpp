@@ -34,7 +34,7 @@ static const char* KeyPath(char* path)
     const char* id = ExtensionValue(KEY_UNINSTALL_ID);
     if (!id)
         return 0;
-    CopyText(path, UNINSTALL_KEY_PATH, TEXT_SIZE);
+    CopyText(path, UNINSTALL_KEY_PATH);
     const u32 length = sizeof(UNINSTALL_KEY_PATH) - 1;
     PlatArchiveText(id, path + length, TEXT_SIZE - length);
     return path;
@@ -122,7 +122,7 @@ static int RegisterProduct(HKEY root, const char* rootName, const char* path)
         }
         RegCloseKey(key);
     }
-    AppendText(FormatWithText(detailText, TEXT_SIZE, "%s\\", rootName), path, TEXT_SIZE);
+    AppendText(FormatWithText(detailText, TEXT_SIZE, "%s\\", rootName), path);
     LogLine("key", detailText);
     return status == ERROR_SUCCESS ? 0 : MSG_WRITE_ERROR;
 }

@@ -258,7 +258,7 @@ static UINT Uninstall()
     // The installer's other options mean nothing here.
     if (understood && (line.installDir[0] || line.noGroup || line.runPostInstall)) {
         understood = 0;
-        CopyText(line.unknown, line.installDir[0] ? "/D=" : line.noGroup ? "/NOGROUP" : "/RUN", TEXT_SIZE);
+        CopyText(line.unknown, line.installDir[0] ? "/D=" : line.noGroup ? "/NOGROUP" : "/RUN");
     }
     if (line.silent)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -13,7 +13,7 @@ static void Failed(const char* what, const char* name)
 {
     LogLine(what, name);
     if (!state.failures++)
-        CopyText(state.failed, name, TEXT_SIZE);
+        CopyText(state.failed, name);
 }
 
 static int Gone(DWORD error)
