@@ -124,6 +124,11 @@ static inline void UpdateSymbolModel(SymbolModel* model, u32 s)
 #endif
 }
 
+// Smallest k in 1..n with table[k] <= key (key cut to 16 bits, as the format does), for a
+// table that never increases with k and has table[n] = 0: a binary search, the one both
+// models' plain rules use.
+u32 SearchNotAbove(const u16* table, u32 n, u32 key);
+
 // Smallest s with cumulative[s] <= key (key cut to 16 bits, as the format does).
 //
 // Most symbols decoded are frequent ones near the front. The first 16 entries are
@@ -136,15 +141,7 @@ static inline u32 SearchSymbol(const SymbolModel* model, u32 key)
 {
 #ifdef QUILL_DECODER_SMALL
     // A binary search of 1..314: cumulative[314] is 0, so there is always an answer.
-    u32 x = (u16)key, lo = 1, hi = LZ_SYMBOLS;
-    while (lo < hi) {
-        u32 k = (lo + hi) >> 1;
-        if (model->cumulative[k] > x)
-            lo = k + 1;
-        else
-            hi = k;
-    }
-    return lo;
+    return SearchNotAbove(model->cumulative, LZ_SYMBOLS, key);
 #else
     const ModelQuad* quad = (const ModelQuad*)model->cumulative;
     u32 x = (u16)key;

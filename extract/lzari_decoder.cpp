@@ -190,9 +190,8 @@ static inline u32 DecodePosition(Coder& c, Tables& t)
 u32 DecodeFile()
 {
     Tables& t = *Held(&tables);
-    u8 size[4];
-    ReadStream(4, size);
-    t.uncompressedSize = (u32)size[0] | (u32)size[1] << 8 | (u32)size[2] << 16 | (u32)size[3] << 24;
+    // Read in place, as the record headers are (a little-endian host, format.h).
+    ReadStream(4, &t.uncompressedSize);
     if (t.uncompressedSize == 0)
         return 0;
     Coder c = state;

@@ -34,16 +34,21 @@ void InitPositionModel(u16* positionCumulative)
         positionCumulative[i - 1] = (u16)(positionCumulative[i] + 10000 / (i + 200));
 }
 
-u32 SearchPosition(const u16* positionCumulative, u32 key)
+__attribute__((noinline)) u32 SearchNotAbove(const u16* table, u32 n, u32 key)
 {
     u16 x = (u16)key;
-    u32 lo = 1, hi = LZ_RING_SIZE;
+    u32 lo = 1, hi = n;
     while (lo < hi) {
         u32 k = (lo + hi) >> 1;
-        if (positionCumulative[k] > x)
+        if (table[k] > x)
             lo = k + 1;
         else
             hi = k;
     }
-    return lo - 1;
+    return lo;
+}
+
+u32 SearchPosition(const u16* positionCumulative, u32 key)
+{
+    return SearchNotAbove(positionCumulative, LZ_RING_SIZE, key) - 1;
 }
