@@ -55,7 +55,7 @@ void OpenVolume(const char* path)
         savedDirectory[0] = 0;
     DropTrailingBackslash(archiveDir);
     if (path) {
-        CopyText(candidate, path, sizeof(candidate));
+        CopyText(candidate, path);
     } else {
         x.volumeNumber++;
         VolumePath(archiveDir, x.volumeNumber, candidate);
@@ -81,7 +81,7 @@ void OpenVolume(const char* path)
             AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(x.volumeNumber, chosen));
         }
         DirectoryOfPath(chosen, archiveDir);
-        CopyText(candidate, chosen, sizeof(candidate));
+        CopyText(candidate, chosen);
     }
     x.volumeHandle = file;
     x.volumeRemaining = PlatFileSize(file);
