@@ -31,10 +31,10 @@ int AskForVolume(u32 n, char* path)
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }
 
-// The prompt for a floppy disk; nonzero when the user says it is in.
-static int AskForDisk()
+// The prompt for floppy disk n; nonzero when the user says it is in.
+static int AskForDisk(u32 n)
 {
-    FormatArgument volume = {0, context.volumeNumber};
+    FormatArgument volume = {0, n};
     return ShowAttention(MSG_INSERT_DISK, &volume, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
@@ -68,7 +68,7 @@ void OpenVolume(const char* path)
         LowerText(candidate);
         if (file)
             break;
-        if ((candidate[0] == 'a' || candidate[0] == 'b') && AskForDisk())
+        if ((candidate[0] == 'a' || candidate[0] == 'b') && AskForDisk(x.volumeNumber))
             continue;
         // A close request that ended the prompt (or a break asked for meanwhile) is taken
         // here, before another dialog waits for somebody who is not there.
