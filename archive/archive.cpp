@@ -46,9 +46,14 @@ const char* StringBlockEntry(u32 offset, u32 n)
     return NthString(context.stringBlock + offset, end, n);
 }
 
+__attribute__((noinline)) u32 ArchiveText(const char* stored, char* destination)
+{
+    return PlatArchiveText(stored, destination, TEXT_SIZE);
+}
+
 char* StringBlockText(u32 offset, u32 n, char* destination)
 {
-    PlatArchiveText(StringBlockEntry(offset, n), destination, TEXT_SIZE);
+    ArchiveText(StringBlockEntry(offset, n), destination);
     return destination;
 }
 

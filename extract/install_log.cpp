@@ -3,6 +3,7 @@
 
 #include "../archive/held.h"
 #include "../archive/abort.h"
+#include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/extension.h"
 #include "../archive/messages.h"
@@ -139,11 +140,11 @@ int InstallLogOpen(const InstallLogHead* head)
     const char* stored = ExtensionValue(KEY_UNINSTALL_ID);
     if (!stored)
         return 0;
-    PlatArchiveText(stored, idText, TEXT_SIZE);
+    ArchiveText(stored, idText);
     stored = ExtensionValue(KEY_UNINSTALL_PROGRAM);
     if (!stored)
         return 0;
-    PlatArchiveText(stored, programText, TEXT_SIZE);
+    ArchiveText(stored, programText);
     const char* id = idText;
     const char* program = programText;
     InstallLogName(program, logName);

@@ -32,7 +32,7 @@ static void ReadName(const RecordHeader* record)
     if (record->nameLength)
         ReadStream(record->nameLength, stored);
     stored[record->nameLength] = 0;
-    PlatArchiveText(stored, context.entryName, TEXT_SIZE);
+    ArchiveText(stored, context.entryName);
 }
 
 u32 ExtractFile(InstallContext* install, const RecordHeader* record)
