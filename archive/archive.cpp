@@ -139,11 +139,14 @@ static void ShowCantOpen(const char* path)
     ShowStartupError(text);
 }
 
-// Reads the header and the string block of volume 1 (file, the archive starting at start),
-// closes the file and derives the titles and the default install directory.
-static int ReadArchiveStart(FileHandle file, u32 start)
+// Reads the header and the string block of volume 1 (file, the archive appended to the
+// program when embedded is 1, else at its start), closes the file and derives the titles
+// and the default install directory.
+static int ReadArchiveStart(FileHandle file, u32 embedded)
 {
-    u32 fileSize = context.embedded ? context.programFileSize : PlatFileSize(file);
+    context.embedded = embedded;
+    u32 start = embedded ? ARCHIVE_OFFSET : 0;
+    u32 fileSize = embedded ? context.programFileSize : PlatFileSize(file);
 
     // One way out for both failures: the file closed, then the text shown.
     const char* failure = TEXT_READING_HEADER;
@@ -207,11 +210,8 @@ int OpenArchive()
     FileHandle file = StartAt(programPath);
     if (!file)
         return 0;
-    u32 start = 0;
-    if (context.programFileSize > ARCHIVE_OFFSET) {
-        context.embedded = 1;
-        start = ARCHIVE_OFFSET;
-    } else {
+    u32 embedded = context.programFileSize > ARCHIVE_OFFSET;
+    if (!embedded) {
         PlatClose(file);
         char path[TEXT_SIZE];
         VolumePath(programDir, 1, path);
@@ -224,7 +224,7 @@ int OpenArchive()
                 return 0;
         }
     }
-    return ReadArchiveStart(file, start);
+    return ReadArchiveStart(file, embedded);
 }
 
 int OpenArchiveFile(const char* path, int embedded)
@@ -232,6 +232,5 @@ int OpenArchiveFile(const char* path, int embedded)
     FileHandle file = StartAt(path);
     if (!file)
         return 0;
-    context.embedded = embedded ? 1 : 0;
-    return ReadArchiveStart(file, embedded ? ARCHIVE_OFFSET : 0);
+    return ReadArchiveStart(file, embedded ? 1 : 0);
 }
