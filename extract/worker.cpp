@@ -95,10 +95,10 @@ u32 ExtractionWorker(void*)
     x.volumeNumber = 1;
     u8* output = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
     u8* input = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    // The buffer's position and fill, like bytesDone, are 0 from the opening's clearing
+    // of the context: the worker runs once for each opening.
     x.outputBuffer = output;
     x.readBuffer = input;
-    x.readPos = 0;
-    x.readFill = 0;
     if (!output || !input)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
