@@ -200,9 +200,11 @@ done:
     return failure;
 }
 
-// The path of name in the walk's folder, from the install directory; 0 when it is too long.
-static int WalkPathOf(const char* name, char* path)
+// The path of the current record's name in the walk's folder, from the install directory;
+// 0 when it is too long.
+static int WalkPathOf(char* path)
 {
+    const char* name = context.entryName;
     CopyText(path, walkPath, INSTALL_LOG_PATH_SIZE);
     if (path[0])
         AppendText(path, "\\", INSTALL_LOG_PATH_SIZE);
@@ -243,7 +245,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         }
         if (type == RECORD_DIRECTORY) {
             // The walk's folder extended in place (its copy into itself changes nothing).
-            if (!WalkPathOf(context.entryName, walkPath))
+            if (!WalkPathOf(walkPath))
                 LogFailed();
             if (!created)
                 return;
@@ -262,7 +264,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
                 line[length + digit] = HEX[time & 15];
             length += 16;
             line[length++] = ' ';
-            if (!WalkPathOf(context.entryName, line + length))
+            if (!WalkPathOf(line + length))
                 LogFailed();
             tag = "file";
             text = line;
@@ -272,10 +274,10 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         LogFailed();
 }
 
-int InstallLogListed(const char* name)
+int InstallLogListed()
 {
     char path[INSTALL_LOG_PATH_SIZE];
-    if (!earlier || aboveTop || !WalkPathOf(name, path))
+    if (!earlier || aboveTop || !WalkPathOf(path))
         return 0;
     u32 at = 0;
     for (const char* line; (line = NextLine(&at)) != 0;) {

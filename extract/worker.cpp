@@ -44,7 +44,7 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
     PlatSetControlText(CONTROL_STATUS_LINE, detailText);
     FileHandle file = PlatCreateOutput(install->entryName);
     // An upgrade replaces what the earlier install wrote, read-only or hidden as it may be.
-    if (!file && InstallLogListed(install->entryName)) {
+    if (!file && InstallLogListed()) {
         PlatSetAttributes(install->entryName, ATTRIBUTE_NORMAL);
         file = PlatCreateOutput(install->entryName);
     }
