@@ -87,7 +87,8 @@ void LowerText(char* text)
 char* FormatText(char* destination, u32 capacity, const char* format,
                  const FormatArgument* arguments, u32 argumentCount)
 {
-    CopyText(destination, "", capacity);  // empty; no room at all takes nothing
+    if (capacity)
+        destination[0] = 0;  // empty; no room at all takes nothing
     u32 next = 0;
     for (const char* p = format; *p; p++) {
         // What one step appends: the character itself, or a placeholder's argument
