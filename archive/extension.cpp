@@ -93,7 +93,8 @@ const char* ExtensionValue(const char* key)
 
 const char* ExtensionText(u32 id)
 {
-    return ExtensionTextIn(context.stringBlock, context.header.stringBlockSize, id);
+    char key[24];
+    return ExtensionValue(FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id));
 }
 
 u32 ExtensionNumber(const char* value)
