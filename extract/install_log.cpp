@@ -225,12 +225,14 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     if (type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
-        u32 cut = TextLength(walkPath);
-        if (!cut)
+        if (!walkPath[0])
             aboveTop++;
-        while (cut && walkPath[cut - 1] != '\\')
-            cut--;
-        walkPath[cut ? cut - 1 : 0] = 0;
+        // Cut at the last backslash, or to nothing when there is none.
+        char* cut = walkPath;
+        for (char* p = walkPath; *p; p++)
+            if (*p == '\\')
+                cut = p;
+        *cut = 0;
         return;
     }
     // One line for each kind; the end record's is the tag alone, wherever the walk is.
