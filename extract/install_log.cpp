@@ -182,11 +182,12 @@ int InstallLogOpen(const InstallLogHead* head)
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
-        // The id's three digits and a blank, then the text.
+        // The id's three digits and a blank, then the text: shorter than a stored text,
+        // it always fits a TEXT_SIZE buffer.
         char line[TEXT_SIZE + 8];
         line[0] = 0;
         AppendNumber(line, textId, sizeof(line))[3] = ' ';
-        if (TextLength(text) >= STORED_TEXT_SIZE || (!PlatArchiveText(text, line + 4, sizeof(line) - 4) && text[0]) ||
+        if (TextLength(text) >= STORED_TEXT_SIZE || (!ArchiveText(text, line + 4) && text[0]) ||
             !InstallLogEntry("text", line))
             goto done;
     }
