@@ -32,8 +32,7 @@ char* AppendText(char* destination, const char* text, u32 capacity)
     u32 n = 0;
     while (n < capacity && destination[n])
         n++;
-    if (n < capacity)
-        CopyText(destination + n, text, capacity - n);
+    CopyText(destination + n, text, capacity - n);  // no room left: capacity 0 copies nothing
     return destination;
 }
 
