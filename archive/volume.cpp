@@ -53,7 +53,6 @@ void OpenVolume(const char* path)
     char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
         savedDirectory[0] = 0;
-    DropTrailingBackslash(archiveDir);
     if (path) {
         CopyText(candidate, path);
     } else {
