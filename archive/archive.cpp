@@ -37,9 +37,8 @@ const char* StringBlockEnd()
 
 const char* StringBlockEntry(u32 offset, u32 n)
 {
-    static const char none[1] = {0};
     if (!context.stringBlock)
-        return none;
+        return "";
     const char* end = StringBlockEnd();
     if (offset >= context.header.stringBlockSize)
         return end;
