@@ -181,7 +181,9 @@ static int ReadArchiveStart(FileHandle file, u32 embedded)
     char programFiles[TEXT_SIZE], entry[TEXT_SIZE];
     int haveProgramFiles = PlatProgramFilesDir(programFiles);
     StringBlockText(0, ENTRY_INSTALL_DIR, entry);
-    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : 0, context.installDir);
+    // Without the registry value the base is "c:", as DefaultInstallDirectory makes of 0:
+    // given here, its inlined copy needs no test of its own.
+    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : "c:", context.installDir);
     return 1;
 }
 
