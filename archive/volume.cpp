@@ -25,7 +25,8 @@ int AskForVolume(u32 n, char* path)
     char name[VOLUME_NAME_SIZE];
     char filter[2 * VOLUME_NAME_SIZE + 24];
     VolumeFileName(n, name);
-    FormatArgument names[2] = {{name, 0}, {name, 0}};
+    FormatArgument names[2];  // texts alone: %s reads no number
+    names[0].text = names[1].text = name;
     FormatText(filter, sizeof(filter), "Archive Files (%s)|%s|", names, 2);
     CopyText(path, name);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
