@@ -124,7 +124,8 @@ char* FormatText(char* destination, u32 capacity, const char* format,
 
 char* FormatWithText(char* destination, u32 capacity, const char* format, const char* text)
 {
-    FormatArgument argument = {text ? text : "", 0};
+    FormatArgument argument;  // a text alone: %s reads no number
+    argument.text = text ? text : "";
     return FormatText(destination, capacity, format, &argument, 1);
 }
 

@@ -75,7 +75,8 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
 // Message 15 with the command (in detailText).
 static void TellCommandFailed()
 {
-    FormatArgument command = {detailText, 0};
+    FormatArgument command;  // a text alone: %s reads no number
+    command.text = detailText;
     ShowAttention(MSG_CANT_RUN_PROCESS, &command, BOX_ICON_INFORMATION);
 }
 
