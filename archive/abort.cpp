@@ -1,6 +1,7 @@
 #include "abort.h"
 
 #include "context.h"
+#include "held.h"
 #include "messages.h"
 #include "text.h"
 
@@ -8,13 +9,14 @@
 // worker's own end racing the interface's break) skips it.
 void ReleaseWorkerResources()
 {
-    if (FileHandle output = Taken(&context.outputHandle))
+    InstallContext& x = *Held(&context);
+    if (FileHandle output = Taken(&x.outputHandle))
         PlatClose(output);
-    if (FileHandle volume = Taken(&context.volumeHandle))
+    if (FileHandle volume = Taken(&x.volumeHandle))
         PlatClose(volume);
-    if (u8* readBuffer = Taken(&context.readBuffer))
+    if (u8* readBuffer = Taken(&x.readBuffer))
         PlatFree(readBuffer);
-    if (u8* outputBuffer = Taken(&context.outputBuffer))
+    if (u8* outputBuffer = Taken(&x.outputBuffer))
         PlatFree(outputBuffer);
 }
 

@@ -37,18 +37,22 @@ const char* StringBlockEnd()
 
 const char* StringBlockEntry(u32 offset, u32 n)
 {
-    static const char none[1] = {0};
     if (!context.stringBlock)
-        return none;
+        return "";
     const char* end = StringBlockEnd();
     if (offset >= context.header.stringBlockSize)
         return end;
     return NthString(context.stringBlock + offset, end, n);
 }
 
+__attribute__((noinline)) u32 ArchiveText(const char* stored, char* destination)
+{
+    return PlatArchiveText(stored, destination, TEXT_SIZE);
+}
+
 char* StringBlockText(u32 offset, u32 n, char* destination)
 {
-    PlatArchiveText(StringBlockEntry(offset, n), destination, TEXT_SIZE);
+    ArchiveText(StringBlockEntry(offset, n), destination);
     return destination;
 }
 
@@ -134,11 +138,14 @@ static void ShowCantOpen(const char* path)
     ShowStartupError(text);
 }
 
-// Reads the header and the string block of volume 1 (file, the archive starting at start),
-// closes the file and derives the titles and the default install directory.
-static int ReadArchiveStart(FileHandle file, u32 start)
+// Reads the header and the string block of volume 1 (file, the archive appended to the
+// program when embedded is 1, else at its start), closes the file and derives the titles
+// and the default install directory.
+static int ReadArchiveStart(FileHandle file, u32 embedded)
 {
-    u32 fileSize = context.embedded ? context.programFileSize : PlatFileSize(file);
+    context.embedded = embedded;
+    u32 start = embedded ? ARCHIVE_OFFSET : 0;
+    u32 fileSize = embedded ? context.programFileSize : PlatFileSize(file);
 
     // One way out for both failures: the file closed, then the text shown.
     const char* failure = TEXT_READING_HEADER;
@@ -174,7 +181,9 @@ static int ReadArchiveStart(FileHandle file, u32 start)
     char programFiles[TEXT_SIZE], entry[TEXT_SIZE];
     int haveProgramFiles = PlatProgramFilesDir(programFiles);
     StringBlockText(0, ENTRY_INSTALL_DIR, entry);
-    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : 0, context.installDir);
+    // Without the registry value the base is "c:", as DefaultInstallDirectory makes of 0:
+    // given here, its inlined copy needs no test of its own.
+    DefaultInstallDirectory(entry, haveProgramFiles ? programFiles : "c:", context.installDir);
     return 1;
 }
 
@@ -202,11 +211,8 @@ int OpenArchive()
     FileHandle file = StartAt(programPath);
     if (!file)
         return 0;
-    u32 start = 0;
-    if (context.programFileSize > ARCHIVE_OFFSET) {
-        context.embedded = 1;
-        start = ARCHIVE_OFFSET;
-    } else {
+    u32 embedded = context.programFileSize > ARCHIVE_OFFSET;
+    if (!embedded) {
         PlatClose(file);
         char path[TEXT_SIZE];
         VolumePath(programDir, 1, path);
@@ -219,7 +225,7 @@ int OpenArchive()
                 return 0;
         }
     }
-    return ReadArchiveStart(file, start);
+    return ReadArchiveStart(file, embedded);
 }
 
 int OpenArchiveFile(const char* path, int embedded)
@@ -227,6 +233,5 @@ int OpenArchiveFile(const char* path, int embedded)
     FileHandle file = StartAt(path);
     if (!file)
         return 0;
-    context.embedded = embedded ? 1 : 0;
-    return ReadArchiveStart(file, embedded ? ARCHIVE_OFFSET : 0);
+    return ReadArchiveStart(file, embedded ? 1 : 0);
 }

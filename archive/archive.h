@@ -32,6 +32,8 @@ const char* StringBlockEnd();
 // Entry n of the list starting offset bytes into the string block (an offset past the
 // block gives the empty text).
 const char* StringBlockEntry(u32 offset, u32 n);
+// PlatArchiveText into a TEXT_SIZE buffer, the common case: one argument less at each use.
+u32 ArchiveText(const char* stored, char* destination);
 // The same entry as the core holds its texts (PlatArchiveText) in destination, TEXT_SIZE bytes.
 char* StringBlockText(u32 offset, u32 n, char* destination);
 

@@ -16,16 +16,18 @@ struct InstallContext {
     FileHandle volumeHandle;     // the open volume; 0 when none is open
     u32 createGroup;             // "Create folder" was checked when the directory was confirmed
     u32 volumeNumber;            // current volume, from 1
-    char installDir[TEXT_SIZE];  // install directory: the default, then the user's choice
     WindowHandle progressDialog; // owner of the worker's prompts; 0 before the dialog exists
     u32 volumeRemaining;         // bytes of the current volume not yet taken into readBuffer
     u8* readBuffer;              // STREAM_BUFFER_SIZE bytes of volume input; 0 when released
     u32 readPos;                 // next byte of readBuffer to deliver
     u32 readFill;                // valid bytes in readBuffer; readPos <= readFill <= 0xFFFF
     FileHandle outputHandle;     // the file being written; 0 when none is open
-    char entryName[TEXT_SIZE];   // name of the current file or directory record
     u32 bytesDone;               // sum of the uncompressed sizes of the finished files
     u8* outputBuffer;            // STREAM_BUFFER_SIZE bytes of decoder output; 0 when released
+    // The texts last: the fields before them stay within a byte's offset of the context's
+    // address, where the code reaches them through a register.
+    char entryName[TEXT_SIZE];   // name of the current file or directory record
+    char installDir[TEXT_SIZE];  // install directory: the default, then the user's choice
 };
 
 extern InstallContext context;

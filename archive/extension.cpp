@@ -72,7 +72,8 @@ const char* ExtensionValueIn(const char* block, u32 size, const char* key)
             i++;
         if (!key[i] && entry[i] == '=')
             return entry + i + 1;
-        while (at < end && block[at])
+        // The NUL before the trailer, which FindExtension requires, ends the scan at end.
+        while (block[at])
             at++;
         at++;  // past the NUL
     }
@@ -93,7 +94,8 @@ const char* ExtensionValue(const char* key)
 
 const char* ExtensionText(u32 id)
 {
-    return ExtensionTextIn(context.stringBlock, context.header.stringBlockSize, id);
+    char key[24];
+    return ExtensionValue(FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id));
 }
 
 u32 ExtensionNumber(const char* value)

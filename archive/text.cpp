@@ -32,8 +32,7 @@ char* AppendText(char* destination, const char* text, u32 capacity)
     u32 n = 0;
     while (n < capacity && destination[n])
         n++;
-    if (n < capacity)
-        CopyText(destination + n, text, capacity - n);
+    CopyText(destination + n, text, capacity - n);  // no room left: capacity 0 copies nothing
     return destination;
 }
 
@@ -87,7 +86,8 @@ void LowerText(char* text)
 char* FormatText(char* destination, u32 capacity, const char* format,
                  const FormatArgument* arguments, u32 argumentCount)
 {
-    CopyText(destination, "", capacity);  // empty; no room at all takes nothing
+    if (capacity)
+        destination[0] = 0;  // empty; no room at all takes nothing
     u32 next = 0;
     for (const char* p = format; *p; p++) {
         // What one step appends: the character itself, or a placeholder's argument
@@ -124,7 +124,8 @@ char* FormatText(char* destination, u32 capacity, const char* format,
 
 char* FormatWithText(char* destination, u32 capacity, const char* format, const char* text)
 {
-    FormatArgument argument = {text ? text : "", 0};
+    FormatArgument argument;  // a text alone: %s reads no number
+    argument.text = text ? text : "";
     return FormatText(destination, capacity, format, &argument, 1);
 }
 

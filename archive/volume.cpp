@@ -25,16 +25,17 @@ int AskForVolume(u32 n, char* path)
     char name[VOLUME_NAME_SIZE];
     char filter[2 * VOLUME_NAME_SIZE + 24];
     VolumeFileName(n, name);
-    FormatArgument names[2] = {{name, 0}, {name, 0}};
+    FormatArgument names[2];  // texts alone: %s reads no number
+    names[0].text = names[1].text = name;
     FormatText(filter, sizeof(filter), "Archive Files (%s)|%s|", names, 2);
     CopyText(path, name);
     return PlatOpenFileDialog(context.progressDialog, filter, path, "pak");
 }
 
-// The prompt for a floppy disk; nonzero when the user says it is in.
-static int AskForDisk()
+// The prompt for floppy disk n; nonzero when the user says it is in.
+static int AskForDisk(u32 n)
 {
-    FormatArgument volume = {0, context.volumeNumber};
+    FormatArgument volume = {0, n};
     return ShowAttention(MSG_INSERT_DISK, &volume, BOX_OK_CANCEL) == ANSWER_OK;
 }
 
@@ -53,9 +54,8 @@ void OpenVolume(const char* path)
     char candidate[TEXT_SIZE];
     if (!PlatGetCurrentDirectory(savedDirectory, TEXT_SIZE))
         savedDirectory[0] = 0;
-    DropTrailingBackslash(archiveDir);
     if (path) {
-        CopyText(candidate, path, sizeof(candidate));
+        CopyText(candidate, path);
     } else {
         x.volumeNumber++;
         VolumePath(archiveDir, x.volumeNumber, candidate);
@@ -68,7 +68,7 @@ void OpenVolume(const char* path)
         LowerText(candidate);
         if (file)
             break;
-        if ((candidate[0] == 'a' || candidate[0] == 'b') && AskForDisk())
+        if ((candidate[0] == 'a' || candidate[0] == 'b') && AskForDisk(x.volumeNumber))
             continue;
         // A close request that ended the prompt (or a break asked for meanwhile) is taken
         // here, before another dialog waits for somebody who is not there.
@@ -81,7 +81,7 @@ void OpenVolume(const char* path)
             AbortWorker(MSG_CANT_OPEN_FILE, VolumeFileName(x.volumeNumber, chosen));
         }
         DirectoryOfPath(chosen, archiveDir);
-        CopyText(candidate, chosen, sizeof(candidate));
+        CopyText(candidate, chosen);
     }
     x.volumeHandle = file;
     x.volumeRemaining = PlatFileSize(file);

@@ -3,6 +3,7 @@
 
 #include "../archive/held.h"
 #include "../archive/abort.h"
+#include "../archive/archive.h"
 #include "../archive/context.h"
 #include "../archive/extension.h"
 #include "../archive/messages.h"
@@ -11,10 +12,13 @@
 
 // The log's state: one log per install, written by the worker and, for the group, by the
 // interface thread after the worker has ended.
-static FileHandle logFile;                     // 0 when no log is open
+// The file and the walk in one record, whose address InstallLogRecord holds.
+static struct LogWalk {
+    FileHandle file;                           // 0 when no log is open
+    u32 aboveTop;                              // up records past the top not yet undone
+    char path[INSTALL_LOG_PATH_SIZE];          // the walk's folder from the install directory
+} logWalk;
 static char logName[TEXT_SIZE];                // in the install directory
-static char walkPath[INSTALL_LOG_PATH_SIZE];   // the walk's folder from the install directory
-static u32 aboveTop;                           // up records past the top not yet undone
 static char* earlier;                          // the earlier log of the same id, NUL-ended; 0: none
 static u32 earlierSize;
 // A line, off the stack: the installer's frames stay under a page, as it has no stack
@@ -27,14 +31,14 @@ static const char logStart[] = "\xEF\xBB\xBF" INSTALL_LOG_MAGIC;
 
 int InstallLogActive()
 {
-    return logFile != 0;
+    return logWalk.file != 0;
 }
 
 // Writes bytes that are already UTF-8 (the byte-order mark, lines carried from the earlier
 // log) whole, or fails.
 static int WriteRaw(const char* bytes, u32 length)
 {
-    return logFile && PlatWrite(logFile, bytes, length) == length;
+    return logWalk.file && PlatWrite(logWalk.file, bytes, length) == length;
 }
 
 // One line: tag, blank, text (held in UTF-8, as every text of the core), CRLF, in one write;
@@ -139,16 +143,16 @@ int InstallLogOpen(const InstallLogHead* head)
     const char* stored = ExtensionValue(KEY_UNINSTALL_ID);
     if (!stored)
         return 0;
-    PlatArchiveText(stored, idText, TEXT_SIZE);
+    ArchiveText(stored, idText);
     stored = ExtensionValue(KEY_UNINSTALL_PROGRAM);
     if (!stored)
         return 0;
-    PlatArchiveText(stored, programText, TEXT_SIZE);
+    ArchiveText(stored, programText);
     const char* id = idText;
     const char* program = programText;
     InstallLogName(program, logName);
-    walkPath[0] = 0;
-    aboveTop = 0;
+    logWalk.path[0] = 0;
+    logWalk.aboveTop = 0;
     ReadEarlier(id);
     u32 levels = head->createdLevels;
     u32 at = 0;
@@ -157,7 +161,7 @@ int InstallLogOpen(const InstallLogHead* head)
             levels = ExtensionNumber(Field(line, "created"));
 
     // Replaced whole: an upgrade's entries are carried over from the copy just read.
-    logFile = PlatCreateOutput(logName);
+    logWalk.file = PlatCreateOutput(logName);
     static char key[TEXT_SIZE], number[12];
     number[0] = 0;
     // Each step goes on from the text the last returned, not from the buffer's address.
@@ -173,7 +177,7 @@ int InstallLogOpen(const InstallLogHead* head)
     static const char* const headTexts[] = {0, idText, productTitle, programText, key, 0, number};
     // The first line that cannot be written ends the log: the file could not be made, or
     // not written to.
-    int failure = logFile ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
+    int failure = logWalk.file ? MSG_WRITE_ERROR : MSG_CANT_OPEN_FILE;
     for (u32 i = 0; i < sizeof(headTags) / sizeof(headTags[0]); i++)
         if (!InstallLogEntry(headTags[i], i == HEAD_DIRECTORY ? head->directory : headTexts[i]))
             goto done;
@@ -181,11 +185,12 @@ int InstallLogOpen(const InstallLogHead* head)
         const char* text = ExtensionText(textId);
         if (!text)
             continue;
-        // The id's three digits and a blank, then the text.
+        // The id's three digits and a blank, then the text: shorter than a stored text,
+        // it always fits a TEXT_SIZE buffer.
         char line[TEXT_SIZE + 8];
         line[0] = 0;
         AppendNumber(line, textId, sizeof(line))[3] = ' ';
-        if (TextLength(text) >= STORED_TEXT_SIZE || (!PlatArchiveText(text, line + 4, sizeof(line) - 4) && text[0]) ||
+        if (TextLength(text) >= STORED_TEXT_SIZE || (!ArchiveText(text, line + 4) && text[0]) ||
             !InstallLogEntry("text", line))
             goto done;
     }
@@ -199,10 +204,12 @@ done:
     return failure;
 }
 
-// The path of name in the walk's folder, from the install directory; 0 when it is too long.
-static int WalkPathOf(const char* name, char* path)
+// The path of the current record's name in the walk's folder, from the install directory;
+// 0 when it is too long.
+static int WalkPathOf(char* path)
 {
-    CopyText(path, walkPath, INSTALL_LOG_PATH_SIZE);
+    const char* name = context.entryName;
+    CopyText(path, logWalk.path, INSTALL_LOG_PATH_SIZE);
     if (path[0])
         AppendText(path, "\\", INSTALL_LOG_PATH_SIZE);
     u32 length = TextLength(path);
@@ -216,18 +223,21 @@ static const char HEX[] = "0123456789ABCDEF";
 
 void InstallLogRecord(const RecordHeader* record, u32 size, int created)
 {
-    if (!logFile)
+    LogWalk& walk = *Held(&logWalk);
+    if (!walk.file)
         return;
     u8 type = record->type;
     if (type == RECORD_UP) {
         // Above the top the walk writes outside the install directory, which no uninstall
         // may reach: nothing there is listed.
-        u32 cut = TextLength(walkPath);
-        if (!cut)
-            aboveTop++;
-        while (cut && walkPath[cut - 1] != '\\')
-            cut--;
-        walkPath[cut ? cut - 1 : 0] = 0;
+        if (!walk.path[0])
+            walk.aboveTop++;
+        // Cut at the last backslash, or to nothing when there is none.
+        char* cut = walk.path;
+        for (char* p = walk.path; *p; p++)
+            if (*p == '\\')
+                cut = p;
+        *cut = 0;
         return;
     }
     // One line for each kind; the end record's is the tag alone, wherever the walk is.
@@ -235,19 +245,19 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
     const char* text = 0;
     char line[INSTALL_LOG_PATH_SIZE + 32];
     if (type != RECORD_END) {
-        if (aboveTop) {
+        if (walk.aboveTop) {
             if (type == RECORD_DIRECTORY)
-                aboveTop++;  // undone by its up record
+                walk.aboveTop++;  // undone by its up record
             return;
         }
         if (type == RECORD_DIRECTORY) {
             // The walk's folder extended in place (its copy into itself changes nothing).
-            if (!WalkPathOf(context.entryName, walkPath))
+            if (!WalkPathOf(walk.path))
                 LogFailed();
             if (!created)
                 return;
             tag = "folder";
-            text = walkPath;
+            text = walk.path;
         } else {
             // A file record. The size, the time and the path, which is built in place:
             // the 28 bytes before it at most leave it its INSTALL_LOG_PATH_SIZE.
@@ -261,7 +271,7 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
                 line[length + digit] = HEX[time & 15];
             length += 16;
             line[length++] = ' ';
-            if (!WalkPathOf(context.entryName, line + length))
+            if (!WalkPathOf(line + length))
                 LogFailed();
             tag = "file";
             text = line;
@@ -271,10 +281,10 @@ void InstallLogRecord(const RecordHeader* record, u32 size, int created)
         LogFailed();
 }
 
-int InstallLogListed(const char* name)
+int InstallLogListed()
 {
     char path[INSTALL_LOG_PATH_SIZE];
-    if (!earlier || aboveTop || !WalkPathOf(name, path))
+    if (!earlier || logWalk.aboveTop || !WalkPathOf(path))
         return 0;
     u32 at = 0;
     for (const char* line; (line = NextLine(&at)) != 0;) {
@@ -291,7 +301,7 @@ int InstallLogListed(const char* name)
 
 void InstallLogClose()
 {
-    if (FileHandle file = Taken(&logFile))
+    if (FileHandle file = Taken(&logWalk.file))
         PlatClose(file);
     DropEarlier();
 }

@@ -82,9 +82,10 @@ int InstallLogActive();
 // the path kept from the directory records; for the end record "complete". A line that
 // cannot be written ends the worker with message 11.
 void InstallLogRecord(const RecordHeader* record, u32 size, int created);
-// Whether the earlier install's log lists the file name in the current directory of the
-// walk (an upgrade replaces such a file even when it is read-only).
-int InstallLogListed(const char* name);
+// Whether the earlier install's log lists the current record's file (context.entryName)
+// in the current directory of the walk (an upgrade replaces such a file even when it is
+// read-only).
+int InstallLogListed();
 // An entry of tag and text, from any thread (the shortcuts, the group). Nonzero when written.
 int InstallLogEntry(const char* tag, const char* text);
 // Closes the log and releases the earlier log's copy (program end).

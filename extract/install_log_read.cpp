@@ -14,13 +14,14 @@ static char Fold(char c)
 
 int InstallLogSameFolded(const char* a, const char* b, u32 n)
 {
-    for (u32 i = 0; !n || i < n; i++) {
-        if (Fold(a[i]) != Fold(b[i]))
+    // n 0 counts down from 2^32 - 1, past the length of any text the log can hold.
+    for (;; a++, b++) {
+        char c = Fold(*a);
+        if (c != Fold(*b))
             return 0;
-        if (!a[i])
+        if (!c || !--n)
             return 1;
     }
-    return 1;
 }
 
 // Exact comparison: tags and the magic line are written in lower case.

@@ -32,7 +32,7 @@ static void ReadName(const RecordHeader* record)
     if (record->nameLength)
         ReadStream(record->nameLength, stored);
     stored[record->nameLength] = 0;
-    PlatArchiveText(stored, context.entryName, TEXT_SIZE);
+    ArchiveText(stored, context.entryName);
 }
 
 u32 ExtractFile(InstallContext* install, const RecordHeader* record)
@@ -44,7 +44,7 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
     PlatSetControlText(CONTROL_STATUS_LINE, detailText);
     FileHandle file = PlatCreateOutput(install->entryName);
     // An upgrade replaces what the earlier install wrote, read-only or hidden as it may be.
-    if (!file && InstallLogListed(install->entryName)) {
+    if (!file && InstallLogListed()) {
         PlatSetAttributes(install->entryName, ATTRIBUTE_NORMAL);
         file = PlatCreateOutput(install->entryName);
     }
@@ -75,7 +75,8 @@ u32 ExtractFile(InstallContext* install, const RecordHeader* record)
 // Message 15 with the command (in detailText).
 static void TellCommandFailed()
 {
-    FormatArgument command = {detailText, 0};
+    FormatArgument command;  // a text alone: %s reads no number
+    command.text = detailText;
     ShowAttention(MSG_CANT_RUN_PROCESS, &command, BOX_ICON_INFORMATION);
 }
 
@@ -95,10 +96,10 @@ u32 ExtractionWorker(void*)
     x.volumeNumber = 1;
     u8* output = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
     u8* input = (u8*)PlatAlloc(STREAM_BUFFER_SIZE);
+    // The buffer's position and fill, like bytesDone, are 0 from the opening's clearing
+    // of the context: the worker runs once for each opening.
     x.outputBuffer = output;
     x.readBuffer = input;
-    x.readPos = 0;
-    x.readFill = 0;
     if (!output || !input)
         AbortWorker(MSG_SYSTEM_ERROR, 0);
     OpenVolume(firstVolumePath);
