@@ -65,8 +65,7 @@ void LogLine(const char* event, const char* text)
 int EndLog(int exitCode)
 {
     char text[24];
-    CopyText(text, "exit code ", sizeof(text));
-    LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
+    LogLine("end", FormatWithNumber(text, sizeof(text), "exit code %u", (u32)exitCode));
     if (HANDLE file = Taken(&logFile))
         PlatClose(file);
     return exitCode;
@@ -80,7 +79,7 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
         // "message" alone, where the number's digits find none.
         char event[24];
         u32 room = id ? sizeof(event) : sizeof("message");
-        LogLine(AppendNumber(CopyText(event, "message ", room), (u32)id, room), text);
+        LogLine(FormatWithNumber(event, room, "message %u", (u32)id), text);
     }
     // Nobody to answer: the volume prompt gives up, and so does every question.
     int answer = style & MB_OKCANCEL ? IDCANCEL : style & MB_YESNO ? IDNO : IDOK;
