@@ -120,8 +120,9 @@ int EndLog(int exitCode);  // logs the end and closes the log; returns exitCode
 // that gives up (Cancel, No) or OK.
 int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT style);
 int ShowUsage();  // the usage, shown or logged; returns EXIT_BAD_COMMAND_LINE
-// After the instance counter's increment (first: it gave 0): nonzero when this process
-// may install. A silent second start waits for the running one to end, 10 minutes at most.
+// After the instance counter's increment (first: it gave 0), for the first start or a
+// silent one: nonzero when this process may install. A silent second start waits for the
+// running one to end, 10 minutes at most.
 int ClaimInstance(int first);
 int RunSilentInstall();  // the silent install's outcome (as RunProgressDialog's)
 

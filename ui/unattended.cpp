@@ -129,8 +129,6 @@ int ClaimInstance(int first)
         runningProcess = self;
         return 1;
     }
-    if (!commandLine.silent)
-        return 0;
     // Scripts start installers back to back: wait for the running one, then take its
     // place, unless another waiter took it first, whom we then wait for in turn.
     DWORD start = GetTickCount();
