@@ -115,9 +115,10 @@ static void PumpMessages(HANDLE object, DWORD milliseconds)
         DWORD spent = GetTickCount() - start;
         if (spent >= milliseconds)
             return;
-        DWORD woken = MsgWaitForMultipleObjectsEx(object ? 1 : 0, &object, milliseconds - spent,
-                                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (object && woken == WAIT_OBJECT_0)
+        // WAIT_OBJECT_0 + count is the input's: below it, the object's signal.
+        DWORD count = object != 0;
+        if (MsgWaitForMultipleObjectsEx(count, &object, milliseconds - spent, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE) < WAIT_OBJECT_0 + count)
             return;
     }
 }
