@@ -103,16 +103,15 @@ void CreateGroup(HWND client)
     // A name the conversation cannot carry as written made no group to remove.
     if (InstallLogGroupNameSound(name))
         InstallLogEntry("dde-group", name);
-    ATOM application = GlobalAddAtomA(programManager);
-    ATOM topic = GlobalAddAtomA(programManager);
+    // The application and the topic have one name, so one atom names both.
+    ATOM atom = GlobalAddAtomA(programManager);
     dde.awaitingAck = 1;
     // A hung top-level window must not hold the install: each gets a second to answer.
     DWORD_PTR answer;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client,
-                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, 1000, &answer);
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client, MAKELPARAM(atom, atom),
+                        SMTO_ABORTIFHUNG, 1000, &answer);
     // Every server that answers has made atoms of its own by now.
-    GlobalDeleteAtom(application);
-    GlobalDeleteAtom(topic);
+    GlobalDeleteAtom(atom);
 }
 
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)
