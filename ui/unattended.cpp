@@ -52,8 +52,7 @@ void LogLine(const char* event, const char* text)
     if (!logFile)
         return;
     char line[2 * TEXT_SIZE + 32];
-    CopyText(line, event, sizeof(line));
-    AppendText(line, ": ", sizeof(line));
+    FormatWithText(line, sizeof(line), "%s: ", event);
     // The text cut so that the line end always fits.
     u32 length = TextLength(AppendText(line, text, sizeof(line) - 2));
     line[length++] = '\r';
