@@ -52,7 +52,7 @@ static u32 BuildCommands(char* out, u32 capacity)
         DWORD shortLength = TextLength(sent) < TEXT_SIZE
                                 ? GetShortPathNameW(Wide(sent, c.wide), c.shortWide, WIDE_SIZE)
                                 : 0;
-        if (shortLength && shortLength < WIDE_SIZE && Narrow(c.shortWide, c.shortPath, TEXT_SIZE))
+        if (shortLength && shortLength < WIDE_SIZE && Narrow(c.shortWide, c.shortPath))
             sent = c.shortPath;
         StringBlockText(items, 2 * i - 1, name);
         length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent, name);

@@ -108,7 +108,7 @@ int CreateShortcuts(const char* group)
     WCHAR programs[MAX_PATH];
     if (!SHGetSpecialFolderPathW(0, programs, PerUserInstall() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||
-        !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
+        !Narrow(programs, folder) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
         (!PlatCreateDirectory(folder) && GetLastError() != ERROR_ALREADY_EXISTS)) {
         CannotCreate(group);
         return 1;

@@ -16,6 +16,7 @@ enum { WIDE_SIZE = TEXT_SIZE };
 WCHAR* Wide(const char* text, WCHAR* wide);             // into WIDE_SIZE units; returns wide
 WCHAR* WideIn(const char* text, WCHAR* wide, u32 capacity);  // a text cut to capacity units
 u32 Narrow(const WCHAR* wide, char* text, u32 capacity); // its length; 0 and empty when it does not fit
+u32 Narrow(const WCHAR* wide, char* text);              // the same into TEXT_SIZE bytes
 void SetText(HWND window, const char* text);
 void SetItemText(HWND dialog, int control, const char* text);
 u32 GetItemText(HWND dialog, int control, char* text);  // TEXT_SIZE bytes; 255 characters at most
