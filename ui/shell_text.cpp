@@ -54,11 +54,11 @@ int AppendPathPart(char* path, u32 capacity, const char* name)
 
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
 {
-    char digits[4];
-    digits[3] = 0;
+    // The digits in place, the name cut behind them.
+#pragma GCC unroll 1
     for (u32 i = 3; i--; depth /= 10)
-        digits[i] = (char)('0' + depth % 10);
-    AppendText(CopyText(entry, digits, capacity), name, capacity);
+        entry[i] = (char)('0' + depth % 10);
+    CopyText(entry + 3, name, capacity - 3);
 }
 
 u32 FolderEntryDepth(const char* entry)
