@@ -41,10 +41,13 @@ static int IsOption(const char* token, const char* name)
     return rest && !*rest;
 }
 
-// The options without a value, and where in CommandLine the u32 flag each sets lies.
-static const char* const flagOptions[] = {"/S", "/NOGROUP", "/RUN", "/?"};
-static const u8 flagFields[] = {offsetof(CommandLine, silent), offsetof(CommandLine, noGroup),
-                                offsetof(CommandLine, runPostInstall), offsetof(CommandLine, usage)};
+// The options without a value, one after another in one text (no pointer stored for
+// each), in the order of the u32 flags they set at the start of CommandLine.
+enum { FLAG_COUNT = 4 };
+static const char flagOptions[] __attribute__((aligned(1))) = "/S\0/NOGROUP\0/RUN\0/?";
+static_assert(offsetof(CommandLine, silent) == 0 && offsetof(CommandLine, noGroup) == 4 &&
+                  offsetof(CommandLine, runPostInstall) == 8 && offsetof(CommandLine, usage) == 12,
+              "the flags in the options' order");
 
 // Takes the value behind a prefix such as /LOG= into destination (TEXT_SIZE bytes):
 // nonzero when it is neither empty nor longer than a path (255 characters).
@@ -107,11 +110,16 @@ int ParseCommandLine(const char* line, CommandLine* result)
         } else if ((value = StartsWith(token, "/LOG=")) != 0) {
             understood = TakeValue(value, result->logFile);
         } else {
-            for (u32 i = 0; !understood && i < sizeof(flagFields); i++)
-                if (IsOption(token, flagOptions[i])) {
-                    *(u32*)(bytes + flagFields[i]) = 1;
+            const char* option = flagOptions;
+            for (u32 i = 0; i < FLAG_COUNT; i++) {
+                if (IsOption(token, option)) {
+                    *(u32*)(bytes + i * sizeof(u32)) = 1;
                     understood = 1;
+                    break;
                 }
+                while (*option++) {
+                }
+            }
         }
         if (!understood && !result->unknown[0])
             CopyText(result->unknown, token[0] ? token : "\"\"");

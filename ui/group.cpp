@@ -52,7 +52,7 @@ static u32 BuildCommands(char* out, u32 capacity)
         DWORD shortLength = TextLength(sent) < TEXT_SIZE
                                 ? GetShortPathNameW(Wide(sent, c.wide), c.shortWide, WIDE_SIZE)
                                 : 0;
-        if (shortLength && shortLength < WIDE_SIZE && Narrow(c.shortWide, c.shortPath, TEXT_SIZE))
+        if (shortLength && shortLength < WIDE_SIZE && Narrow(c.shortWide, c.shortPath))
             sent = c.shortPath;
         StringBlockText(items, 2 * i - 1, name);
         length = PutCommand(out, capacity, length, GROUP_ADD_ITEM_FORMAT, sent, name);
@@ -103,16 +103,15 @@ void CreateGroup(HWND client)
     // A name the conversation cannot carry as written made no group to remove.
     if (InstallLogGroupNameSound(name))
         InstallLogEntry("dde-group", name);
-    ATOM application = GlobalAddAtomA(programManager);
-    ATOM topic = GlobalAddAtomA(programManager);
+    // The application and the topic have one name, so one atom names both.
+    ATOM atom = GlobalAddAtomA(programManager);
     dde.awaitingAck = 1;
     // A hung top-level window must not hold the install: each gets a second to answer.
     DWORD_PTR answer;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client,
-                        MAKELPARAM(application, topic), SMTO_ABORTIFHUNG, 1000, &answer);
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client, MAKELPARAM(atom, atom),
+                        SMTO_ABORTIFHUNG, 1000, &answer);
     // Every server that answers has made atoms of its own by now.
-    GlobalDeleteAtom(application);
-    GlobalDeleteAtom(topic);
+    GlobalDeleteAtom(atom);
 }
 
 void ContinueGroupConversation(HWND client, WPARAM wParam, LPARAM lParam)

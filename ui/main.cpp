@@ -164,15 +164,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return EndLog(ShowUsage());
 
     int first = InterlockedIncrement(&instanceCounter) == 0;
-    if (!ClaimInstance(first)) {
-        // A silent install has none to raise: its window is never shown.
-        if (!commandLine.silent) {
-            HWND running = FindWindowW(backgroundClass, 0);
-            ShowWindow(running, SW_MINIMIZE);
-            ShowWindow(running, SW_SHOWMAXIMIZED);
-        }
+    // A second start with a window raises the running one's; a silent one has none to
+    // raise (its window is never shown) and waits instead.
+    if (!first && !commandLine.silent) {
+        HWND running = FindWindowW(backgroundClass, 0);
+        ShowWindow(running, SW_MINIMIZE);
+        ShowWindow(running, SW_SHOWMAXIMIZED);
         return EndLog(EXIT_ALREADY_RUNNING);
     }
+    if (!ClaimInstance(first))
+        return EndLog(EXIT_ALREADY_RUNNING);
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BackgroundProc;

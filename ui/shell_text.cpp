@@ -11,9 +11,9 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
         CopyText(installDir, text);
         return MSG_CANT_OPEN_DIRECTORY;
     }
-    if (text[0] && text[1] == ':') {
-        CopyText(joined, text, sizeof(joined));
-    } else {
+    // A text with its drive is taken as it is: appended to nothing.
+    joined[0] = 0;
+    if (!text[0] || text[1] != ':') {
         if (!currentLength || currentLength > PATH_LENGTH) {
             CopyText(installDir, text);
             return MSG_CANT_OPEN_DIRECTORY;
@@ -23,8 +23,8 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
         // no second backslash goes behind a root such as C:\ .
         if (text[0] != '\\' && length && joined[length - 1] != '\\')
             AppendText(joined, "\\", sizeof(joined));
-        AppendText(joined, text, sizeof(joined));
     }
+    AppendText(joined, text, sizeof(joined));
     u32 length = TextLength(joined);
     // A bare drive means its root, not the drive's current directory.
     if (length == 2 && joined[1] == ':') {
@@ -54,11 +54,11 @@ int AppendPathPart(char* path, u32 capacity, const char* name)
 
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name)
 {
-    char digits[4];
-    digits[3] = 0;
+    // The digits in place, the name cut behind them.
+#pragma GCC unroll 1
     for (u32 i = 3; i--; depth /= 10)
-        digits[i] = (char)('0' + depth % 10);
-    AppendText(CopyText(entry, digits, capacity), name, capacity);
+        entry[i] = (char)('0' + depth % 10);
+    CopyText(entry + 3, name, capacity - 3);
 }
 
 u32 FolderEntryDepth(const char* entry)

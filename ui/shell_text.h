@@ -24,7 +24,8 @@ int InstallPathFromText(char* installDir, const char* text, const char* current,
 int AppendPathPart(char* path, u32 capacity, const char* name);
 
 // A folder list entry: the depth as three digits, then the name ("002Tools"). The depth
-// keeps the sorted list in path order and is never shown. Cut to fit.
+// keeps the sorted list in path order and is never shown. The name cut to fit (capacity:
+// 4 bytes at least).
 void FolderEntryText(char* entry, u32 capacity, u32 depth, const char* name);
 // The depth of an entry (its first three characters, decimal).
 u32 FolderEntryDepth(const char* entry);

@@ -108,22 +108,22 @@ int CreateShortcuts(const char* group)
     WCHAR programs[MAX_PATH];
     if (!SHGetSpecialFolderPathW(0, programs, PerUserInstall() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS,
                                  TRUE) ||
-        !Narrow(programs, folder, TEXT_SIZE) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
+        !Narrow(programs, folder) || !AppendPathPart(folder, TEXT_SIZE, FileNameOf(group)) ||
         (!PlatCreateDirectory(folder) && GetLastError() != ERROR_ALREADY_EXISTS)) {
         CannotCreate(group);
         return 1;
     }
     InstallLogEntry("group-folder", folder);
+    // A shortcut's path is the folder, a backslash, its name and .lnk, whole. A group
+    // without a name left the folder ending with a backslash: no such path for any item.
+    int named = name[0] != 0;
     HRESULT com = CoInitializeEx(0, COINIT_APARTMENTTHREADED);
     u32 items = context.header.groupItemsOffset;
     for (u32 i = 1; i <= context.header.groupItemCount; i++) {
         StringBlockText(items, 2 * i - 1, title);
         FileNameOf(title);
-        CopyText(path, folder);
-        u32 length = TextLength(path) + 1 + TextLength(name) + 4;
-        AppendPathPart(path, TEXT_SIZE, name);
-        if (TextLength(AppendText(path, ".lnk")) == length &&
-            SaveShortcut(path, 2 * i)) {
+        if (named && AppendPathPart(CopyText(path, folder), TEXT_SIZE - 4, name) &&
+            SaveShortcut(AppendText(path, ".lnk"), 2 * i)) {
             LogLine("shortcut", path);
             InstallLogEntry("shortcut", path);
         } else {

@@ -53,6 +53,12 @@ u32 Narrow(const WCHAR* wide, char* text, u32 capacity)
     return length ? (u32)length - 1 : 0;
 }
 
+// The common case as a call of its own: one argument less at each use.
+__attribute__((noinline)) u32 Narrow(const WCHAR* wide, char* text)
+{
+    return Narrow(wide, text, TEXT_SIZE);
+}
+
 u32 PlatArchiveText(const char* stored, char* destination, u32 capacity)
 {
     WCHAR wide[WIDE_SIZE];
@@ -79,7 +85,7 @@ u32 GetItemText(HWND dialog, int control, char* text)
     WCHAR wide[PATH_LENGTH + 1];
     if (!GetDlgItemTextW(dialog, control, wide, PATH_LENGTH + 1))
         wide[0] = 0;
-    return Narrow(wide, text, TEXT_SIZE);
+    return Narrow(wide, text);
 }
 
 int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* text)
@@ -96,5 +102,5 @@ int ReadRegistryText(HKEY root, const char* keyPath, const WCHAR* name, char* te
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return 0;
     wide[size / sizeof(WCHAR)] = 0;
-    return wide[0] ? (int)Narrow(wide, text, TEXT_SIZE) : 0;  // its length
+    return wide[0] ? (int)Narrow(wide, text) : 0;  // its length
 }

@@ -16,6 +16,7 @@ enum { WIDE_SIZE = TEXT_SIZE };
 WCHAR* Wide(const char* text, WCHAR* wide);             // into WIDE_SIZE units; returns wide
 WCHAR* WideIn(const char* text, WCHAR* wide, u32 capacity);  // a text cut to capacity units
 u32 Narrow(const WCHAR* wide, char* text, u32 capacity); // its length; 0 and empty when it does not fit
+u32 Narrow(const WCHAR* wide, char* text);              // the same into TEXT_SIZE bytes
 void SetText(HWND window, const char* text);
 void SetItemText(HWND dialog, int control, const char* text);
 u32 GetItemText(HWND dialog, int control, char* text);  // TEXT_SIZE bytes; 255 characters at most
@@ -120,8 +121,9 @@ int EndLog(int exitCode);  // logs the end and closes the log; returns exitCode
 // that gives up (Cancel, No) or OK.
 int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT style);
 int ShowUsage();  // the usage, shown or logged; returns EXIT_BAD_COMMAND_LINE
-// After the instance counter's increment (first: it gave 0): nonzero when this process
-// may install. A silent second start waits for the running one to end, 10 minutes at most.
+// After the instance counter's increment (first: it gave 0), for the first start or a
+// silent one: nonzero when this process may install. A silent second start waits for the
+// running one to end, 10 minutes at most.
 int ClaimInstance(int first);
 int RunSilentInstall();  // the silent install's outcome (as RunProgressDialog's)
 

@@ -52,8 +52,7 @@ void LogLine(const char* event, const char* text)
     if (!logFile)
         return;
     char line[2 * TEXT_SIZE + 32];
-    CopyText(line, event, sizeof(line));
-    AppendText(line, ": ", sizeof(line));
+    FormatWithText(line, sizeof(line), "%s: ", event);
     // The text cut so that the line end always fits.
     u32 length = TextLength(AppendText(line, text, sizeof(line) - 2));
     line[length++] = '\r';
@@ -65,8 +64,7 @@ void LogLine(const char* event, const char* text)
 int EndLog(int exitCode)
 {
     char text[24];
-    CopyText(text, "exit code ", sizeof(text));
-    LogLine("end", AppendNumber(text, (u32)exitCode, sizeof(text)));
+    LogLine("end", FormatWithNumber(text, sizeof(text), "exit code %u", (u32)exitCode));
     if (HANDLE file = Taken(&logFile))
         PlatClose(file);
     return exitCode;
@@ -80,7 +78,7 @@ int ShowBox(HWND owner, int id, const char* text, const char* caption, UINT styl
         // "message" alone, where the number's digits find none.
         char event[24];
         u32 room = id ? sizeof(event) : sizeof("message");
-        LogLine(AppendNumber(CopyText(event, "message ", room), (u32)id, room), text);
+        LogLine(FormatWithNumber(event, room, "message %u", (u32)id), text);
     }
     // Nobody to answer: the volume prompt gives up, and so does every question.
     int answer = style & MB_OKCANCEL ? IDCANCEL : style & MB_YESNO ? IDNO : IDOK;
@@ -116,9 +114,10 @@ static void PumpMessages(HANDLE object, DWORD milliseconds)
         DWORD spent = GetTickCount() - start;
         if (spent >= milliseconds)
             return;
-        DWORD woken = MsgWaitForMultipleObjectsEx(object ? 1 : 0, &object, milliseconds - spent,
-                                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (object && woken == WAIT_OBJECT_0)
+        // WAIT_OBJECT_0 + count is the input's: below it, the object's signal.
+        DWORD count = object != 0;
+        if (MsgWaitForMultipleObjectsEx(count, &object, milliseconds - spent, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE) < WAIT_OBJECT_0 + count)
             return;
     }
 }
@@ -130,8 +129,6 @@ int ClaimInstance(int first)
         runningProcess = self;
         return 1;
     }
-    if (!commandLine.silent)
-        return 0;
     // Scripts start installers back to back: wait for the running one, then take its
     // place, unless another waiter took it first, whom we then wait for in turn.
     DWORD start = GetTickCount();
