@@ -197,10 +197,9 @@ int RunProgressDialog()
         GetExitCodeThread(workerThread, &code);
         CloseHandle(Taken(&workerThread));
     }
-    if (p.heldEvent)
-        CloseHandle(p.heldEvent);
-    if (p.releaseEvent)
-        CloseHandle(p.releaseEvent);
+    // An event that could not be made is 0, which CloseHandle refuses and leaves alone.
+    CloseHandle(p.heldEvent);
+    CloseHandle(p.releaseEvent);
     // A worker that reached its end installed everything, whatever closed the dialog; a
     // break shows nothing, also one that won the race with a press after the close.
     if (code == 0)
