@@ -79,16 +79,20 @@ static void PaintBar(HWND window, BarState* bar)
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
-    int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
+    // Halves of sizes that are never negative: a shift, not a signed division.
+    int x = client.right >> 1, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) >> 1;
     // The sign put behind the digits: ExtTextOutA takes a count, not a terminator.
     int length = (int)TextLength(text);
     text[length++] = '%';
-    // The filled part, then the rest: each with the text in the other one's colour.
-    COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
+    // The filled part, then the rest: each with the text in the other one's colour, the
+    // two colours read as a pair from the bar.
+    const u32* colors = &bar->barColor;
+    static_assert(offsetof(BarState, backColor) == offsetof(BarState, barColor) + 4, "the colours as a pair");
     RECT part = {0, 0, filled, client.bottom};
+#pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
-        SetTextColor(dc, colors[i]);
-        SetBkColor(dc, colors[i + 1]);
+        SetTextColor(dc, colors[!i]);
+        SetBkColor(dc, colors[i]);
         ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
         part.left = filled;
         part.right = client.right;
