@@ -156,8 +156,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         MarkStale();
         SetWindowLongW(window, GWL_USERDATA, 0);
-        if (bar)
-            PlatFree(bar);
+        PlatFree(bar);  // 0 after a failed create: the heap frees nothing
         return 0;
     case WM_DPICHANGED_AFTERPARENT:  // the dialog has laid the bar out at the new DPI
         InvalidateRect(window, 0, TRUE);
