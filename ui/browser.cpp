@@ -234,19 +234,22 @@ static void OpenSelected()
     // A subfolder is the current folder joined with its name; sorted by depth, the entries
     // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
-    int child = kind == FOLDER_CHILD, fits = 1;
+    int child = kind == FOLDER_CHILD;
     target[0] = 0;
     if (child)
         CopyText(target, request->currentDir);
-    for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
+    for (LRESULT i = child ? index : 0; i <= index; i++) {
         GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
-        fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
+        if (!AppendPathPart(target, TEXT_SIZE, entry + 3))
+            goto refused;
     }
     // Past 255 characters no path is entered: the listing would show nothing.
-    if (fits && TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target))
+    if (TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target)) {
         Refill();
-    else
-        ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
+        return;
+    }
+refused:
+    ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
 }
 
 // The root of the drive list's entry index ("c:\", 4 bytes); empty when there is none.
