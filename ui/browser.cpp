@@ -150,7 +150,8 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         DrawPicture(dc, box.left + Scaled(2, dpi), y < 0 ? 0 : y, size, picture, mask);
     }
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-    SetBkColor(dc, GetSysColor(background));
+    // Over the background just filled: the text needs none of its own.
+    SetBkMode(dc, TRANSPARENT);
     box.left += Scaled(TEXT_OFFSET, dpi);
     WCHAR wide[WIDE_SIZE];
     DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
