@@ -49,16 +49,15 @@ int HoldWorkerAtSafePoint()
 static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
 {
     int quit = 0;
-    WPARAM quitCode = 0;
     DWORD woken;
     while ((woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
                                                 MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + count) {
         MSG message;
         while (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
-            // A quit belongs to the loop further out: kept, and posted again on return.
+            // A quit belongs to the loop further out: kept, and posted again on return. Its
+            // code is not kept: that loop only ends on it, the exit code is the install's.
             if (message.message == WM_QUIT) {
                 quit = 1;
-                quitCode = message.wParam;
             } else if (!dialog || !IsDialogMessageW(dialog, &message)) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
@@ -66,7 +65,7 @@ static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
         }
     }
     if (quit)
-        PostQuitMessage((int)quitCode);
+        PostQuitMessage(0);
     return woken - WAIT_OBJECT_0;
 }
 
