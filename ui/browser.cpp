@@ -115,7 +115,9 @@ __attribute__((noinline)) static int Scaled(int value, u32 dpi)
 
 static void DrawEntry(const DRAWITEMSTRUCT* item)
 {
-    if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
+    // The two lists are the dialog's only owner-drawn controls: the one not the drive list
+    // is the folder list. An empty list asks for its focus alone, with no entry.
+    if ((int)item->itemID < 0)
         return;
     HDC dc = item->hDC;
     u32 dpi = WindowDpi(item->hwndItem);
