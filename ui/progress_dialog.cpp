@@ -189,13 +189,12 @@ int RunProgressDialog()
     INT_PTR result = RunDialog(IDD_PROGRESS, ProgressProc, 0);
     p.runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;
-    if (workerThread) {
-        // Also after a break: the worker is on its way out and waits for nobody, and its
-        // files are closed before the program ends.
-        WaitPumping(1, &workerThread, 0);
-        GetExitCodeThread(workerThread, &code);
-        CloseHandle(Taken(&workerThread));
-    }
+    // Also after a break: the worker is on its way out and waits for nobody, and its files
+    // are closed before the program ends. Without a worker (0) the wait, the reading of its
+    // end and the close each fail at once: the code stays the system error.
+    WaitPumping(1, &workerThread, 0);
+    GetExitCodeThread(workerThread, &code);
+    CloseHandle(Taken(&workerThread));
     // An event that could not be made is 0, which CloseHandle refuses and leaves alone.
     CloseHandle(p.heldEvent);
     CloseHandle(p.releaseEvent);
