@@ -20,11 +20,12 @@
 
 // The dialog's and the hold's state, one record: the functions that reach into it many
 // times hold its address.
-static struct {
+static struct ProgressState {
     volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
     volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
     HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
                                    // break's wait for it takes the signal
+    HANDLE worker;                 // workerThread, behind heldEvent: the break waits for both
     HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
     int asking;                    // the break question is being prepared or shown
     volatile LONG closeRequested;  // a close from outside: break at the next safe point
@@ -92,7 +93,7 @@ static void InitProgress(HWND dialog)
     p.releaseEvent = release;
     HANDLE thread = 0;
     if (held && release)
-        workerThread = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &p.workerThreadId);
+        workerThread = p.worker = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &p.workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
     if (!thread)
         EndDialog(dialog, 1);
@@ -115,9 +116,10 @@ static void OnActionButton(HWND dialog)
         return;
     p.asking = 1;
     p.breakConfirmed = 0;
-    HANDLE objects[2] = {p.heldEvent, workerThread};
     InterlockedExchange(&p.holdRequested, 1);
-    if (WaitPumping(2, objects, dialog) != 0) {
+    static_assert(offsetof(ProgressState, worker) == offsetof(ProgressState, heldEvent) + sizeof(HANDLE),
+                  "the two objects the break waits for in a row");
+    if (WaitPumping(2, &p.heldEvent, dialog) != 0) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
         InterlockedExchange(&p.holdRequested, 0);
