@@ -5,6 +5,7 @@
 #include "desktop_text.h"
 
 #include "../archive/commands.h"
+#include "../archive/held.h"
 #include "../archive/platform.h"
 #include "../archive/text.h"
 
@@ -108,9 +109,10 @@ static void PaintBar(HWND window, BarState* bar)
 int BarShows(u32 position)
 {
     // The end is always told: the bar then holds the whole range, as the install did.
-    BarPicture picture = Picture(&shown.bar, position, shown.width);
-    return shown.valid && position < shown.bar.upper && picture.percent == shown.bar.paintedPercent &&
-           picture.filled == shown.bar.paintedFilled;
+    auto& s = *Held(&shown);
+    BarPicture picture = Picture(&s.bar, position, s.width);
+    return s.valid && position < s.bar.upper && picture.percent == s.bar.paintedPercent &&
+           picture.filled == s.bar.paintedFilled;
 }
 
 static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
