@@ -101,9 +101,10 @@ static void PaintBar(HWND window, BarState* bar)
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
-    shown.bar = *bar;
-    shown.width = client.right;
-    shown.valid = 1;
+    auto& s = *Held(&shown);
+    s.bar = *bar;
+    s.width = client.right;
+    s.valid = 1;
 }
 
 int BarShows(u32 position)
