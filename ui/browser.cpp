@@ -53,31 +53,34 @@ void FreeBrowserBitmaps()
         DeleteObject(bitmaps[i]);
 }
 
-__attribute__((noinline)) static LRESULT SendItem(int control, UINT message, WPARAM wParam, LPARAM lParam)
+// A message to one of the two lists, which the message itself names: the folder list's
+// list box messages all lie above the drive list's combo box ones.
+__attribute__((noinline)) static LRESULT SendList(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return SendDlgItemMessageW(browser, control, message, wParam, lParam);
+    static_assert(IDC_DRIVE_LIST == IDC_FOLDER_LIST + 1 && CB_MSGMAX <= LB_ADDSTRING, "the lists by message");
+    return SendDlgItemMessageW(browser, IDC_DRIVE_LIST - (message >= LB_ADDSTRING), message, wParam, lParam);
 }
 
 // A list message that carries a text (add, select): the text crosses as UTF-16.
-__attribute__((noinline)) static LRESULT SendText(int control, UINT message, WPARAM wParam, const char* text)
+__attribute__((noinline)) static LRESULT SendText(UINT message, WPARAM wParam, const char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    return SendItem(control, message, wParam, (LPARAM)Wide(text, wide));
+    return SendList(message, wParam, (LPARAM)Wide(text, wide));
 }
 
 // Selects the first drive entry that starts with text ("c:"); its index.
 static LRESULT SelectDrive(const char* text)
 {
-    return SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, text);
+    return SendText(CB_SELECTSTRING, (WPARAM)-1, text);
 }
 
 // A list's entry index in UTF-8 (ENTRY_SIZE bytes); empty when there is none. Every entry
 // is one of ours, a name of 259 characters at most behind its digits: it fits.
-__attribute__((noinline)) static void GetEntry(int control, UINT message, WPARAM index, char* entry)
+__attribute__((noinline)) static void GetEntry(UINT message, WPARAM index, char* entry)
 {
     WCHAR wide[ENTRY_SIZE];
     wide[0] = 0;
-    SendItem(control, message, index, (LPARAM)wide);
+    SendList(message, index, (LPARAM)wide);
     Narrow(wide, entry, ENTRY_SIZE);
 }
 
@@ -134,7 +137,7 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int picture = 0, mask = IDB_DRIVE_MASK;
     ULONG_PTR data = item->itemData;
     int drive = item->CtlID == IDC_DRIVE_LIST;
-    GetEntry(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
+    GetEntry(drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
     if (drive) {
         if (data < sizeof(drivePictures))
             picture = drivePictures[data];
@@ -161,7 +164,7 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
 
 static void AddFolder(const char* entry, int kind)
 {
-    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendText(IDC_FOLDER_LIST, LB_ADDSTRING, 0, entry), kind);
+    SendList(LB_SETITEMDATA, SendText(LB_ADDSTRING, 0, entry), kind);
 }
 
 // Lists the current directory: the path from the root, then the subfolders.
@@ -172,7 +175,7 @@ static void Refill()
     PlatGetCurrentDirectory(directory, TEXT_SIZE);
     if (TextCharacters(directory) > PATH_LENGTH - 1)
         directory[0] = 0;
-    SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
+    SendList(LB_RESETCONTENT, 0, 0);
 
     // parts holds the path's parts, then a found name and the path shown.
     char parts[TEXT_SIZE], entry[ENTRY_SIZE];
@@ -216,7 +219,7 @@ static void Refill()
     }
     // The current folder: sorted by their depth digits, the path's entries come first and
     // it is the last of them (none: no selection).
-    SendItem(IDC_FOLDER_LIST, LB_SETCURSEL, depth - 1, 0);
+    SendList(LB_SETCURSEL, depth - 1, 0);
 
     CopyText(parts, directory);
     if (request->leafName[0])
@@ -228,10 +231,10 @@ static void Refill()
 // Double click or Enter in the folder list.
 static void OpenSelected()
 {
-    LRESULT index = SendItem(IDC_FOLDER_LIST, LB_GETCURSEL, 0, 0);
+    LRESULT index = SendList(LB_GETCURSEL, 0, 0);
     if (index < 0)
         return;
-    LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
+    LRESULT kind = SendList(LB_GETITEMDATA, index, 0);
     if (kind == FOLDER_CURRENT)
         return;
     // A subfolder is the current folder joined with its name; sorted by depth, the entries
@@ -242,7 +245,7 @@ static void OpenSelected()
     if (child)
         CopyText(target, request->currentDir);
     for (LRESULT i = child ? index : 0; i <= index; i++) {
-        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
+        GetEntry(LB_GETTEXT, i, entry);
         if (!AppendPathPart(target, TEXT_SIZE, entry + 3))
             goto refused;
     }
@@ -259,7 +262,7 @@ refused:
 static void EntryRoot(LRESULT index, char* root)
 {
     char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
+    GetEntry(CB_GETLBTEXT, index, entry);
     root[0] = entry[0];
     root[1] = entry[0] ? entry[1] : 0;
     root[2] = '\\';
@@ -271,7 +274,7 @@ static void ChooseDrive()
 {
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
     char target[4];
-    EntryRoot(SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), target);
+    EntryRoot(SendList(CB_GETCURSEL, 0, 0), target);
     if (PlatSetCurrentDirectory(target)) {
         Refill();
     } else {
@@ -333,7 +336,7 @@ static void FillDriveList(char* preselected)
         // The first fixed drive, unless a drive matches the start path.
         if ((type == DRIVE_FIXED && !preselected[0]) || SameDrive(root, request->startPath))
             CopyText(preselected, entry);
-        SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
+        SendList(CB_SETITEMDATA, SendText(CB_ADDSTRING, 0, entry), type);
     }
 }
 
