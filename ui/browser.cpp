@@ -162,8 +162,14 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
-static void AddFolder(const char* entry, int kind)
+// Adds the entry of the folder name at depth, of kind. The root, the path's first part,
+// gets its backslash back; a subfolder is at depth 0 too below a path too long to show.
+static void AddFolder(u32 depth, const char* name, int kind)
 {
+    char entry[ENTRY_SIZE];
+    FolderEntryText(entry, ENTRY_SIZE, depth, name);
+    if (!depth && kind != FOLDER_CHILD)
+        AppendText(entry, "\\", ENTRY_SIZE);
     SendList(LB_SETITEMDATA, SendText(LB_ADDSTRING, 0, entry), kind);
 }
 
@@ -178,7 +184,7 @@ static void Refill()
     SendList(LB_RESETCONTENT, 0, 0);
 
     // parts holds the path's parts, then a found name and the path shown.
-    char parts[TEXT_SIZE], entry[ENTRY_SIZE];
+    char parts[TEXT_SIZE];
     CopyText(parts, directory);
     u32 depth = 0;
     const char* name = parts;
@@ -188,13 +194,10 @@ static void Refill()
             continue;
         parts[i] = 0;
         if (*name) {
-            FolderEntryText(entry, ENTRY_SIZE, depth, name);
-            if (!depth)
-                AppendText(entry, "\\", ENTRY_SIZE);
             // The last part, also when a root's backslash follows it: the current folder,
             // the kind after an ancestor's.
             static_assert(FOLDER_CURRENT == FOLDER_ANCESTOR + 1, "the kinds in this order");
-            AddFolder(entry, FOLDER_ANCESTOR + (!c || !parts[i + 1]));
+            AddFolder(depth, name, FOLDER_ANCESTOR + (!c || !parts[i + 1]));
             depth++;
         }
         name = parts + i + 1;
@@ -211,8 +214,7 @@ static void Refill()
             // Hidden and system folders too; ".", ".." and every other dot-name not.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.' &&
                 Narrow(found.cFileName, parts, TEXT_SIZE)) {
-                FolderEntryText(entry, ENTRY_SIZE, depth, parts);
-                AddFolder(entry, FOLDER_CHILD);
+                AddFolder(depth, parts, FOLDER_CHILD);
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
