@@ -101,8 +101,8 @@ static void InitProgress(HWND dialog)
 
 static int WorkerRunning()
 {
-    DWORD code;
-    return GetExitCodeThread(workerThread, &code) && code == STILL_ACTIVE;
+    // A thread's handle is signalled once it has ended; 0, no worker, fails the wait.
+    return WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT;
 }
 
 static void OnActionButton(HWND dialog)
