@@ -25,7 +25,8 @@ static struct ProgressState {
     volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
     HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
                                    // break's wait for it takes the signal
-    HANDLE worker;                 // workerThread, behind heldEvent: the break waits for both
+    HANDLE worker;                 // a copy of workerThread, 0 without one, read through the
+                                   // held record; behind heldEvent: the break waits for both
     HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
     int asking;                    // the break question is being prepared or shown
     volatile LONG closeRequested;  // a close from outside: break at the next safe point
@@ -194,8 +195,8 @@ int RunProgressDialog()
     // Also after a break: the worker is on its way out and waits for nobody, and its files
     // are closed before the program ends. Without a worker (0) the wait, the reading of its
     // end and the close each fail at once: the code stays the system error.
-    WaitPumping(1, &workerThread, 0);
-    GetExitCodeThread(workerThread, &code);
+    WaitPumping(1, &p.worker, 0);
+    GetExitCodeThread(p.worker, &code);
     CloseHandle(Taken(&workerThread));
     // An event that could not be made is 0, which CloseHandle refuses and leaves alone.
     CloseHandle(p.heldEvent);
