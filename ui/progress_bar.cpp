@@ -89,21 +89,23 @@ static void PaintBar(HWND window, BarState* bar)
     // two colours read as a pair from the bar.
     const u32* colors = &bar->barColor;
     static_assert(offsetof(BarState, backColor) == offsetof(BarState, barColor) + 4, "the colours as a pair");
-    RECT part = {0, 0, filled, client.bottom};
+    // The client rectangle (left and top 0) cut to each part in turn.
+    int width = client.right;
+    client.right = filled;
 #pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
         SetTextColor(dc, colors[!i]);
         SetBkColor(dc, colors[i]);
-        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
-        part.left = filled;
-        part.right = client.right;
+        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &client, text, length, 0);
+        client.left = filled;
+        client.right = width;
     }
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
     auto& s = *Held(&shown);
     s.bar = *bar;
-    s.width = client.right;
+    s.width = width;
     s.valid = 1;
 }
 
