@@ -141,24 +141,23 @@ INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, 
         InitInstallDirectory(dialog);
         return TRUE;
     }
-    if (message == WM_COMMAND) {
-        switch (LOWORD(wParam)) {
-        case IDC_INSTALL_OK:
-            if (ApplyInstallDirectory(dialog))
-                EndDialog(dialog, 1);
-            break;
-        case IDC_BROWSE:
-            Browse(dialog);
-            break;
-        case IDC_QUIT:
-            AskToQuit(dialog);
-            break;
-        }
+    // The close box asks as the quit button does; only its message counts as handled.
+    INT_PTR handled = message == WM_SYSCOMMAND && wParam == SC_CLOSE;
+    if (handled)
+        wParam = IDC_QUIT;
+    else if (message != WM_COMMAND)
         return FALSE;
-    }
-    if (message == WM_SYSCOMMAND && wParam == SC_CLOSE) {
+    switch (LOWORD(wParam)) {
+    case IDC_INSTALL_OK:
+        if (ApplyInstallDirectory(dialog))
+            EndDialog(dialog, 1);
+        break;
+    case IDC_BROWSE:
+        Browse(dialog);
+        break;
+    case IDC_QUIT:
         AskToQuit(dialog);
-        return TRUE;
+        break;
     }
-    return FALSE;
+    return handled;
 }
