@@ -64,14 +64,17 @@ static void Browse(HWND dialog)
 
 int MakeInstallPath(char* path)
 {
-    char root[4] = {path[0], path[1], path[2], 0};
-    if (!PlatSetCurrentDirectory(root))
-        return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
     CopyText(components, path);
-    createdLevels = 0;
-    // Each name after the root, cut off at its backslash, is entered or made and entered.
+    // The root first ("c:\", the path cut behind it for the moment), then each name after
+    // it, cut off at its backslash, is entered or made and entered.
     char* name = components + 3;
+    char first = *name;
+    *name = 0;
+    if (!PlatSetCurrentDirectory(components))
+        return MSG_CANT_OPEN_DIRECTORY;
+    *name = first;
+    createdLevels = 0;
     for (char* end = name;; end++) {
         char c = *end;
         if (c && c != '\\')
