@@ -97,16 +97,14 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     // The mask first (AND), then the picture over it (OR). Kept a loop: unrolled, the second
     // call's eleven arguments take more room than the loop does.
     const int layers[2] = {mask, picture};
-    HGDIOBJ old = 0;
 #pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
-        HGDIOBJ previous = SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
-        if (!i)
-            old = previous;
+        SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
         StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE,
                    i ? SRCPAINT : SRCAND);
     }
-    SelectObject(memory, old);
+    // The picture is not selected out again: deleting the context lets go of it, free for
+    // the next entry's context.
     DeleteDC(memory);
 }
 
