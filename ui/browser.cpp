@@ -97,12 +97,13 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     // The mask first (AND), then the picture over it (OR). Kept a loop: unrolled, the second
     // call's eleven arguments take more room than the loop does.
     int layer = mask;
+    DWORD operation = SRCAND;
 #pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
         SelectObject(memory, bitmaps[layer - IDB_CDROM]);
-        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE,
-                   i ? SRCPAINT : SRCAND);
+        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, operation);
         layer = picture;
+        operation = SRCPAINT;
     }
     // The picture is not selected out again: deleting the context lets go of it, free for
     // the next entry's context.
