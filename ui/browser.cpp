@@ -61,6 +61,11 @@ __attribute__((noinline)) static LRESULT SendList(UINT message, WPARAM wParam, L
     return SendDlgItemMessageW(browser, IDC_DRIVE_LIST - (message >= LB_ADDSTRING), message, wParam, lParam);
 }
 
+__attribute__((noinline)) static HWND FolderList()
+{
+    return GetDlgItem(browser, IDC_FOLDER_LIST);
+}
+
 // A list message that carries a text (add, select): the text crosses as UTF-16.
 __attribute__((noinline)) static LRESULT SendText(UINT message, WPARAM wParam, const char* text)
 {
@@ -227,7 +232,7 @@ static void Refill()
     if (request->leafName[0])
         AppendPathPart(parts, TEXT_SIZE, request->leafName);
     SetItemText(browser, IDC_BROWSE_PATH, parts);
-    SetFocus(GetDlgItem(browser, IDC_FOLDER_LIST));
+    SetFocus(FolderList());
 }
 
 // Double click or Enter in the folder list.
@@ -306,7 +311,7 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
 // Gives the folder list the window procedure proc; returns the one it had.
 static WNDPROC SetFolderListProc(WNDPROC proc)
 {
-    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC,
+    return (WNDPROC)SetWindowLongW(FolderList(), GWL_WNDPROC,
                                    (LONG)(LONG_PTR)proc);
 }
 
