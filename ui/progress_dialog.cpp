@@ -21,12 +21,12 @@
 // The dialog's and the hold's state, one record: the functions that reach into it many
 // times hold its address.
 static struct ProgressState {
-    volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
-    volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
+    HANDLE worker;                 // a copy of workerThread, 0 without one, read through the
+                                   // held record; before heldEvent: the break waits for both
     HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
                                    // break's wait for it takes the signal
-    HANDLE worker;                 // a copy of workerThread, 0 without one, read through the
-                                   // held record; behind heldEvent: the break waits for both
+    volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
+    volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
     HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
     int asking;                    // the break question is being prepared or shown
     volatile LONG closeRequested;  // a close from outside: break at the next safe point
@@ -118,9 +118,9 @@ static void OnActionButton(HWND dialog)
     p.asking = 1;
     p.breakConfirmed = 0;
     InterlockedExchange(&p.holdRequested, 1);
-    static_assert(offsetof(ProgressState, worker) == offsetof(ProgressState, heldEvent) + sizeof(HANDLE),
+    static_assert(offsetof(ProgressState, heldEvent) == offsetof(ProgressState, worker) + sizeof(HANDLE),
                   "the two objects the break waits for in a row");
-    if (WaitPumping(2, &p.heldEvent, dialog) != 0) {
+    if (WaitPumping(2, &p.worker, dialog) != 1) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
         InterlockedExchange(&p.holdRequested, 0);
