@@ -53,31 +53,39 @@ void FreeBrowserBitmaps()
         DeleteObject(bitmaps[i]);
 }
 
-__attribute__((noinline)) static LRESULT SendItem(int control, UINT message, WPARAM wParam, LPARAM lParam)
+// A message to one of the two lists, which the message itself names: the folder list's
+// list box messages all lie above the drive list's combo box ones.
+__attribute__((noinline)) static LRESULT SendList(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return SendDlgItemMessageW(browser, control, message, wParam, lParam);
+    static_assert(IDC_DRIVE_LIST == IDC_FOLDER_LIST + 1 && CB_MSGMAX <= LB_ADDSTRING, "the lists by message");
+    return SendDlgItemMessageW(browser, IDC_DRIVE_LIST - (message >= LB_ADDSTRING), message, wParam, lParam);
+}
+
+__attribute__((noinline)) static HWND FolderList()
+{
+    return GetDlgItem(browser, IDC_FOLDER_LIST);
 }
 
 // A list message that carries a text (add, select): the text crosses as UTF-16.
-__attribute__((noinline)) static LRESULT SendText(int control, UINT message, WPARAM wParam, const char* text)
+__attribute__((noinline)) static LRESULT SendText(UINT message, WPARAM wParam, const char* text)
 {
     WCHAR wide[WIDE_SIZE];
-    return SendItem(control, message, wParam, (LPARAM)Wide(text, wide));
+    return SendList(message, wParam, (LPARAM)Wide(text, wide));
 }
 
 // Selects the first drive entry that starts with text ("c:"); its index.
 static LRESULT SelectDrive(const char* text)
 {
-    return SendText(IDC_DRIVE_LIST, CB_SELECTSTRING, (WPARAM)-1, text);
+    return SendText(CB_SELECTSTRING, (WPARAM)-1, text);
 }
 
 // A list's entry index in UTF-8 (ENTRY_SIZE bytes); empty when there is none. Every entry
 // is one of ours, a name of 259 characters at most behind its digits: it fits.
-__attribute__((noinline)) static void GetEntry(int control, UINT message, WPARAM index, char* entry)
+__attribute__((noinline)) static void GetEntry(UINT message, WPARAM index, char* entry)
 {
     WCHAR wide[ENTRY_SIZE];
     wide[0] = 0;
-    SendItem(control, message, index, (LPARAM)wide);
+    SendList(message, index, (LPARAM)wide);
     Narrow(wide, entry, ENTRY_SIZE);
 }
 
@@ -93,17 +101,17 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     HDC memory = CreateCompatibleDC(dc);
     // The mask first (AND), then the picture over it (OR). Kept a loop: unrolled, the second
     // call's eleven arguments take more room than the loop does.
-    const int layers[2] = {mask, picture};
-    HGDIOBJ old = 0;
+    int layer = mask;
+    DWORD operation = SRCAND;
 #pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
-        HGDIOBJ previous = SelectObject(memory, bitmaps[layers[i] - IDB_CDROM]);
-        if (!i)
-            old = previous;
-        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE,
-                   i ? SRCPAINT : SRCAND);
+        SelectObject(memory, bitmaps[layer - IDB_CDROM]);
+        StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, operation);
+        layer = picture;
+        operation = SRCPAINT;
     }
-    SelectObject(memory, old);
+    // The picture is not selected out again: deleting the context lets go of it, free for
+    // the next entry's context.
     DeleteDC(memory);
 }
 
@@ -115,7 +123,9 @@ __attribute__((noinline)) static int Scaled(int value, u32 dpi)
 
 static void DrawEntry(const DRAWITEMSTRUCT* item)
 {
-    if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
+    // The two lists are the dialog's only owner-drawn controls: the one not the drive list
+    // is the folder list. An empty list asks for its focus alone, with no entry.
+    if ((int)item->itemID < 0)
         return;
     HDC dc = item->hDC;
     u32 dpi = WindowDpi(item->hwndItem);
@@ -132,7 +142,7 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
     int picture = 0, mask = IDB_DRIVE_MASK;
     ULONG_PTR data = item->itemData;
     int drive = item->CtlID == IDC_DRIVE_LIST;
-    GetEntry(item->CtlID, drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
+    GetEntry(drive ? CB_GETLBTEXT : LB_GETTEXT, item->itemID, entry);
     if (drive) {
         if (data < sizeof(drivePictures))
             picture = drivePictures[data];
@@ -150,15 +160,22 @@ static void DrawEntry(const DRAWITEMSTRUCT* item)
         DrawPicture(dc, box.left + Scaled(2, dpi), y < 0 ? 0 : y, size, picture, mask);
     }
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-    SetBkColor(dc, GetSysColor(background));
+    // Over the background just filled: the text needs none of its own.
+    SetBkMode(dc, TRANSPARENT);
     box.left += Scaled(TEXT_OFFSET, dpi);
     WCHAR wide[WIDE_SIZE];
     DrawTextW(dc, Wide(shown, wide), -1, &box, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
-static void AddFolder(const char* entry, int kind)
+// Adds the entry of the folder name at depth, of kind. The root, the path's first part,
+// gets its backslash back; a subfolder is at depth 0 too below a path too long to show.
+static void AddFolder(u32 depth, const char* name, int kind)
 {
-    SendItem(IDC_FOLDER_LIST, LB_SETITEMDATA, SendText(IDC_FOLDER_LIST, LB_ADDSTRING, 0, entry), kind);
+    char entry[ENTRY_SIZE];
+    FolderEntryText(entry, ENTRY_SIZE, depth, name);
+    if (!depth && kind != FOLDER_CHILD)
+        AppendText(entry, "\\", ENTRY_SIZE);
+    SendList(LB_SETITEMDATA, SendText(LB_ADDSTRING, 0, entry), kind);
 }
 
 // Lists the current directory: the path from the root, then the subfolders.
@@ -169,10 +186,10 @@ static void Refill()
     PlatGetCurrentDirectory(directory, TEXT_SIZE);
     if (TextCharacters(directory) > PATH_LENGTH - 1)
         directory[0] = 0;
-    SendItem(IDC_FOLDER_LIST, LB_RESETCONTENT, 0, 0);
+    SendList(LB_RESETCONTENT, 0, 0);
 
     // parts holds the path's parts, then a found name and the path shown.
-    char parts[TEXT_SIZE], entry[ENTRY_SIZE];
+    char parts[TEXT_SIZE];
     CopyText(parts, directory);
     u32 depth = 0;
     const char* name = parts;
@@ -182,13 +199,10 @@ static void Refill()
             continue;
         parts[i] = 0;
         if (*name) {
-            FolderEntryText(entry, ENTRY_SIZE, depth, name);
-            if (!depth)
-                AppendText(entry, "\\", ENTRY_SIZE);
             // The last part, also when a root's backslash follows it: the current folder,
             // the kind after an ancestor's.
             static_assert(FOLDER_CURRENT == FOLDER_ANCESTOR + 1, "the kinds in this order");
-            AddFolder(entry, FOLDER_ANCESTOR + (!c || !parts[i + 1]));
+            AddFolder(depth, name, FOLDER_ANCESTOR + (!c || !parts[i + 1]));
             depth++;
         }
         name = parts + i + 1;
@@ -205,55 +219,57 @@ static void Refill()
             // Hidden and system folders too; ".", ".." and every other dot-name not.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != '.' &&
                 Narrow(found.cFileName, parts, TEXT_SIZE)) {
-                FolderEntryText(entry, ENTRY_SIZE, depth, parts);
-                AddFolder(entry, FOLDER_CHILD);
+                AddFolder(depth, parts, FOLDER_CHILD);
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
     // The current folder: sorted by their depth digits, the path's entries come first and
     // it is the last of them (none: no selection).
-    SendItem(IDC_FOLDER_LIST, LB_SETCURSEL, depth - 1, 0);
+    SendList(LB_SETCURSEL, depth - 1, 0);
 
     CopyText(parts, directory);
     if (request->leafName[0])
         AppendPathPart(parts, TEXT_SIZE, request->leafName);
     SetItemText(browser, IDC_BROWSE_PATH, parts);
-    SetFocus(GetDlgItem(browser, IDC_FOLDER_LIST));
+    SetFocus(FolderList());
 }
 
 // Double click or Enter in the folder list.
 static void OpenSelected()
 {
-    LRESULT index = SendItem(IDC_FOLDER_LIST, LB_GETCURSEL, 0, 0);
+    LRESULT index = SendList(LB_GETCURSEL, 0, 0);
     if (index < 0)
         return;
-    LRESULT kind = SendItem(IDC_FOLDER_LIST, LB_GETITEMDATA, index, 0);
+    LRESULT kind = SendList(LB_GETITEMDATA, index, 0);
     if (kind == FOLDER_CURRENT)
         return;
     // A subfolder is the current folder joined with its name; sorted by depth, the entries
     // up to an ancestor are that one's path from the root.
     char target[TEXT_SIZE], entry[ENTRY_SIZE];
-    int child = kind == FOLDER_CHILD, fits = 1;
+    int child = kind == FOLDER_CHILD;
     target[0] = 0;
     if (child)
         CopyText(target, request->currentDir);
-    for (LRESULT i = child ? index : 0; i <= index && fits; i++) {
-        GetEntry(IDC_FOLDER_LIST, LB_GETTEXT, i, entry);
-        fits = AppendPathPart(target, TEXT_SIZE, entry + 3);
+    for (LRESULT i = child ? index : 0; i <= index; i++) {
+        GetEntry(LB_GETTEXT, i, entry);
+        if (!AppendPathPart(target, TEXT_SIZE, entry + 3))
+            goto refused;
     }
     // Past 255 characters no path is entered: the listing would show nothing.
-    if (fits && TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target))
+    if (TextCharacters(target) <= PATH_LENGTH && PlatSetCurrentDirectory(target)) {
         Refill();
-    else
-        ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
+        return;
+    }
+refused:
+    ShowMessage(browser, MSG_CANT_OPEN_DIRECTORY, target, MSG_ATTENTION, MB_ICONINFORMATION);
 }
 
 // The root of the drive list's entry index ("c:\", 4 bytes); empty when there is none.
 static void EntryRoot(LRESULT index, char* root)
 {
     char entry[ENTRY_SIZE];
-    GetEntry(IDC_DRIVE_LIST, CB_GETLBTEXT, index, entry);
+    GetEntry(CB_GETLBTEXT, index, entry);
     root[0] = entry[0];
     root[1] = entry[0] ? entry[1] : 0;
     root[2] = '\\';
@@ -265,7 +281,7 @@ static void ChooseDrive()
 {
     SetCursor(LoadCursorA(0, (LPCSTR)IDC_WAIT));
     char target[4];
-    EntryRoot(SendItem(IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0), target);
+    EntryRoot(SendList(CB_GETCURSEL, 0, 0), target);
     if (PlatSetCurrentDirectory(target)) {
         Refill();
     } else {
@@ -295,7 +311,7 @@ static LRESULT CALLBACK FolderListFilter(HWND list, UINT message, WPARAM wParam,
 // Gives the folder list the window procedure proc; returns the one it had.
 static WNDPROC SetFolderListProc(WNDPROC proc)
 {
-    return (WNDPROC)SetWindowLongW(GetDlgItem(browser, IDC_FOLDER_LIST), GWL_WNDPROC,
+    return (WNDPROC)SetWindowLongW(FolderList(), GWL_WNDPROC,
                                    (LONG)(LONG_PTR)proc);
 }
 
@@ -327,7 +343,7 @@ static void FillDriveList(char* preselected)
         // The first fixed drive, unless a drive matches the start path.
         if ((type == DRIVE_FIXED && !preselected[0]) || SameDrive(root, request->startPath))
             CopyText(preselected, entry);
-        SendItem(IDC_DRIVE_LIST, CB_SETITEMDATA, SendText(IDC_DRIVE_LIST, CB_ADDSTRING, 0, entry), type);
+        SendList(CB_SETITEMDATA, SendText(CB_ADDSTRING, 0, entry), type);
     }
 }
 

@@ -64,14 +64,17 @@ static void Browse(HWND dialog)
 
 int MakeInstallPath(char* path)
 {
-    char root[4] = {path[0], path[1], path[2], 0};
-    if (!PlatSetCurrentDirectory(root))
-        return MSG_CANT_OPEN_DIRECTORY;
     char components[TEXT_SIZE];
     CopyText(components, path);
-    createdLevels = 0;
-    // Each name after the root, cut off at its backslash, is entered or made and entered.
+    // The root first ("c:\", the path cut behind it for the moment), then each name after
+    // it, cut off at its backslash, is entered or made and entered.
     char* name = components + 3;
+    char first = *name;
+    *name = 0;
+    if (!PlatSetCurrentDirectory(components))
+        return MSG_CANT_OPEN_DIRECTORY;
+    *name = first;
+    createdLevels = 0;
     for (char* end = name;; end++) {
         char c = *end;
         if (c && c != '\\')
@@ -141,24 +144,23 @@ INT_PTR CALLBACK InstallDirectoryProc(HWND dialog, UINT message, WPARAM wParam, 
         InitInstallDirectory(dialog);
         return TRUE;
     }
-    if (message == WM_COMMAND) {
-        switch (LOWORD(wParam)) {
-        case IDC_INSTALL_OK:
-            if (ApplyInstallDirectory(dialog))
-                EndDialog(dialog, 1);
-            break;
-        case IDC_BROWSE:
-            Browse(dialog);
-            break;
-        case IDC_QUIT:
-            AskToQuit(dialog);
-            break;
-        }
+    // The close box asks as the quit button does; only its message counts as handled.
+    INT_PTR handled = message == WM_SYSCOMMAND && wParam == SC_CLOSE;
+    if (handled)
+        wParam = IDC_QUIT;
+    else if (message != WM_COMMAND)
         return FALSE;
-    }
-    if (message == WM_SYSCOMMAND && wParam == SC_CLOSE) {
+    switch (LOWORD(wParam)) {
+    case IDC_INSTALL_OK:
+        if (ApplyInstallDirectory(dialog))
+            EndDialog(dialog, 1);
+        break;
+    case IDC_BROWSE:
+        Browse(dialog);
+        break;
+    case IDC_QUIT:
         AskToQuit(dialog);
-        return TRUE;
+        break;
     }
-    return FALSE;
+    return handled;
 }

@@ -5,6 +5,7 @@
 #include "desktop_text.h"
 
 #include "../archive/commands.h"
+#include "../archive/held.h"
 #include "../archive/platform.h"
 #include "../archive/text.h"
 
@@ -79,34 +80,42 @@ static void PaintBar(HWND window, BarState* bar)
 
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER | TA_BASELINE);
-    int x = client.right / 2, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) / 2;
+    // Halves of sizes that are never negative: a shift, not a signed division.
+    int x = client.right >> 1, y = (client.bottom + ScaleForDpi(10, WindowDpi(window))) >> 1;
     // The sign put behind the digits: ExtTextOutA takes a count, not a terminator.
     int length = (int)TextLength(text);
     text[length++] = '%';
-    // The filled part, then the rest: each with the text in the other one's colour.
-    COLORREF colors[3] = {bar->backColor, bar->barColor, bar->backColor};
-    RECT part = {0, 0, filled, client.bottom};
+    // The filled part, then the rest: each with the text in the other one's colour, the
+    // two colours read as a pair from the bar.
+    const u32* colors = &bar->barColor;
+    static_assert(offsetof(BarState, backColor) == offsetof(BarState, barColor) + 4, "the colours as a pair");
+    // The client rectangle (left and top 0) cut to each part in turn.
+    int width = client.right;
+    client.right = filled;
+#pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
-        SetTextColor(dc, colors[i]);
-        SetBkColor(dc, colors[i + 1]);
-        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, 0);
-        part.left = filled;
-        part.right = client.right;
+        SetTextColor(dc, colors[!i]);
+        SetBkColor(dc, colors[i]);
+        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &client, text, length, 0);
+        client.left = filled;
+        client.right = width;
     }
     EndPaint(window, &paint);
     bar->paintedPercent = picture.percent;
     bar->paintedFilled = filled;
-    shown.bar = *bar;
-    shown.width = client.right;
-    shown.valid = 1;
+    auto& s = *Held(&shown);
+    s.bar = *bar;
+    s.width = width;
+    s.valid = 1;
 }
 
 int BarShows(u32 position)
 {
     // The end is always told: the bar then holds the whole range, as the install did.
-    BarPicture picture = Picture(&shown.bar, position, shown.width);
-    return shown.valid && position < shown.bar.upper && picture.percent == shown.bar.paintedPercent &&
-           picture.filled == shown.bar.paintedFilled;
+    auto& s = *Held(&shown);
+    BarPicture picture = Picture(&s.bar, position, s.width);
+    return s.valid && position < s.bar.upper && picture.percent == s.bar.paintedPercent &&
+           picture.filled == s.bar.paintedFilled;
 }
 
 static void BarCommand(HWND window, BarState* bar, WPARAM command, u32 value)
@@ -152,8 +161,7 @@ static LRESULT CALLBACK BarProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         MarkStale();
         SetWindowLongW(window, GWL_USERDATA, 0);
-        if (bar)
-            PlatFree(bar);
+        PlatFree(bar);  // 0 after a failed create: the heap frees nothing
         return 0;
     case WM_DPICHANGED_AFTERPARENT:  // the dialog has laid the bar out at the new DPI
         InvalidateRect(window, 0, TRUE);

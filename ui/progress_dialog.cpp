@@ -12,30 +12,38 @@
 #include "../archive/abort.h"
 #include "../archive/commands.h"
 #include "../archive/context.h"
+#include "../archive/held.h"
 #include "../archive/messages.h"
 #include "../archive/text.h"
 #include "../extract/worker.h"
 #include "../resources/resource.h"
 
-static volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
-static volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
-static HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
-                                      // break's wait for it takes the signal
-static HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
-static int asking;                    // the break question is being prepared or shown
-static volatile LONG closeRequested;  // a close from outside: break at the next safe point
-static HWND runningDialog;            // the progress dialog while it is up; else 0
-static DWORD workerThreadId;          // whose prompts a close request cancels
+// The dialog's and the hold's state, one record: the functions that reach into it many
+// times hold its address.
+static struct ProgressState {
+    HANDLE worker;                 // a copy of workerThread, 0 without one, read through the
+                                   // held record; before heldEvent: the break waits for both
+    HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
+                                   // break's wait for it takes the signal
+    volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
+    volatile LONG breakConfirmed;  // the verdict, valid when releaseEvent is set
+    HANDLE releaseEvent;           // auto reset: the worker may go on with the verdict
+    int asking;                    // the break question is being prepared or shown
+    volatile LONG closeRequested;  // a close from outside: break at the next safe point
+    HWND runningDialog;            // the progress dialog while it is up; else 0
+    DWORD workerThreadId;          // whose prompts a close request cancels
+} progress;
 
 int HoldWorkerAtSafePoint()
 {
-    if (closeRequested)
+    auto& p = *Held(&progress);
+    if (p.closeRequested)
         return 1;
-    if (!holdRequested)
+    if (!p.holdRequested)
         return 0;
-    SetEvent(heldEvent);
-    WaitForSingleObject(releaseEvent, INFINITE);
-    return breakConfirmed;
+    SetEvent(p.heldEvent);
+    WaitForSingleObject(p.releaseEvent, INFINITE);
+    return p.breakConfirmed;
 }
 
 // Waits until one of the objects is signalled, handling this thread's messages meanwhile
@@ -43,16 +51,15 @@ int HoldWorkerAtSafePoint()
 static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
 {
     int quit = 0;
-    WPARAM quitCode = 0;
     DWORD woken;
     while ((woken = MsgWaitForMultipleObjectsEx(count, objects, INFINITE, QS_ALLINPUT,
                                                 MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + count) {
         MSG message;
         while (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
-            // A quit belongs to the loop further out: kept, and posted again on return.
+            // A quit belongs to the loop further out: kept, and posted again on return. Its
+            // code is not kept: that loop only ends on it, the exit code is the install's.
             if (message.message == WM_QUIT) {
                 quit = 1;
-                quitCode = message.wParam;
             } else if (!dialog || !IsDialogMessageW(dialog, &message)) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
@@ -60,7 +67,7 @@ static DWORD WaitPumping(DWORD count, const HANDLE* objects, HWND dialog)
         }
     }
     if (quit)
-        PostQuitMessage((int)quitCode);
+        PostQuitMessage(0);
     return woken - WAIT_OBJECT_0;
 }
 
@@ -71,22 +78,23 @@ DWORD WINAPI WorkerEntry(LPVOID parameter)
 
 static void InitProgress(HWND dialog)
 {
+    auto& p = *Held(&progress);
     SetText(dialog, windowTitle);
     SetItemText(dialog, IDC_STATUS, "");
     static const u16 labels[] = {IDC_TOP_LINE, MSG_TOP_LINE, IDC_ACTION, MSG_BREAK, 0};
     SetItemMessages(dialog, labels);
     context.progressDialog = dialog;
-    runningDialog = dialog;
+    p.runningDialog = dialog;
 
     // Nothing to clear first: the dialog is up once a process, before any volume is open,
     // hold asked for or worker started. The handles are tested from locals, not read back
     // from the fields just stored.
     HANDLE held = CreateEventA(0, FALSE, FALSE, 0), release = CreateEventA(0, FALSE, FALSE, 0);
-    heldEvent = held;
-    releaseEvent = release;
+    p.heldEvent = held;
+    p.releaseEvent = release;
     HANDLE thread = 0;
     if (held && release)
-        workerThread = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &workerThreadId);
+        workerThread = p.worker = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &p.workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
     if (!thread)
         EndDialog(dialog, 1);
@@ -94,37 +102,39 @@ static void InitProgress(HWND dialog)
 
 static int WorkerRunning()
 {
-    DWORD code;
-    return GetExitCodeThread(workerThread, &code) && code == STILL_ACTIVE;
+    // A thread's handle is signalled once it has ended; 0, no worker, fails the wait.
+    return WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT;
 }
 
 static void OnActionButton(HWND dialog)
 {
+    auto& p = *Held(&progress);
     if (!WorkerRunning()) {
         EndDialog(dialog, 1);
         return;
     }
-    if (asking)  // a second press while the question is on its way
+    if (p.asking)  // a second press while the question is on its way
         return;
-    asking = 1;
-    breakConfirmed = 0;
-    HANDLE objects[2] = {heldEvent, workerThread};
-    InterlockedExchange(&holdRequested, 1);
-    if (WaitPumping(2, objects, dialog) != 0) {
+    p.asking = 1;
+    p.breakConfirmed = 0;
+    InterlockedExchange(&p.holdRequested, 1);
+    static_assert(offsetof(ProgressState, heldEvent) == offsetof(ProgressState, worker) + sizeof(HANDLE),
+                  "the two objects the break waits for in a row");
+    if (WaitPumping(2, &p.worker, dialog) != 1) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
-        InterlockedExchange(&holdRequested, 0);
-        asking = 0;
+        InterlockedExchange(&p.holdRequested, 0);
+        p.asking = 0;
         EndDialog(dialog, 1);
         return;
     }
     // A question, never logged: ShowBox shows it as it stands.
     int answer = ShowFormatted(dialog, MSG_BREAK_QUESTION, 0, 0, MSG_CONFIRMATION, MB_ICONQUESTION | MB_YESNO);
     // Cleared before the release, so the worker does not hold again at its next safe point.
-    InterlockedExchange(&holdRequested, 0);
-    breakConfirmed = answer == IDYES;
-    SetEvent(releaseEvent);
-    asking = 0;
+    InterlockedExchange(&p.holdRequested, 0);
+    p.breakConfirmed = answer == IDYES;
+    SetEvent(p.releaseEvent);
+    p.asking = 0;
     // The worker ends itself, releasing what it holds, and touches no window on its way.
     if (answer == IDYES)
         EndDialog(dialog, 0);
@@ -151,7 +161,7 @@ static INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, L
 static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 {
     // The dialog class "#32770" is the atom 0x8002 (WC_DIALOG).
-    if (GetWindow(window, GW_OWNER) == runningDialog &&
+    if (GetWindow(window, GW_OWNER) == progress.runningDialog &&
         GetClassLongW(window, GCW_ATOM) == (DWORD)(UINT_PTR)WC_DIALOG)
         PostMessageA(window, WM_COMMAND, (WPARAM)answer, 0);
     return TRUE;
@@ -159,38 +169,38 @@ static BOOL CALLBACK AnswerOwnedBox(HWND window, LPARAM answer)
 
 int EndProgressOnClose()
 {
-    if (!runningDialog || !WorkerRunning())
+    auto& p = *Held(&progress);
+    if (!p.runningDialog || !WorkerRunning())
         return 0;
-    InterlockedExchange(&closeRequested, 1);
+    InterlockedExchange(&p.closeRequested, 1);
     // A worker held at the break question is let go with the same verdict.
-    if (asking) {
-        breakConfirmed = 1;
-        SetEvent(releaseEvent);
+    if (p.asking) {
+        p.breakConfirmed = 1;
+        SetEvent(p.releaseEvent);
     }
     // Nobody is there to answer what is showing: it is answered for them, or the process
     // would wait on it for ever. The worker stops once its prompt has gone.
     EnumThreadWindows(GetCurrentThreadId(), AnswerOwnedBox, IDYES);
-    EnumThreadWindows(workerThreadId, AnswerOwnedBox, IDCANCEL);
-    EndDialog(runningDialog, 0);
+    EnumThreadWindows(p.workerThreadId, AnswerOwnedBox, IDCANCEL);
+    EndDialog(p.runningDialog, 0);
     return 1;
 }
 
 int RunProgressDialog()
 {
+    auto& p = *Held(&progress);
     INT_PTR result = RunDialog(IDD_PROGRESS, ProgressProc, 0);
-    runningDialog = 0;
+    p.runningDialog = 0;
     DWORD code = MSG_SYSTEM_ERROR;
-    if (workerThread) {
-        // Also after a break: the worker is on its way out and waits for nobody, and its
-        // files are closed before the program ends.
-        WaitPumping(1, &workerThread, 0);
-        GetExitCodeThread(workerThread, &code);
-        CloseHandle(Taken(&workerThread));
-    }
-    if (heldEvent)
-        CloseHandle(heldEvent);
-    if (releaseEvent)
-        CloseHandle(releaseEvent);
+    // Also after a break: the worker is on its way out and waits for nobody, and its files
+    // are closed before the program ends. Without a worker (0) the wait, the reading of its
+    // end and the close each fail at once: the code stays the system error.
+    WaitPumping(1, &p.worker, 0);
+    GetExitCodeThread(p.worker, &code);
+    CloseHandle(Taken(&workerThread));
+    // An event that could not be made is 0, which CloseHandle refuses and leaves alone.
+    CloseHandle(p.heldEvent);
+    CloseHandle(p.releaseEvent);
     // A worker that reached its end installed everything, whatever closed the dialog; a
     // break shows nothing, also one that won the race with a press after the close.
     if (code == 0)
