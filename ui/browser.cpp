@@ -103,15 +103,18 @@ static void DrawPicture(HDC dc, int x, int y, int size, int picture, int mask)
     // call's eleven arguments take more room than the loop does.
     int layer = mask;
     DWORD operation = SRCAND;
+    HGDIOBJ old = 0;
 #pragma GCC unroll 1
     for (int i = 0; i < 2; i++) {
-        SelectObject(memory, bitmaps[layer - IDB_CDROM]);
+        HGDIOBJ previous = SelectObject(memory, bitmaps[layer - IDB_CDROM]);
+        if (!i)
+            old = previous;
         StretchBlt(dc, x, y, size, size, memory, 0, 0, PICTURE_SIZE, PICTURE_SIZE, operation);
         layer = picture;
         operation = SRCPAINT;
     }
-    // The picture is not selected out again: deleting the context lets go of it, free for
-    // the next entry's context.
+    // The context's own bitmap back before it goes, as GDI asks: the picture stays free.
+    SelectObject(memory, old);
     DeleteDC(memory);
 }
 
@@ -123,9 +126,9 @@ __attribute__((noinline)) static int Scaled(int value, u32 dpi)
 
 static void DrawEntry(const DRAWITEMSTRUCT* item)
 {
-    // The two lists are the dialog's only owner-drawn controls: the one not the drive list
-    // is the folder list. An empty list asks for its focus alone, with no entry.
-    if ((int)item->itemID < 0)
+    // An empty list asks for its focus alone, with no entry; another control's request is
+    // none of the lists'.
+    if ((int)item->itemID < 0 || (item->CtlID != IDC_FOLDER_LIST && item->CtlID != IDC_DRIVE_LIST))
         return;
     HDC dc = item->hDC;
     u32 dpi = WindowDpi(item->hwndItem);
