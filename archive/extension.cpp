@@ -80,10 +80,16 @@ const char* ExtensionValueIn(const char* block, u32 size, const char* key)
     return 0;
 }
 
+// The key of text id: "text." and the id in decimal.
+static const char* TextKey(char (&key)[24], u32 id)
+{
+    return FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id);
+}
+
 const char* ExtensionTextIn(const char* block, u32 size, u32 id)
 {
     char key[24];
-    return ExtensionValueIn(block, size, FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id));
+    return ExtensionValueIn(block, size, TextKey(key, id));
 }
 
 // Before OpenArchive the block is 0, which FindExtension refuses whatever the size.
@@ -95,7 +101,7 @@ const char* ExtensionValue(const char* key)
 const char* ExtensionText(u32 id)
 {
     char key[24];
-    return ExtensionValue(FormatWithNumber(key, sizeof(key), KEY_TEXT_PREFIX "%u", id));
+    return ExtensionValue(TextKey(key, id));
 }
 
 u32 ExtensionNumber(const char* value)

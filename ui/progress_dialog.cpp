@@ -21,8 +21,6 @@
 // The dialog's and the hold's state, one record: the functions that reach into it many
 // times hold its address.
 static struct ProgressState {
-    HANDLE worker;                 // a copy of workerThread, 0 without one, read through the
-                                   // held record; before heldEvent: the break waits for both
     HANDLE heldEvent;              // auto reset: the worker holds at a safe point; the
                                    // break's wait for it takes the signal
     volatile LONG holdRequested;   // interface -> worker: stop at the next safe point
@@ -94,7 +92,7 @@ static void InitProgress(HWND dialog)
     p.releaseEvent = release;
     HANDLE thread = 0;
     if (held && release)
-        workerThread = p.worker = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &p.workerThreadId);
+        workerThread = thread = CreateThread(0, 0, WorkerEntry, dialog, 0, &p.workerThreadId);
     // Without a worker there is nothing to show: RunProgressDialog reports it.
     if (!thread)
         EndDialog(dialog, 1);
@@ -118,9 +116,8 @@ static void OnActionButton(HWND dialog)
     p.asking = 1;
     p.breakConfirmed = 0;
     InterlockedExchange(&p.holdRequested, 1);
-    static_assert(offsetof(ProgressState, heldEvent) == offsetof(ProgressState, worker) + sizeof(HANDLE),
-                  "the two objects the break waits for in a row");
-    if (WaitPumping(2, &p.worker, dialog) != 1) {
+    HANDLE objects[2] = {p.heldEvent, workerThread};
+    if (WaitPumping(2, objects, dialog) != 0) {
         // The worker ended before reaching a safe point (finished, or failed and said so):
         // the press counts as one made after its end.
         InterlockedExchange(&p.holdRequested, 0);
@@ -195,8 +192,8 @@ int RunProgressDialog()
     // Also after a break: the worker is on its way out and waits for nobody, and its files
     // are closed before the program ends. Without a worker (0) the wait, the reading of its
     // end and the close each fail at once: the code stays the system error.
-    WaitPumping(1, &p.worker, 0);
-    GetExitCodeThread(p.worker, &code);
+    WaitPumping(1, &workerThread, 0);
+    GetExitCodeThread(workerThread, &code);
     CloseHandle(Taken(&workerThread));
     // An event that could not be made is 0, which CloseHandle refuses and leaves alone.
     CloseHandle(p.heldEvent);
