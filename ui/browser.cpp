@@ -17,6 +17,10 @@
 #include "../archive/text.h"
 #include "../resources/resource.h"
 
+// Declared by the SDK without dllimport: called through the import address table, so that
+// the call is relocated (see FreeDDElParam in group.cpp).
+extern "C" __declspec(dllimport) DWORD WINAPI WNetGetConnectionW(LPCWSTR, LPWSTR, LPDWORD);
+
 // Kinds of folder list entries, kept as each entry's item data.
 enum FolderKind {
     FOLDER_ANCESTOR = 1,  // on the path above the current folder, the root included

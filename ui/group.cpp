@@ -10,6 +10,12 @@
 
 #include <dde.h>
 
+// The SDK declares it without dllimport, so a call would go through the import library's
+// jump, whose address ld leaves out of the base relocation table under this program's
+// linker script: moved by address-space randomisation, the jump would land elsewhere.
+// Through the import address table, as every other call goes, it is relocated.
+extern "C" __declspec(dllimport) BOOL WINAPI FreeDDElParam(UINT, LPARAM);
+
 #include "shell_text.h"
 #include "../archive/held.h"
 #include "../archive/abort.h"

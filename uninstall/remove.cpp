@@ -4,6 +4,20 @@
 
 #include <ddeml.h>
 
+// The SDK declares these without dllimport, so each call would go through the import
+// library's jump, whose address ld leaves out of the base relocation table under the
+// programs' linker script: moved by address-space randomisation, the jump would land
+// elsewhere. Through the import address table, as every other call goes, they are relocated.
+extern "C" {
+__declspec(dllimport) UINT WINAPI DdeInitializeW(LPDWORD, PFNCALLBACK, DWORD, DWORD);
+__declspec(dllimport) HSZ WINAPI DdeCreateStringHandleW(DWORD, LPCWSTR, int);
+__declspec(dllimport) HCONV WINAPI DdeConnect(DWORD, HSZ, HSZ, PCONVCONTEXT);
+__declspec(dllimport) HDDEDATA WINAPI DdeClientTransaction(LPBYTE, DWORD, HCONV, HSZ, UINT, UINT, DWORD, LPDWORD);
+__declspec(dllimport) WINBOOL WINAPI DdeDisconnect(HCONV);
+__declspec(dllimport) WINBOOL WINAPI DdeFreeStringHandle(DWORD, HSZ);
+__declspec(dllimport) WINBOOL WINAPI DdeUninitialize(DWORD);
+}
+
 #include "../archive/text.h"
 
 static WCHAR path[WIDE_PATH_SIZE];     // the entry at hand

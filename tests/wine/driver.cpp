@@ -1894,6 +1894,91 @@ static int Run(int argc, char** argv)
             if (!LoadImageA(module, MAKEINTRESOURCEA(101), IMAGE_ICON, 32, 32, 0))
                 Fail("icon 101 of %s does not load", a[0]);
             FreeLibrary(module);
+        } else if (!strcmp(step, "relocated")) {  // PATH: moved from its base, every fixup applied
+            // The driver holds the common base, so the loader must move the program, and can
+            // only by its base relocation table. Each of the table's entries must have moved
+            // its word by the distance; every other byte of every section stays as in the file.
+            // Wine moves a program only as it moves a library (a program it starts gets its
+            // base), so a copy marked as a library is what it maps: the same bytes otherwise.
+            FILE* file = fopen(a[0], "rb");
+            static unsigned char bytes[0xE000];
+            size_t size = file ? fread(bytes, 1, sizeof(bytes), file) : 0;
+            if (file)
+                fclose(file);
+            if (size < 0x400)
+                Fail("cannot read %s", a[0]);
+            IMAGE_NT_HEADERS32* nt = (IMAGE_NT_HEADERS32*)(bytes + *(DWORD*)(bytes + 0x3C));
+            std::string copy = std::string(a[0]) + ".moved.dll";
+            nt->FileHeader.Characteristics |= IMAGE_FILE_DLL;
+            file = fopen(copy.c_str(), "wb");
+            if (!file || fwrite(bytes, 1, size, file) != size || fclose(file))
+                Fail("cannot write %s", copy.c_str());
+            nt->FileHeader.Characteristics &= ~IMAGE_FILE_DLL;
+            HMODULE module = LoadLibraryExA(copy.c_str(), 0, DONT_RESOLVE_DLL_REFERENCES);
+            if (!module)
+                Fail("cannot map %s (%lu)", copy.c_str(), GetLastError());
+            unsigned char* mapped = (unsigned char*)module;
+            DWORD distance = (DWORD)(mapped - (unsigned char*)nt->OptionalHeader.ImageBase);
+            IMAGE_DATA_DIRECTORY table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+            if (!distance || !table.Size)
+                Fail("%s was not moved (distance %lx, table of %lu bytes)", a[0], distance, table.Size);
+            static unsigned char fixed[0x20000];  // by image address: 1 where a fixup is
+            memset(fixed, 0, sizeof(fixed));
+            DWORD fixups = 0;
+            for (DWORD at = 0; at + 8 <= table.Size;) {
+                IMAGE_BASE_RELOCATION* block = (IMAGE_BASE_RELOCATION*)(mapped + table.VirtualAddress + at);
+                if (block->SizeOfBlock < 8 || at + block->SizeOfBlock > table.Size)
+                    Fail("%s: a relocation block of %lu bytes", a[0], block->SizeOfBlock);
+                WORD* entries = (WORD*)(block + 1);
+                for (DWORD k = 0; k < (block->SizeOfBlock - 8) / 2; k++) {
+                    DWORD where = block->VirtualAddress + (entries[k] & 0xFFF);
+                    if (entries[k] >> 12 == IMAGE_REL_BASED_HIGHLOW && where + 4 <= sizeof(fixed)) {
+                        memset(fixed + where, 1, 4);
+                        fixups++;
+                    }
+                }
+                at += block->SizeOfBlock;
+            }
+            IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+            DWORD moved = 0;
+            for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++, section++) {
+                DWORD length = section->Misc.VirtualSize < section->SizeOfRawData ? section->Misc.VirtualSize : section->SizeOfRawData;
+                if (section->PointerToRawData + length > size)
+                    Fail("%s: section %.8s runs past 0xE000", a[0], (const char*)section->Name);
+                for (DWORD k = 0; k < length; k++) {
+                    DWORD where = section->VirtualAddress + k;
+                    if (where < sizeof(fixed) && fixed[where]) {
+                        DWORD before = *(DWORD*)(bytes + section->PointerToRawData + k);
+                        if (*(DWORD*)(mapped + where) != before + distance)
+                            Fail("%s: the word at %lx was not moved: %lx in the file, %lx mapped at %p", a[0], where, before, *(DWORD*)(mapped + where), (void*)mapped);
+                        moved++;
+                        k += 3;
+                    } else if (mapped[where] != bytes[section->PointerToRawData + k]) {
+                        Fail("%s: the byte at %lx changed without a fixup", a[0], where);
+                    }
+                }
+            }
+            if (moved != fixups)
+                Fail("%s: %lu fixups in the table, %lu of them in the sections", a[0], fixups, moved);
+            // A table cut short moves less and still agrees with itself: every call through the
+            // import address table names an address that the table must fix.
+            IMAGE_DATA_DIRECTORY iat = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+            DWORD low = nt->OptionalHeader.ImageBase + iat.VirtualAddress, calls = 0;
+            section = IMAGE_FIRST_SECTION(nt);
+            for (DWORD k = 0; k + 6 <= section->Misc.VirtualSize; k++) {
+                unsigned char* at = bytes + section->PointerToRawData + k;
+                DWORD target = *(DWORD*)(at + 2);
+                if (at[0] == 0xFF && (at[1] == 0x15 || at[1] == 0x25) && target >= low && target < low + iat.Size) {
+                    if (!fixed[section->VirtualAddress + k + 2])
+                        Fail("%s: the import call at %lx is not in the table", a[0], section->VirtualAddress + k);
+                    calls++;
+                }
+            }
+            if (!calls)
+                Fail("%s: no import calls found", a[0]);
+            printf("relocated: %lu fixups by %lx, %lu import calls among them\n", fixups, distance, calls);
+            FreeLibrary(module);
+            DeleteFileA(copy.c_str());
         } else if (!strcmp(step, "icon-load")) {  // PATH SIZE...: icon 101 as a window would load it
             // At each size the loader's choice comes out that size, its centre drawn: opaque
             // in the mask and not black (a PNG image that decoded to nothing is neither).

@@ -242,9 +242,16 @@ case_product_icon_and_version() {  # a 16/32/48/256 icon of 29 KB packs whole; W
     "$QUILL" list "$d/out/setup.exe" | sed -n '/^icon/,/^free/p' >&2
     { printf '%s\0' version "$(win "$d/out/setup.exe")" 2.5.0.17 "Quill Test Product" -- \
         icon-images "$(win "$d/out/setup.exe")" 4 -- icon-load "$(win "$d/out/setup.exe")" 16 32 48 --
+        relocated "$(win "$d/out/setup.exe")" --
       start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
       printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
     } | steps
+}
+
+case_programs_move_away_from_their_base() {  # both programs mapped elsewhere: every fixup of their relocation tables applied
+    cp "$STUB" "$UNINSTALLER" "$RUN/" || return 1
+    printf '%s\0' relocated "$(win "$RUN/quillstead.exe")" -- \
+        relocated "$(win "$RUN/quillstead-uninstall.exe")" -- | steps
 }
 
 case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 1602
