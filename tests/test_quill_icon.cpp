@@ -432,3 +432,36 @@ TEST_F(QuillIcon, AllOrNothingAndNothingFittingFailWritingNothing)
 }
 
 }  // namespace
+
+// The program's own icon is a PNG (resources/installer.ico); with --icon-xp and no icon of
+// the product's it becomes a 32-bit bitmap of the same pixels, read back by wrestool.
+TEST_F(QuillIcon, TheProgramsOwnIconGoesBitmapForXp)
+{
+    std::vector<IconImage> own = ReadIconFile(SOURCE + "/resources/installer.ico");
+    ASSERT_EQ(1u, own.size());
+    ASSERT_TRUE(own[0].png);
+    Bytes rgba, back;
+    u32 w = 0, h = 0;
+    ASSERT_TRUE(DecodePng(own[0].data, rgba, w, h));
+    ASSERT_EQ(32u, w);
+    EXPECT_EQ(0, rgba[3]);  // the corner is transparent
+    for (bool xp : {false, true}) {
+        std::vector<std::string> args = {"pack", SOURCE + "/examples/product", SOURCE + "/examples/product.ini",
+                                         "-o", dir / "setup.exe", "--stub", stub, "-q"};
+        if (xp)
+            args.push_back("--icon-xp");
+        QuillRun pack = RunQuill(args);
+        ASSERT_EQ(0, pack.code) << pack.err;
+        std::string list = RunQuill({"list", dir / "setup.exe"}).out;
+        EXPECT_TRUE(std::regex_search(list, std::regex(xp ? "icon +1 image\n +32x32   32 bits  bitmap +4264 bytes"
+                                                          : "icon +1 image\n +32x32    4 bits  PNG ")))
+            << list;
+        ASSERT_EQ(0, Shell("wrestool -x --type=14 --name=101 -o '" + dir / "got.ico" + "' '" + dir / "setup.exe" + "'"));
+        std::vector<IconImage> got = ReadIconFile(dir / "got.ico");
+        ASSERT_EQ(1u, got.size());
+        EXPECT_EQ(!xp, got[0].png);
+        u32 w2 = 0, h2 = 0;
+        ASSERT_TRUE(xp ? BitmapPixels(got[0].data, back, w2, h2) : DecodePng(got[0].data, back, w2, h2));
+        EXPECT_EQ(rgba, back);
+    }
+}

@@ -254,6 +254,19 @@ case_programs_move_away_from_their_base() {  # both programs mapped elsewhere: e
         relocated "$(win "$RUN/quillstead-uninstall.exe")" -- | steps
 }
 
+case_programs_own_icon() {  # the programs' own PNG icon loads at 16, 32 and 48; --icon-xp's bitmap of it too, and it installs
+    [ -n "$QUILL" ] || { say "the packer did not build"; return 77; }
+    cp "$STUB" "$UNINSTALLER" "$RUN/" || return 1
+    local d; d=$(pack_full own_icon --icon-xp) || return 1
+    "$QUILL" list "$d/out/setup.exe" | sed -n '/^icon/,/^free/p' >&2
+    { printf '%s\0' icon-load "$(win "$RUN/quillstead.exe")" 16 32 48 -- \
+        icon-load "$(win "$RUN/quillstead-uninstall.exe")" 16 32 48 -- \
+        icon-images "$(win "$d/out/setup.exe")" 1 -- icon-load "$(win "$d/out/setup.exe")" 16 32 48 --
+      start_install "$d/out/setup.exe" "$d" "$(win "$d/target")"; finish_install
+      printf '%s\0' verify "$(win "$d/expect.txt")" "$(win "$d/source")" "$(win "$d/target")" postinstall.txt
+    } | steps
+}
+
 case_install_dialog_texts_and_quit() {  # texts; Escape and No keep it; quit with Yes ends with 1602
     local d; d=$(stage dialog_quit full)
     { printf '%s\0' run "$(win "$d/setup.exe")" "$(win "$d")" -- dialog "$TITLE" 1010 -- \

@@ -603,11 +603,44 @@ void PlaceIconThatFits(Tree& tree, const ResourceLayout& layout, const ProgramLo
     PlaceIcon(tree, language, ordered);
 }
 
+// --icon-xp with no icon of the product's: the program's own icon keeps its pictures, and
+// its PNG images below 256x256 become bitmaps, which Windows XP reads.
+void OwnIconForXp(Tree& tree)
+{
+    auto group = tree[IdKey(RT_GROUP_ICON)].find(IdKey(PROGRAM_ICON_ID));
+    if (group == tree[IdKey(RT_GROUP_ICON)].end())
+        return;
+    Names& icons = tree[IdKey(RT_ICON)];
+    for (auto& entry : group->second) {
+        std::vector<u8>& g = entry.second.data;
+        for (u32 i = 0; g.size() >= 6 && i < Get16(g, 4) && 6 + 14 * i + 14 <= g.size(); i++) {
+            size_t at = 6 + 14 * i;
+            auto found = icons.find(IdKey(Get16(g, at + 12)));
+            if (found == icons.end())
+                continue;
+            for (auto& image : found->second) {
+                IconImage own;
+                own.width = g[at] ? g[at] : 256;
+                own.height = g[at + 1] ? g[at + 1] : 256;
+                memcpy(own.entry, &g[at], 8);
+                own.data = image.second.data;
+                own.png = own.data.size() >= 8 && !memcmp(own.data.data(), "\x89PNG\r\n\x1A\n", 8);
+                IconImage form = SmallestForm(own, true);
+                if (form.png == own.png)
+                    continue;
+                image.second.data = form.data;
+                std::copy(form.entry, form.entry + 8, g.begin() + at);
+                Put32(g, at + 8, (u32)form.data.size());
+            }
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLook& look)
 {
-    if (look.icon.empty() && !look.hasVersion)
+    if (look.icon.empty() && !look.hasVersion && !look.iconXp)
         return program;
     ResourceLayout layout = LayoutOf(program);
     if (look.unbounded)
@@ -617,6 +650,8 @@ std::vector<u8> ApplyProgramLook(const std::vector<u8>& program, const ProgramLo
         PlaceVersion(tree, look);
     if (!look.icon.empty())
         PlaceIconThatFits(tree, layout, look);
+    else if (look.iconXp)
+        OwnIconForXp(tree);
     std::vector<u8> out = WriteProgram(program, layout, tree);
     if (out.size() > ARCHIVE_OFFSET && !look.unbounded)
         Fail(EXIT_USAGE, "with the version resource" + std::string(look.icon.empty() ? "" : " and no icon image") +
