@@ -33,22 +33,28 @@ def checksum(image, checksum_offset):
     return (total & 0xFFFF) + len(image)
 
 
+def pe_signature(image, fail):
+    """The offset of a PE32 image's signature; fail(why) for anything else."""
+    if image[:2] != b"MZ":
+        fail("no DOS header")
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    if image[pe:pe + 4] != b"PE\0\0":
+        fail("no PE signature")
+    if struct.unpack_from("<H", image, pe + 24)[0] != 0x10B:
+        fail("not a PE32 image")
+    return pe
+
+
 def main(path):
     image = bytearray(open(path, "rb").read())
 
     def fail(why):
         sys.exit("drop_dos_stub.py: %s: %s" % (path, why))
 
-    if image[:2] != b"MZ":
-        fail("no DOS header")
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    if image[pe:pe + 4] != b"PE\0\0":
-        fail("no PE signature")
+    pe = pe_signature(image, fail)
     sections, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
     symbols = struct.unpack_from("<I", image, pe + 12)[0]
     optional = pe + 24
-    if struct.unpack_from("<H", image, optional)[0] != 0x10B:
-        fail("not a PE32 image")
     file_alignment = struct.unpack_from("<I", image, optional + 36)[0]
     headers_size = struct.unpack_from("<I", image, optional + 60)[0]
     directories = struct.unpack_from("<I", image, optional + 92)[0]

@@ -19,7 +19,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from drop_dos_stub import checksum  # noqa: E402
+from drop_dos_stub import checksum, pe_signature  # noqa: E402
 
 SECTION_HEADER_SIZE = 40
 SECURITY_DIRECTORY, BASE_RELOCATION_DIRECTORY = 4, 5
@@ -60,15 +60,9 @@ def main(path):
     def fail(why):
         sys.exit("fold_relocations.py: %s: %s" % (path, why))
 
-    if image[:2] != b"MZ":
-        fail("no DOS header")
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    if image[pe:pe + 4] != b"PE\0\0":
-        fail("no PE signature")
+    pe = pe_signature(image, fail)
     count = struct.unpack_from("<H", image, pe + 6)[0]
     optional = pe + 24
-    if struct.unpack_from("<H", image, optional)[0] != 0x10B:
-        fail("not a PE32 image")
     table = optional + struct.unpack_from("<H", image, pe + 20)[0]
     section_alignment, file_alignment = struct.unpack_from("<II", image, optional + 32)
     directories = struct.unpack_from("<I", image, optional + 92)[0]
