@@ -53,7 +53,6 @@ if(NOT dump MATCHES "Entry 5 ([0-9a-f]*[1-9a-f][0-9a-f]*) ([0-9a-f]*[1-9a-f][0-9
   list(APPEND problems "no base relocation directory entry")
 elseif(NOT ".reloc" IN_LIST names)
   # Folded: the table must lie inside .text, behind nothing else.
-  math(EXPR table_start "0x${CMAKE_MATCH_1}")
   math(EXPR table_end "0x${CMAKE_MATCH_1} + 0x${CMAKE_MATCH_2}")
   string(REGEX MATCH "\n +[0-9]+ \.text +([0-9a-f]+) +([0-9a-f]+)" _ "${headers}")
   math(EXPR text_end "0x${CMAKE_MATCH_2} + 0x${CMAKE_MATCH_1}")

@@ -30,11 +30,6 @@ void Put32(std::vector<u8>& b, u32 v)
         b.push_back((u8)(v >> (8 * i)));
 }
 
-bool IsPng(const std::vector<u8>& data)
-{
-    return data.size() >= 8 && memcmp(data.data(), PNG_SIGNATURE, 8) == 0;
-}
-
 // libpng reports errors by longjmp to the setjmp of the call that started the work: every
 // C++ object the work touches lives behind a pointer taken before the setjmp, so nothing
 // is left half destroyed.
@@ -244,6 +239,11 @@ std::vector<u8> BitmapOf(const std::vector<u8>& rgba, u32 width, u32 height)
 }
 
 }  // namespace
+
+bool IsPng(const std::vector<u8>& data)
+{
+    return data.size() >= 8 && memcmp(data.data(), PNG_SIGNATURE, 8) == 0;
+}
 
 u32 IconImage::Bits() const
 {

@@ -17,6 +17,9 @@ struct IconImage {
     u32 Bits() const;           // the depth its data holds: biBitCount, or PNG's bits per pixel
 };
 
+// Whether data starts with PNG's signature (an icon image is a PNG file or a bitmap).
+bool IsPng(const std::vector<u8>& data);
+
 // The images of an .ico file in their order. Fails with EXIT_USAGE naming path for a file
 // that is not an icon, EXIT_IO when it cannot be read.
 std::vector<IconImage> ReadIconFile(const std::string& path);

@@ -265,6 +265,31 @@ std::vector<u8> WriteTree(const Tree& tree, u32 base)
     return out;
 }
 
+// An icon group (GRPICONDIR): a 6-byte head with the count, then 14 bytes an entry, each
+// the image's directory entry, its size and its icon resource's id.
+u32 GroupEntries(const std::vector<u8>& g)
+{
+    return g.size() < 6 ? 0 : std::min<u32>(Get16(g, 4), (u32)((g.size() - 6) / 14));
+}
+
+size_t GroupEntryAt(u32 i)
+{
+    return 6 + 14 * (size_t)i;
+}
+
+// Entry i's image as the group describes it, with data as its bytes.
+IconImage GroupImage(const std::vector<u8>& g, u32 i, const std::vector<u8>& data)
+{
+    size_t at = GroupEntryAt(i);
+    IconImage image;
+    image.width = g[at] ? g[at] : 256;
+    image.height = g[at + 1] ? g[at + 1] : 256;
+    memcpy(image.entry, &g[at], 8);
+    image.data = data;
+    image.png = IsPng(data);
+    return image;
+}
+
 // Takes icon group 101 and its images out of the tree; returns the language it was
 // filed under (US English when there was none).
 Key TakeOutIcon(Tree& tree)
@@ -277,8 +302,8 @@ Key TakeOutIcon(Tree& tree)
         for (auto& entry : old->second) {
             language = entry.first;
             const std::vector<u8>& group = entry.second.data;
-            for (u32 i = 0; group.size() >= 6 && i < Get16(group, 4) && 6 + 14 * i + 14 <= group.size(); i++)
-                icons.erase(IdKey(Get16(group, 6 + 14 * i + 12)));
+            for (u32 i = 0; i < GroupEntries(group); i++)
+                icons.erase(IdKey(Get16(group, GroupEntryAt(i) + 12)));
         }
         groups.erase(old);
     }
@@ -613,18 +638,13 @@ void OwnIconForXp(Tree& tree)
     Names& icons = tree[IdKey(RT_ICON)];
     for (auto& entry : group->second) {
         std::vector<u8>& g = entry.second.data;
-        for (u32 i = 0; g.size() >= 6 && i < Get16(g, 4) && 6 + 14 * i + 14 <= g.size(); i++) {
-            size_t at = 6 + 14 * i;
+        for (u32 i = 0; i < GroupEntries(g); i++) {
+            size_t at = GroupEntryAt(i);
             auto found = icons.find(IdKey(Get16(g, at + 12)));
             if (found == icons.end())
                 continue;
             for (auto& image : found->second) {
-                IconImage own;
-                own.width = g[at] ? g[at] : 256;
-                own.height = g[at + 1] ? g[at + 1] : 256;
-                memcpy(own.entry, &g[at], 8);
-                own.data = image.second.data;
-                own.png = own.data.size() >= 8 && !memcmp(own.data.data(), "\x89PNG\r\n\x1A\n", 8);
+                IconImage own = GroupImage(g, i, image.second.data);
                 IconImage form = SmallestForm(own, true);
                 if (form.png == own.png)
                     continue;
@@ -678,17 +698,14 @@ ProgramResources ReadProgramResources(const std::string& path)
         if (group != tree[IdKey(RT_GROUP_ICON)].end() && !group->second.empty()) {
             const std::vector<u8>& g = group->second.begin()->second.data;
             Names& icons = tree[IdKey(RT_ICON)];
-            for (u32 i = 0; g.size() >= 6 && i < Get16(g, 4) && 6 + 14 * i + 14 <= g.size(); i++) {
-                size_t at = 6 + 14 * i;
-                ProgramIconImage image;
-                image.width = g[at] ? g[at] : 256;
-                image.height = g[at + 1] ? g[at + 1] : 256;
-                auto found = icons.find(IdKey(Get16(g, at + 12)));
+            for (u32 i = 0; i < GroupEntries(g); i++) {
+                auto found = icons.find(IdKey(Get16(g, GroupEntryAt(i) + 12)));
                 if (found == icons.end() || found->second.empty())
                     continue;
-                IconImage data;
-                data.data = found->second.begin()->second.data;
-                data.png = data.data.size() >= 8 && !memcmp(data.data.data(), "\x89PNG\r\n\x1A\n", 8);
+                IconImage data = GroupImage(g, i, found->second.begin()->second.data);
+                ProgramIconImage image;
+                image.width = data.width;
+                image.height = data.height;
                 image.png = data.png;
                 image.bits = data.Bits();
                 image.bytes = (u32)data.data.size();
